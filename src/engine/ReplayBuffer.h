@@ -1,0 +1,88 @@
+#pragma once
+
+// The rolling on-disk store behind instant replay. One buffer lives for one capture run: it
+// feeds live samples to a segmenting encoder, keeps the initialisation segment in memory and each
+// media segment as a numbered file in a private run folder, and deletes the oldest segments once
+// the newer ones cover keepSeconds + 2 s.
+//
+// Threads:
+// - appendVideo/appendAudio: the capture sample thread only, never concurrently. They never
+//   block on encoding: a sample the encoder cannot take at once is dropped.
+// - segment delivery (SegmentSink): the writer's own thread.
+// - finish()/discard(): the owner, after the stream has stopped.
+// - snapshot()/bufferedSeconds(): any thread, at any time.
+// m_lock guards exactly m_initSegment and m_segments, and is held only for in-memory steps;
+// file reads, writes and deletions happen outside it.
+
+#include "RecordingOptions.h"
+#include "media/SegmentWriter.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantel {
+
+class ReplayBuffer : private media::SegmentSink {
+public:
+    struct Segment {
+        std::filesystem::path url;
+        double start = 0.0;
+        double duration = 0.0;
+    };
+
+    struct Snapshot {
+        std::filesystem::path url; // "snap-<UUID>.mp4" in the temporary folder; the caller's
+        double from = 0.0;
+        double to = 0.0;
+    };
+
+    // Creates the run folder (under $XDG_CACHE_HOME/vantel-record) and the writer. Throws
+    // std::filesystem::filesystem_error when the folder cannot be created. Removes the run
+    // folders of earlier processes that are no longer locked. `writerFactory` replaces the real
+    // FFmpeg writer in tests.
+    ReplayBuffer(int width, int height, int fps, Quality quality, Codec codec, bool withMic,
+                 double keepSeconds, media::SegmentWriterFactory writerFactory = {});
+    ~ReplayBuffer() override;
+
+    ReplayBuffer(const ReplayBuffer&) = delete;
+    ReplayBuffer& operator=(const ReplayBuffer&) = delete;
+
+    void appendVideo(const media::VideoFrame& frame);
+    void appendAudio(const media::AudioChunk& chunk, bool fromMic);
+
+    // Flushes and closes the writer; returns at once when it never started.
+    void finish();
+    // Deletes the run folder with everything in it; errors are ignored.
+    void discard();
+
+    // Joins the initialisation segment and the newest segments covering at least `seconds` into
+    // a new file. Throws RecordError::nothingBuffered when nothing is buffered, and the file
+    // system's error when the output cannot be written (the partial file is removed).
+    Snapshot snapshot(double seconds) const;
+    double bufferedSeconds() const;
+
+    // The writer's error after a failure; read by the owner after each video frame, on the
+    // sample thread.
+    std::optional<std::string> failed() const;
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    const std::filesystem::path& dir() const { return m_dir; }
+    std::vector<Segment> segments() const;
+
+    // The folder that holds the run folders.
+    static std::filesystem::path runRoot();
+    // The integer bit rate the encoder is given.
+    static int64_t encoderBitRate(int width, int height, int fps, Quality quality, Codec codec);
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    std::filesystem::path m_dir;
+};
+
+} // namespace vantel

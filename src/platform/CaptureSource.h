@@ -1,0 +1,77 @@
+#pragma once
+
+// Screen and sound capture behind one small interface. A stream grabs one monitor at a fixed
+// frame interval, converted and scaled to the encoder's input, and the system sound (the default
+// sink's monitor) and optionally the microphone (the default source), all stamped on one
+// monotonic clock (seconds of CLOCK_MONOTONIC) and all delivered on one serial thread named
+// "record.capture".
+
+#include "media/MediaSample.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantel::platform {
+
+struct CaptureDisplay {
+    uint32_t id = 0;    // RandR output id
+    int x = 0, y = 0;   // root-relative position, pixels
+    int width = 0;      // pixels
+    int height = 0;     // pixels
+    double scale = 1.0; // points to pixels; 1 on X11
+};
+
+struct StreamConfig {
+    CaptureDisplay display;
+    int width = 0;  // output size, even
+    int height = 0; // output size, even
+    int fps = 60;
+    bool showCursor = false;
+    bool captureMic = false;
+};
+
+enum class FrameStatus { complete = 0, idle = 1, blank = 2, suspended = 3, started = 4, stopped = 5 };
+
+// Receives the samples of one stream. Every call comes on the stream's "record.capture" thread,
+// never two at once.
+class SampleHandler {
+public:
+    virtual ~SampleHandler() = default;
+    virtual void onVideo(const media::VideoFrame& frame, FrameStatus status) = 0;
+    virtual void onAudio(const media::AudioChunk& chunk, bool fromMic) = 0;
+    // The stream stopped by itself; `error` says why. Called on any thread.
+    virtual void onStreamStopped(const std::string& error) = 0;
+};
+
+class CaptureStream {
+public:
+    virtual ~CaptureStream() = default;
+    // Starts delivering; throws std::runtime_error with a readable message on failure.
+    virtual void start() = 0;
+    // Stops delivering and joins the sample thread; after it returns no handler call is running
+    // or will come. Safe to call twice.
+    virtual void stop() = 0;
+};
+
+class CaptureBackend {
+public:
+    virtual ~CaptureBackend() = default;
+    // Whether the screen can be opened and read.
+    virtual bool hasPermission() = 0;
+    // Throws std::runtime_error when the display server cannot be asked.
+    virtual std::vector<CaptureDisplay> displays() = 0;
+    virtual std::optional<uint32_t> mainDisplay() = 0;
+    // The handler must outlive the stream.
+    virtual std::unique_ptr<CaptureStream> createStream(const StreamConfig& config,
+                                                        SampleHandler& handler) = 0;
+};
+
+// VANTEL_CAPTURE=x11|null forces a backend; otherwise X11, or null when there is no X display.
+// In a Wayland session without an X11 fallback the X11 backend reports a clear error on start.
+std::unique_ptr<CaptureBackend> createCaptureBackend();
+
+} // namespace vantel::platform

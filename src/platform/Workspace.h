@@ -1,0 +1,74 @@
+#pragma once
+
+// What the desktop tells us about running applications, their windows and the monitors: the
+// facts the game detector works from. One backend per desktop (X11 today) plus a null backend;
+// createWorkspace() picks one at run time.
+//
+// Thread: a Workspace lives on the main thread; its queries and signals run there.
+
+#include <QObject>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace vantel::platform {
+
+struct RunningApp {
+    int32_t pid = 0;
+    QString appId;          // Flatpak id, desktop-file id, or the executable's file name
+    QString name;           // the desktop entry's Name, else the window class, else the executable
+    QString bundlePath;     // the desktop entry or Flatpak app folder; empty when none
+    QString executablePath; // /proc/PID/exe
+    QStringList categories; // the desktop entry's Categories
+    bool regular = false;   // owns a mapped normal top-level window and is not this program
+    bool terminated = false;
+    bool steamGame = false; // the environment holds SteamGameId
+};
+
+struct WindowInfo {
+    uint32_t window = 0;
+    int32_t pid = 0;
+    QRect bounds; // root-relative, in pixels
+    int layer = 0; // 0 for normal application windows
+};
+
+struct Monitor {
+    uint32_t id = 0; // RandR output id: the display id everywhere in the program
+    QString name;
+    QRect geometry; // root-relative, in pixels
+    bool primary = false;
+};
+
+class Workspace : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Workspace() override = default;
+
+    // Applications that own at least one window, in the order of the window list.
+    virtual QList<RunningApp> runningApplications() = 0;
+    // The owner of the active window, if any.
+    virtual std::optional<int32_t> frontmostPid() = 0;
+    // Mapped normal top-level windows, on screen.
+    virtual QList<WindowInfo> windows() = 0;
+    virtual QList<Monitor> monitors() = 0;
+    // The primary monitor, else the first; absent without monitors.
+    virtual std::optional<uint32_t> mainDisplay() = 0;
+    // Up to four monitors that contain the point.
+    virtual QList<uint32_t> displaysAt(QPoint point) = 0;
+
+signals:
+    // An application appeared, went away or became active.
+    void applicationsChanged();
+    void screensChanged();
+};
+
+// VANTEL_WORKSPACE=x11|null forces a backend; otherwise X11 when a display can be opened.
+std::unique_ptr<Workspace> createWorkspace(QObject* parent = nullptr);
+
+} // namespace vantel::platform

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Runs a command inside a private desktop session: Xvfb with a window manager (openbox), a D-Bus
+# session bus, and a PulseAudio server whose default sink is the null sink "game" and whose
+# default source is the monitor of a second null sink "mic". Tones played into "game" are the
+# system sound, tones played into "mic" are the microphone. Everything started here is stopped
+# when the command ends, whatever its outcome.
+#
+# Usage: tests/e2e/session.sh COMMAND [ARGS...]
+# The command sees DISPLAY, PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and VANTEL_SESSION_DIR.
+set -uo pipefail
+
+session="$(mktemp -d "${TMPDIR:-/tmp}/vantel-session-XXXXXX")"
+pids=()
+cleanup() {
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
+    [[ -n "${PULSE_SERVER:-}" ]] && pactl exit >/dev/null 2>&1
+    sleep 0.3
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
+    rm -rf "$session"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+free_display() {
+    local n
+    for n in $(seq 90 140); do
+        [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] || { echo "$n"; return; }
+    done
+    return 1
+}
+
+start_x() {
+    local n
+    n="$(free_display)" || { echo "no free X display" >&2; return 1; }
+    Xvfb ":$n" -screen 0 "${VANTEL_SCREEN:-1920x1080x24}" -nolisten tcp +extension RANDR \
+        >"$session/xvfb.log" 2>&1 &
+    pids+=($!)
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+    xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; cat "$session/xvfb.log" >&2; return 1; }
+    openbox --sm-disable >"$session/openbox.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.05
+    done
+}
+
+start_dbus() {
+    eval "$(dbus-launch --sh-syntax)"
+    pids+=("$DBUS_SESSION_BUS_PID")
+}
+
+start_pulse() {
+    export PULSE_SERVER="unix:$session/pulse.sock"
+    export PULSE_RUNTIME_PATH="$session/pulse-runtime"
+    export PULSE_STATE_PATH="$session/pulse-state"
+    mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+        --system=false --disable-shm=true \
+        --load="module-native-protocol-unix socket=$session/pulse.sock auth-anonymous=1" \
+        --load="module-null-sink sink_name=game rate=48000 channels=2" \
+        --load="module-null-sink sink_name=mic rate=48000 channels=2" \
+        >"$session/pulse.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+    pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start" >&2; cat "$session/pulse.log" >&2; return 1; }
+    pactl set-default-sink game
+    pactl set-default-source mic.monitor
+}
+
+export VANTEL_SESSION_DIR="$session"
+start_x || exit 1
+start_dbus || exit 1
+start_pulse || exit 1
+"$@"
