@@ -9,6 +9,7 @@
 // on the "record.capture" thread (published atomically, so a reader sees the old or the new
 // buffer whole).
 
+#include "CaptureConfig.h"
 #include "GameTarget.h"
 #include "RecordingOptions.h"
 #include "ReplayBuffer.h"
@@ -23,19 +24,6 @@
 #include <string>
 
 namespace vantel {
-
-// The capture settings, read afresh at every start. The application installs a provider that
-// reads the settings store; without one the defaults below are used.
-struct CaptureConfig {
-    int bufferSeconds = 30;
-    int maxHeight = 1440;
-    int fps = 60;
-    Quality quality = Quality::high;
-    Codec codec = Codec::h264;
-    CaptureMode mode = CaptureMode::games;
-    bool recordMic = false;
-    bool showCursor = false;
-};
 
 class Capture : public QObject {
     Q_OBJECT
@@ -65,6 +53,8 @@ public:
     std::shared_ptr<ReplayBuffer> buffer() const;
     std::optional<GameTarget> target() const;
 
+    // The application installs a provider that reads the settings store; without one the
+    // defaults of CaptureConfig are used.
     void setConfigProvider(std::function<CaptureConfig()> provider);
 
     static bool hasPermission();

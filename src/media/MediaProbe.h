@@ -1,0 +1,30 @@
+#pragma once
+
+// Facts about a media file, read from its headers and index without decoding.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace vantel::media {
+
+struct MediaInfo {
+    int videoTracks = 0;
+    int audioTracks = 0;
+    // Of the first video track. Times are seconds on the file's presentation timeline (edit
+    // lists applied): the range a player shows.
+    double videoStart = 0.0;
+    double videoEnd = 0.0;
+    int width = 0;
+    int height = 0;
+    std::string videoCodec; // FFmpeg's codec name: "h264", "hevc", ...
+    std::optional<double> frameRate; // absent when the file does not tell
+    int rotation = 0;                // degrees from the display matrix, 0 when none
+    double duration = 0.0;           // of the whole file, seconds
+};
+
+// Throws MediaError(openInput) when the file cannot be opened or probed.
+MediaInfo probeMedia(const std::filesystem::path& file);
+
+} // namespace vantel::media
