@@ -1,1 +1,262 @@
-// placeholder, replaced by its implementation
+#include "Capture.h"
+
+#include "GameDetector.h"
+#include "RecordError.h"
+
+#include <QCoro/QCoroFuture>
+#include <QMetaObject>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace vantel {
+
+// Feeds the samples of the running stream into the current buffer, on the sample thread.
+class Capture::Intake final : public platform::SampleHandler {
+public:
+    explicit Intake(Capture& owner)
+        : m_owner(owner) {}
+
+    void onVideo(const media::VideoFrame& frame, platform::FrameStatus status) override {
+        std::shared_ptr<ReplayBuffer> buffer = m_owner.m_buffer.load();
+        // Idle and other incomplete frames would open the writer on a picture that is not new.
+        if (!buffer || !frame.frame || status != platform::FrameStatus::complete)
+            return;
+        buffer->appendVideo(frame);
+        if (std::optional<std::string> error = buffer->failed())
+            m_owner.fail(*error);
+    }
+
+    void onAudio(const media::AudioChunk& chunk, bool fromMic) override {
+        std::shared_ptr<ReplayBuffer> buffer = m_owner.m_buffer.load();
+        if (buffer && !chunk.samples.empty())
+            buffer->appendAudio(chunk, fromMic);
+    }
+
+    void onStreamStopped(const std::string& error) override { m_owner.fail(error); }
+
+private:
+    Capture& m_owner;
+};
+
+Capture::Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* parent)
+    : QObject(parent)
+    , m_backend(std::move(backend))
+    , m_intake(std::make_unique<Intake>(*this))
+    , m_config([] { return CaptureConfig{}; })
+    , m_currentGame([] { return GameDetector::shared().current(); })
+    , m_autoRestart(this) {
+    m_autoRestart.setSingleShot(true);
+    connect(&m_autoRestart, &QTimer::timeout, this, [this] { restartAfterFailure(); });
+}
+
+Capture::~Capture() {
+    if (m_stream) {
+        try {
+            m_stream->stop();
+        } catch (...) {
+        }
+    }
+    if (std::shared_ptr<ReplayBuffer> buffer = m_buffer.exchange(nullptr)) {
+        try {
+            buffer->finish();
+        } catch (...) {
+        }
+        buffer->discard();
+    }
+}
+
+Capture& Capture::shared() {
+    static auto* instance = new Capture(platform::createCaptureBackend());
+    return *instance;
+}
+
+std::shared_ptr<ReplayBuffer> Capture::buffer() const {
+    return m_buffer.load();
+}
+
+void Capture::setConfigProvider(std::function<CaptureConfig()> provider) {
+    m_config = std::move(provider);
+}
+
+void Capture::setCurrentGameProvider(std::function<std::optional<GameTarget>()> provider) {
+    m_currentGame = std::move(provider);
+}
+
+bool Capture::permitted() const {
+    return m_backend->hasPermission();
+}
+
+bool Capture::hasPermission() {
+    return shared().permitted();
+}
+
+std::string Capture::explain(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const RecordError*>(&error))
+        return own->errorDescription();
+    std::string text = error.what();
+    return text.empty() ? std::string("Recording failed.") : text;
+}
+
+QSize Capture::outputSize(double width, double height, double scale, int maxHeight) {
+    double w = scale * width;
+    double h = scale * height;
+    if (maxHeight > 0 && maxHeight < h) {
+        w = w * maxHeight / h;
+        h = maxHeight;
+    }
+    auto even = [](double v) {
+        return int(int64_t(v) & ~int64_t(1));
+    };
+    return QSize(even(w), even(h));
+}
+
+QCoro::Task<> Capture::sync() {
+    const CaptureConfig config = m_config();
+    std::optional<GameTarget> wanted = m_currentGame();
+    if (!wanted && config.mode == CaptureMode::always)
+        wanted = GameTarget::desktop();
+    if (!wanted) {
+        co_await stop();
+        setState(State::waiting());
+        co_return;
+    }
+    if (m_target == wanted && m_stream)
+        co_return;
+    co_await restart(wanted);
+}
+
+QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
+    if (m_restarting)
+        co_return;
+    m_restarting = true;
+    // Chosen before stopping, because stopping forgets the target.
+    const GameTarget chosen = target ? *target : m_target ? *m_target : GameTarget::desktop();
+    co_await stopRun();
+    std::optional<std::string> error;
+    try {
+        co_await start(chosen);
+    } catch (const std::exception& e) {
+        error = explain(e);
+    } catch (...) {
+        error = "Recording failed.";
+    }
+    if (error) {
+        setState(State::error(*error));
+    } else {
+        m_target = chosen;
+        setState(State::recording(chosen.name));
+    }
+    m_restarting = false;
+}
+
+QCoro::Task<> Capture::stop() {
+    // An owner's stop (pause, quit, no game) outranks a restart still pending from a failure.
+    m_autoRestart.stop();
+    m_failing = false;
+    co_await stopRun();
+}
+
+QCoro::Task<> Capture::stopRun() {
+    // The stream leaves the field before it is joined, so that a failure it reports while
+    // stopping finds no stream and schedules no restart.
+    std::shared_ptr<platform::CaptureStream> stream = std::exchange(m_stream, nullptr);
+    std::shared_ptr<ReplayBuffer> buffer = m_buffer.exchange(nullptr);
+    m_target.reset();
+    if (stream || buffer) {
+        co_await QtConcurrent::run([stream, buffer] {
+            if (stream) {
+                try {
+                    stream->stop();
+                } catch (...) {
+                }
+            }
+            if (buffer) {
+                try {
+                    buffer->finish();
+                } catch (...) {
+                }
+                buffer->discard();
+            }
+        });
+    }
+    setState(State::off());
+}
+
+platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) {
+    const std::vector<platform::CaptureDisplay> displays = m_backend->displays();
+    if (displays.empty())
+        throw RecordError::noDisplay();
+    const std::optional<uint32_t> id = wanted ? wanted : m_backend->mainDisplay();
+    for (const platform::CaptureDisplay& display : displays)
+        if (id && display.id == *id)
+            return display;
+    return displays.front();
+}
+
+QCoro::Task<> Capture::start(GameTarget target) {
+    if (!m_backend->hasPermission())
+        throw RecordError::permission();
+    const platform::CaptureDisplay display = chooseDisplay(target.displayID);
+    const CaptureConfig config = m_config();
+    const QSize size = outputSize(display.width, display.height, display.scale, config.maxHeight);
+
+    auto buffer = std::make_shared<ReplayBuffer>(size.width(), size.height(), config.fps,
+                                                 config.quality, config.codec, config.recordMic,
+                                                 double(config.bufferSeconds), m_writerFactory);
+    platform::StreamConfig streamConfig{display,    size.width(),      size.height(),
+                                        config.fps, config.showCursor, config.recordMic};
+    std::shared_ptr<platform::CaptureStream> stream;
+    try {
+        stream = m_backend->createStream(streamConfig, *m_intake);
+    } catch (...) {
+        buffer->discard();
+        throw;
+    }
+    // Stored before starting: a start that fails leaves both for the next stop to clean up.
+    m_buffer.store(buffer);
+    m_stream = stream;
+
+    std::exception_ptr failure = co_await QtConcurrent::run([stream]() -> std::exception_ptr {
+        try {
+            stream->start();
+            return nullptr;
+        } catch (...) {
+            return std::current_exception();
+        }
+    });
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void Capture::setState(State state) {
+    m_state = state;
+    QMetaObject::invokeMethod(
+        this,
+        [this, state] {
+            if (onState)
+                onState(state);
+            emit stateChanged(state);
+        },
+        Qt::QueuedConnection);
+}
+
+void Capture::fail(std::string message) {
+    QMetaObject::invokeMethod(
+        this, [this, message = std::move(message)] { acceptFailure(message); },
+        Qt::QueuedConnection);
+}
+
+void Capture::acceptFailure(const std::string& message) {
+    // Only an established run fails this way; a start that failed has already said so.
+    if (!m_stream || !m_target || m_failing)
+        return;
+    m_failing = true;
+    setState(State::error(message.empty() ? std::string("Recording failed.") : message));
+    m_autoRestart.start(m_restartDelay);
+}
+
+QCoro::Task<> Capture::restartAfterFailure() {
+    co_await restart();
+    m_failing = false;
+}
+
+} // namespace vantel

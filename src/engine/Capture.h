@@ -5,18 +5,28 @@
 // target into a capture stream feeding a fresh ReplayBuffer, publishes its State, restarts a
 // failed stream by itself 3 s later, and explains errors in the user's words.
 //
-// Thread: every member is used on the main thread, except buffer(), which the sample path reads
-// on the "record.capture" thread (published atomically, so a reader sees the old or the new
-// buffer whole).
+// Threads:
+// - Every member is used on the main thread, except that the stream's sample thread
+//   ("record.capture") reads the current buffer through the intake. The buffer is published as
+//   an atomic shared pointer, so that thread sees the old or the new buffer whole, and a buffer
+//   handed out by buffer() stays alive for as long as its holder keeps it.
+// - Blocking work (starting and joining the stream, finishing and deleting the buffer) runs on
+//   the Qt thread pool and is awaited, so the main thread never waits for it.
+// - Control operations interleave at their awaits; m_restarting is the only guard against
+//   overlapping restarts, and sync() has none of its own.
 
 #include "CaptureConfig.h"
 #include "GameTarget.h"
 #include "RecordingOptions.h"
 #include "ReplayBuffer.h"
+#include "platform/CaptureSource.h"
 
-#include <QObject>
 #include <QCoro/QCoroTask>
-
+#include <QObject>
+#include <QSize>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -40,28 +50,87 @@ public:
         bool operator==(const State&) const = default;
     };
 
+    // Takes the backend over. Without providers, the settings are CaptureConfig's defaults and
+    // the followed game is GameDetector::shared().current().
+    explicit Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* parent = nullptr);
+    // Stops a running stream and deletes its buffer, blocking.
+    ~Capture() override;
+
+    // The process-wide controller over createCaptureBackend(), never destroyed.
     static Capture& shared();
 
+    // Brings the stream in line with the wanted target: the followed game, else the desktop in
+    // the mode that always records; with nothing wanted it stops and waits.
     QCoro::Task<> sync();
+    // Stops whatever runs and starts for `target`, else the current target, else the desktop.
+    // Dropped at once while another restart runs.
     QCoro::Task<> restart(std::optional<GameTarget> target = std::nullopt);
+    // Stops the stream, finishes and deletes its buffer, forgets the target, cancels a pending
+    // automatic restart and publishes off.
     QCoro::Task<> stop();
 
-    State state() const;
-    // Called on the main thread, asynchronously, once for every assignment of the state.
+    State state() const { return m_state; }
+    // Called on the main thread, asynchronously, once for every assignment of the state (also of
+    // an equal value), in assignment order. stateChanged() is emitted alongside.
     std::function<void(State)> onState;
 
+    // The buffer of the current run, or null.
     std::shared_ptr<ReplayBuffer> buffer() const;
-    std::optional<GameTarget> target() const;
+    // What the current run records; set only after a successful start.
+    std::optional<GameTarget> target() const { return m_target; }
 
-    // The application installs a provider that reads the settings store; without one the
-    // defaults of CaptureConfig are used.
+    // Read at every sync() and start.
     void setConfigProvider(std::function<CaptureConfig()> provider);
+    void setCurrentGameProvider(std::function<std::optional<GameTarget>()> provider);
+    // Replaces the FFmpeg writer of the buffers this controller creates (tests).
+    void setWriterFactory(media::SegmentWriterFactory factory) {
+        m_writerFactory = std::move(factory);
+    }
+    // The wait between a failure of a running stream and its automatic restart (3 s).
+    void setRestartDelay(std::chrono::milliseconds delay) { m_restartDelay = delay; }
 
+    // Whether this controller's backend may read the screen.
+    bool permitted() const;
+    // permitted() of the shared controller.
     static bool hasPermission();
+    // The user-facing text of an error: the fixed text of a RecordError, else what().
     static std::string explain(const std::exception& error);
+
+    // The encoder size for a display of width x height points at `scale` pixels per point: the
+    // pixel size, scaled down to maxHeight when that is positive and smaller, each side
+    // truncated and made even.
+    static QSize outputSize(double width, double height, double scale, int maxHeight);
 
 signals:
     void stateChanged(vantel::Capture::State state);
+
+private:
+    class Intake;
+
+    QCoro::Task<> start(GameTarget target);
+    QCoro::Task<> stopRun();
+    QCoro::Task<> restartAfterFailure();
+    platform::CaptureDisplay chooseDisplay(std::optional<uint32_t> wanted);
+    void setState(State state);
+    // Any thread: hands a failure of the running stream to the main thread.
+    void fail(std::string message);
+    void acceptFailure(const std::string& message);
+
+    std::unique_ptr<platform::CaptureBackend> m_backend;
+    std::unique_ptr<Intake> m_intake; // outlives every stream
+    std::function<CaptureConfig()> m_config;
+    std::function<std::optional<GameTarget>()> m_currentGame;
+    media::SegmentWriterFactory m_writerFactory;
+
+    // Main thread only, except m_buffer (see above).
+    std::shared_ptr<platform::CaptureStream> m_stream;
+    std::atomic<std::shared_ptr<ReplayBuffer>> m_buffer;
+    std::optional<GameTarget> m_target;
+    State m_state;
+    bool m_restarting = false;
+    bool m_failing = false;
+    std::chrono::milliseconds m_restartDelay{3000};
+    QTimer m_autoRestart;
 };
 
 } // namespace vantel
