@@ -1,1 +1,209 @@
-// placeholder, replaced by its implementation
+#include "ReplayBuffer.h"
+
+#include "OutputFile.h"
+#include "RunFolder.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+
+namespace fs = std::filesystem;
+
+namespace vantel {
+
+namespace {
+
+constexpr double kRetentionMargin = 2.0;
+constexpr double kMaxEncoderBitRate = 160'000'000.0;
+constexpr double kHevcFactor = 0.65;
+constexpr const char* kEncoderFailed = "The encoder stopped.";
+
+// Stands in for the FFmpeg writer where none is linked in: every run fails at its first frame
+// with a clear message instead of recording nothing silently.
+class UnavailableWriter final : public media::SegmentWriter {
+public:
+    bool start(double) override { return false; }
+    bool videoReady() const override { return false; }
+    bool audioReady(media::AudioTrack) const override { return false; }
+    void appendVideo(const media::VideoFrame&) override {}
+    void appendAudio(media::AudioTrack, const media::AudioChunk&) override {}
+    void finish() override {}
+    Status status() const override { return Status::failed; }
+    std::string error() const override { return "No video encoder is available."; }
+};
+
+std::unique_ptr<media::SegmentWriter> makeDefaultWriter(const media::WriterConfig&,
+                                                        media::SegmentSink&) {
+    return std::make_unique<UnavailableWriter>();
+}
+
+media::VideoCodec toVideoCodec(Codec codec) {
+    return codec == Codec::hevc ? media::VideoCodec::hevc : media::VideoCodec::h264;
+}
+
+void removeFiles(const std::vector<fs::path>& files) {
+    for (const fs::path& file : files) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+}
+
+} // namespace
+
+ReplayBuffer::ReplayBuffer(int width, int height, int fps, Quality quality, Codec codec,
+                           bool withMic, double keepSeconds,
+                           media::SegmentWriterFactory writerFactory)
+    : m_width(width)
+    , m_height(height)
+    , m_withMic(withMic)
+    , m_keepSeconds(keepSeconds) {
+    const fs::path root = runRoot();
+    RunFolder::removeStale(root);
+    m_folder = std::make_unique<RunFolder>(root);
+    m_dir = m_folder->path();
+
+    media::WriterConfig config;
+    config.width = width;
+    config.height = height;
+    config.fps = fps;
+    config.codec = toVideoCodec(codec);
+    config.videoBitRate = encoderBitRate(width, height, fps, quality, codec);
+    config.withMic = withMic;
+    if (!writerFactory)
+        writerFactory = makeDefaultWriter;
+    try {
+        m_writer = writerFactory(config, *this);
+    } catch (const std::exception& error) {
+        // Reported like a writer that cannot start: through failed() at the first frame.
+        m_writerUnavailable = error.what();
+    }
+    if (!m_writer && m_writerUnavailable.empty())
+        m_writerUnavailable = "No video encoder is available.";
+}
+
+ReplayBuffer::~ReplayBuffer() {
+    // The writer may still deliver from its own thread; stop it before the state it touches goes.
+    m_writer.reset();
+}
+
+void ReplayBuffer::appendVideo(const media::VideoFrame& frame) {
+    if (m_failed)
+        return;
+    if (!m_started && !startWriter(frame.pts))
+        return;
+    if (m_writer->videoReady())
+        m_writer->appendVideo(frame);
+    if (m_writer->status() == media::SegmentWriter::Status::failed)
+        noteWriterFailure();
+}
+
+void ReplayBuffer::appendAudio(const media::AudioChunk& chunk, bool fromMic) {
+    if (!m_started || m_failed)
+        return;
+    if (fromMic && !m_withMic)
+        return;
+    const media::AudioTrack track = fromMic ? media::AudioTrack::mic : media::AudioTrack::game;
+    if (m_writer->audioReady(track))
+        m_writer->appendAudio(track, chunk);
+}
+
+void ReplayBuffer::finish() {
+    if (!m_started || m_writer->status() != media::SegmentWriter::Status::writing)
+        return;
+    m_writer->finish();
+}
+
+void ReplayBuffer::discard() {
+    m_folder->remove();
+}
+
+std::optional<std::string> ReplayBuffer::failed() const {
+    return m_failed;
+}
+
+std::vector<ReplayBuffer::Segment> ReplayBuffer::segments() const {
+    std::lock_guard guard(m_lock);
+    return {m_segments.begin(), m_segments.end()};
+}
+
+fs::path ReplayBuffer::runRoot() {
+    return RunFolder::defaultRoot();
+}
+
+int64_t ReplayBuffer::encoderBitRate(int width, int height, int fps, Quality quality, Codec codec) {
+    int64_t pixelsPerSecond = 0;
+    const bool overflow =
+        __builtin_mul_overflow(int64_t(width) * int64_t(height), int64_t(fps), &pixelsPerSecond);
+    double rate =
+        overflow ? std::numeric_limits<double>::infinity() : bpp(quality) * double(pixelsPerSecond);
+    if (codec == Codec::hevc)
+        rate *= kHevcFactor;
+    if (rate > kMaxEncoderBitRate)
+        rate = kMaxEncoderBitRate;
+    return int64_t(rate);
+}
+
+bool ReplayBuffer::startWriter(double firstPts) {
+    if (!m_writer) {
+        m_failed = m_writerUnavailable;
+        return false;
+    }
+    if (!m_writer->start(firstPts)) {
+        noteWriterFailure();
+        return false;
+    }
+    m_started = true;
+    return true;
+}
+
+void ReplayBuffer::noteWriterFailure() {
+    std::string error = m_writer->error();
+    m_failed = error.empty() ? kEncoderFailed : std::move(error);
+}
+
+void ReplayBuffer::onInitSegment(std::vector<uint8_t> bytes) {
+    std::lock_guard guard(m_lock);
+    m_initSegment = std::move(bytes);
+}
+
+void ReplayBuffer::onMediaSegment(std::vector<uint8_t> bytes,
+                                  std::optional<media::SegmentTiming> timing) {
+    Segment segment{{}, 0.0, 1.0};
+    if (timing) {
+        segment.start = timing->start;
+        segment.duration = timing->duration;
+    }
+    segment.url = segmentPath(++m_seq);
+    try {
+        OutputFile file(segment.url, OutputFile::Mode::replace);
+        file.write(bytes.data(), bytes.size());
+        file.commit();
+    } catch (const fs::filesystem_error&) {
+        return; // the segment is lost; its number stays used
+    }
+    removeFiles(fileSegment(std::move(segment)));
+}
+
+std::vector<fs::path> ReplayBuffer::fileSegment(Segment segment) {
+    std::vector<Path> removed;
+    std::lock_guard guard(m_lock);
+    m_segments.push_back(std::move(segment));
+    double total = 0.0;
+    for (const Segment& listed : m_segments)
+        total += listed.duration;
+    while (!m_segments.empty() &&
+           total - m_segments.front().duration >= m_keepSeconds + kRetentionMargin) {
+        total -= m_segments.front().duration;
+        removed.push_back(std::move(m_segments.front().url));
+        m_segments.pop_front();
+    }
+    return removed;
+}
+
+fs::path ReplayBuffer::segmentPath(int64_t seq) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "%08" PRId64 ".m4s", seq);
+    return m_dir / name;
+}
+
+} // namespace vantel

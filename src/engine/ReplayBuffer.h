@@ -18,6 +18,8 @@
 #include "media/SegmentWriter.h"
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -26,6 +28,8 @@
 #include <vector>
 
 namespace vantel {
+
+class RunFolder;
 
 class ReplayBuffer : private media::SegmentSink {
 public:
@@ -80,9 +84,38 @@ public:
     static int64_t encoderBitRate(int width, int height, int fps, Quality quality, Codec codec);
 
 private:
+    using Path = std::filesystem::path;
+
+    // SegmentSink, on the writer's thread.
+    void onInitSegment(std::vector<uint8_t> bytes) override;
+    void onMediaSegment(std::vector<uint8_t> bytes,
+                        std::optional<media::SegmentTiming> timing) override;
+
+    bool startWriter(double firstPts);
+    void noteWriterFailure();
+    // Lists a written segment and trims the list to the retention window; returns the files of
+    // the segments that fell out, to be deleted outside the lock.
+    std::vector<Path> fileSegment(Segment segment);
+    Path segmentPath(int64_t seq) const;
+
     int m_width = 0;
     int m_height = 0;
     std::filesystem::path m_dir;
+    bool m_withMic = false;
+    double m_keepSeconds = 0.0;
+    std::unique_ptr<RunFolder> m_folder;
+
+    mutable std::mutex m_lock;
+    std::optional<std::vector<uint8_t>> m_initSegment; // guarded by m_lock
+    std::deque<Segment> m_segments;                    // guarded by m_lock; oldest first
+
+    bool m_started = false;              // sample thread only
+    std::optional<std::string> m_failed; // written on the sample thread only
+    int64_t m_seq = 0;                   // writer's delivery thread only
+    std::string m_writerUnavailable;     // why no writer could be made, if none was
+
+    // Last, so it is gone before the state its deliveries touch.
+    std::unique_ptr<media::SegmentWriter> m_writer;
 };
 
 } // namespace vantel

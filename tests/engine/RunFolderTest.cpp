@@ -1,0 +1,107 @@
+// Run folders left behind by a process that died are removed by the next buffer; folders of
+// live processes are not.
+
+#include "engine/RunFolder.h"
+
+#include "FakeSegmentWriter.h"
+#include "engine/ReplayBuffer.h"
+
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace vantel;
+
+namespace {
+
+struct Child {
+    pid_t pid = -1;
+    fs::path folder;
+
+    void kill() {
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+};
+
+// Runs `makeFolder` in a child process that then waits to be killed, and returns the folder it
+// reported. The child never returns into the test program.
+Child spawnHolder(const std::function<fs::path()>& makeFolder) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        try {
+            const std::string path = makeFolder().string();
+            if (::write(fds[1], path.data(), path.size()) == ssize_t(path.size())) {
+                ::close(fds[1]);
+                for (;;)
+                    ::pause();
+            }
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    ::close(fds[1]);
+    std::string path;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) > 0;)
+        path.append(chunk, size_t(n));
+    ::close(fds[0]);
+    return {pid, path};
+}
+
+std::unique_ptr<ReplayBuffer> makeBuffer(test::FakeWriterState& state) {
+    return std::make_unique<ReplayBuffer>(160, 90, 30, Quality::high, Codec::h264, false, 30,
+                                          test::fakeWriterFactory(state));
+}
+
+} // namespace
+
+TEST(RunFolder, ANewBufferRemovesFoldersOfDeadRunsOnly) {
+    const fs::path root = ReplayBuffer::runRoot();
+    Child crashed = spawnHolder([] {
+        static test::FakeWriterState state; // lives until the child is killed
+        auto* buffer = makeBuffer(state).release();
+        state.init("INIT");
+        state.segment("segment", std::nullopt);
+        return buffer->dir();
+    });
+    Child alive = spawnHolder([&] {
+        static RunFolder folder(root);
+        return folder.path();
+    });
+    ASSERT_GT(crashed.pid, 0);
+    ASSERT_GT(alive.pid, 0);
+    ASSERT_TRUE(fs::exists(crashed.folder / "00000001.m4s")) << crashed.folder;
+    ASSERT_TRUE(fs::is_directory(alive.folder)) << alive.folder;
+    crashed.kill();
+
+    test::FakeWriterState ownState;
+    auto own = makeBuffer(ownState); // this process's live buffer
+    const fs::path unlockedLeftover = root / "vantel-record-LEFTOVER";
+    const fs::path unrelated = root / "keep-me";
+    fs::create_directories(unlockedLeftover / "sub");
+    fs::create_directories(unrelated);
+
+    test::FakeWriterState state;
+    auto next = makeBuffer(state);
+    EXPECT_FALSE(fs::exists(crashed.folder));
+    EXPECT_FALSE(fs::exists(unlockedLeftover));
+    EXPECT_TRUE(fs::is_directory(alive.folder));
+    EXPECT_TRUE(fs::is_directory(own->dir()));
+    EXPECT_TRUE(fs::is_directory(unrelated));
+
+    alive.kill();
+    own.reset(); // released without discard(): its folder is stale from now on
+    auto last = makeBuffer(state);
+    EXPECT_FALSE(fs::exists(alive.folder));
+    EXPECT_TRUE(fs::is_directory(next->dir()));
+    EXPECT_TRUE(fs::is_directory(last->dir()));
+}

@@ -1,0 +1,9 @@
+# The replay buffer, its snapshots and its run folders.
+vantel_add_unit_test(replay_buffer_test
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/ReplayBufferTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/SnapshotTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/RunFolderTest.cpp
+    LIBS vantel_engine_core)
+target_include_directories(replay_buffer_test PRIVATE ${PROJECT_SOURCE_DIR}/src
+    ${PROJECT_SOURCE_DIR}/tests)
