@@ -53,8 +53,10 @@ public:
     // Starts delivering; throws std::runtime_error with a readable message on failure.
     virtual void start() = 0;
     // Stops delivering and joins the sample thread; after it returns no handler call is running
-    // or will come. Safe to call twice.
+    // or will come. Safe to call twice. Never call it from a handler callback.
     virtual void stop() = 0;
+    // Frame ticks skipped since start because grabbing fell behind the frame interval.
+    virtual uint64_t skippedFrames() const { return 0; }
 };
 
 class CaptureBackend {

@@ -1,1 +1,192 @@
-// placeholder, replaced by its implementation
+#include "PulseAudioSource.h"
+
+#include <cmath>
+#include <cstring>
+#include <pulse/pulseaudio.h>
+#include <stdexcept>
+#include <time.h>
+
+namespace vantel::platform {
+
+namespace {
+
+double monotonicNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// Chunks whose computed time lies within this of the running sample count are stamped from the
+// count instead: latency readings jitter by a few milliseconds, the sound card's clock does not.
+constexpr double kContinuityWindow = 0.030;
+constexpr uint32_t kFragmentMs = 20;
+
+} // namespace
+
+PulseAudioSource::PulseAudioSource(bool withMic, ChunkFn onChunk, ErrorFn onError)
+    : m_withMic(withMic)
+    , m_onChunk(std::move(onChunk))
+    , m_onError(std::move(onError)) {
+    m_game.owner = m_mic.owner = this;
+    m_mic.mic = true;
+    m_mic.channels = 1;
+}
+
+PulseAudioSource::~PulseAudioSource() {
+    stop();
+}
+
+std::string PulseAudioSource::lastError() const {
+    return pa_strerror(m_context ? pa_context_errno(m_context) : PA_ERR_UNKNOWN);
+}
+
+void PulseAudioSource::start() {
+    m_loop = pa_threaded_mainloop_new();
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Vantel Record");
+    pa_context_set_state_callback(m_context, &onContextState, this);
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        std::string why = lastError();
+        stop();
+        throw std::runtime_error("Could not connect to the sound server: " + why);
+    }
+    pa_threaded_mainloop_lock(m_loop);
+    pa_threaded_mainloop_start(m_loop);
+    pa_context_state_t state;
+    while ((state = pa_context_get_state(m_context)) != PA_CONTEXT_READY &&
+           PA_CONTEXT_IS_GOOD(state))
+        pa_threaded_mainloop_wait(m_loop);
+    try {
+        if (state != PA_CONTEXT_READY)
+            throw std::runtime_error("Could not connect to the sound server: " + lastError());
+        openStream(m_game, "@DEFAULT_MONITOR@", "Computer sound");
+        if (m_withMic)
+            openStream(m_mic, "@DEFAULT_SOURCE@", "Microphone");
+        m_running = true;
+    } catch (...) {
+        pa_threaded_mainloop_unlock(m_loop);
+        stop();
+        throw;
+    }
+    pa_threaded_mainloop_unlock(m_loop);
+}
+
+// Called with the mainloop lock held.
+void PulseAudioSource::openStream(Channel& ch, const char* device, const char* name) {
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(kRate), uint8_t(ch.channels)};
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    ch.stream = pa_stream_new(m_context, name, &spec, &map);
+    if (!ch.stream)
+        throw std::runtime_error("Could not record the sound: " + lastError());
+    pa_stream_set_state_callback(ch.stream, &onStreamState, &ch);
+    pa_stream_set_read_callback(ch.stream, &onStreamRead, &ch);
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xff, sizeof attr); // (uint32_t)-1: the server's choice
+    attr.fragsize = uint32_t(pa_usec_to_bytes(kFragmentMs * 1000, &spec));
+    auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                   PA_STREAM_INTERPOLATE_TIMING);
+    if (pa_stream_connect_record(ch.stream, device, &attr, flags) < 0)
+        throw std::runtime_error("Could not record the sound: " + lastError());
+    waitReady(ch);
+}
+
+void PulseAudioSource::waitReady(Channel& ch) {
+    pa_stream_state_t state;
+    while ((state = pa_stream_get_state(ch.stream)) != PA_STREAM_READY && PA_STREAM_IS_GOOD(state))
+        pa_threaded_mainloop_wait(m_loop);
+    if (state != PA_STREAM_READY)
+        throw std::runtime_error(std::string(ch.mic ? "Could not record the microphone: "
+                                                    : "Could not record the computer sound: ") +
+                                 lastError());
+}
+
+void PulseAudioSource::stop() {
+    if (!m_loop)
+        return;
+    pa_threaded_mainloop_lock(m_loop);
+    m_running = false;
+    for (Channel* ch : {&m_game, &m_mic}) {
+        if (!ch->stream)
+            continue;
+        pa_stream_set_state_callback(ch->stream, nullptr, nullptr);
+        pa_stream_set_read_callback(ch->stream, nullptr, nullptr);
+        pa_stream_disconnect(ch->stream);
+        pa_stream_unref(ch->stream);
+        ch->stream = nullptr;
+    }
+    if (m_context) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+    pa_threaded_mainloop_unlock(m_loop);
+    pa_threaded_mainloop_stop(m_loop);
+    pa_threaded_mainloop_free(m_loop);
+    m_loop = nullptr;
+}
+
+void PulseAudioSource::fail(const std::string& message) {
+    if (m_running && !m_failed.exchange(true) && m_onError)
+        m_onError(message);
+}
+
+void PulseAudioSource::onContextState(pa_context* c, void* self) {
+    auto* me = static_cast<PulseAudioSource*>(self);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
+        me->fail("The connection to the sound server was lost.");
+    pa_threaded_mainloop_signal(me->m_loop, 0);
+}
+
+void PulseAudioSource::onStreamState(pa_stream* s, void* channel) {
+    auto* ch = static_cast<Channel*>(channel);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+        ch->owner->fail(ch->mic ? "Recording the microphone stopped."
+                                : "Recording the computer sound stopped.");
+    pa_threaded_mainloop_signal(ch->owner->m_loop, 0);
+}
+
+void PulseAudioSource::onStreamRead(pa_stream*, size_t, void* channel) {
+    auto* ch = static_cast<Channel*>(channel);
+    ch->owner->read(*ch);
+}
+
+void PulseAudioSource::read(Channel& ch) {
+    while (pa_stream_readable_size(ch.stream) > 0) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(ch.stream, &data, &bytes) < 0) {
+            fail("Recording the sound failed: " + lastError());
+            return;
+        }
+        if (bytes == 0)
+            return;
+        if (!data) { // a hole: samples were lost, the clock must resynchronise
+            ch.havePts = false;
+            pa_stream_drop(ch.stream);
+            continue;
+        }
+        // The latency is the age of the oldest unread sample: the first one of this chunk.
+        pa_usec_t latency = 0;
+        int negative = 0;
+        double age = pa_stream_get_latency(ch.stream, &latency, &negative) >= 0
+                         ? (negative ? -1.0 : 1.0) * double(latency) * 1e-6
+                         : 0.0;
+        media::AudioChunk chunk;
+        chunk.channels = ch.channels;
+        chunk.sampleRate = kRate;
+        chunk.samples.resize(bytes / sizeof(float));
+        std::memcpy(chunk.samples.data(), data, chunk.samples.size() * sizeof(float));
+        pa_stream_drop(ch.stream);
+        double pts = monotonicNow() - age;
+        if (ch.havePts && std::fabs(pts - ch.nextPts) < kContinuityWindow)
+            pts = ch.nextPts;
+        chunk.pts = pts;
+        ch.havePts = true;
+        ch.nextPts = pts + double(chunk.frameCount()) / kRate;
+        if (m_onChunk)
+            m_onChunk(std::move(chunk), ch.mic);
+    }
+}
+
+} // namespace vantel::platform

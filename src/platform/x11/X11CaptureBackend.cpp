@@ -1,1 +1,79 @@
-// placeholder, replaced by its implementation
+#include "X11CaptureBackend.h"
+
+#include "X11CaptureStream.h"
+#include "X11Connection.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace vantel::platform {
+
+bool X11CaptureBackend::hasPermission() {
+    try {
+        X11Connection x;
+        xcb_connection_t* c = x.get();
+        auto* r = xcb_get_image_reply(
+            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root(), 0, 0, 1, 1, ~0u), nullptr);
+        bool ok = r != nullptr;
+        std::free(r);
+        return ok;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::vector<CaptureDisplay> X11CaptureBackend::displays() {
+    X11Connection x;
+    std::vector<CaptureDisplay> list;
+    for (const X11Monitor& m : x.monitors())
+        list.push_back(CaptureDisplay{m.id, m.x, m.y, m.width, m.height, 1.0});
+    return list;
+}
+
+std::optional<uint32_t> X11CaptureBackend::mainDisplay() {
+    try {
+        X11Connection x;
+        std::vector<X11Monitor> list = x.monitors();
+        for (const X11Monitor& m : list)
+            if (m.primary)
+                return m.id;
+        if (!list.empty())
+            return list.front().id;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<CaptureStream> X11CaptureBackend::createStream(const StreamConfig& config,
+                                                               SampleHandler& handler) {
+    return std::make_unique<X11CaptureStream>(config, handler);
+}
+
+namespace {
+
+class RefusingStream : public CaptureStream {
+public:
+    explicit RefusingStream(std::string message)
+        : m_message(std::move(message)) {}
+    void start() override { throw std::runtime_error(m_message); }
+    void stop() override {}
+
+private:
+    std::string m_message;
+};
+
+} // namespace
+
+const char* const WaylandCaptureBackend::kMessage =
+    "Screen capture on Wayland is not supported yet. Log in to an X11 session to record.";
+
+std::vector<CaptureDisplay> WaylandCaptureBackend::displays() {
+    throw std::runtime_error(kMessage);
+}
+
+std::unique_ptr<CaptureStream> WaylandCaptureBackend::createStream(const StreamConfig&,
+                                                                   SampleHandler&) {
+    return std::make_unique<RefusingStream>(kMessage);
+}
+
+} // namespace vantel::platform

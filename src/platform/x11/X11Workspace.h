@@ -1,0 +1,55 @@
+#pragma once
+
+// The workspace of an X11 desktop. Windows come from the window manager's _NET_CLIENT_LIST
+// (the mapped children of the root window when no window manager runs), owners from _NET_WM_PID
+// or the X-Resource extension, the active window from _NET_ACTIVE_WINDOW, monitors from RandR.
+// Changes of the window list, of the active window and of the screen layout arrive as X events
+// on the connection's socket, read by a QSocketNotifier on the main thread.
+//
+// Thread: main thread only, like every Workspace.
+
+#include "AppResolver.h"
+#include "Workspace.h"
+#include "X11Connection.h"
+
+#include <QSocketNotifier>
+#include <memory>
+#include <vector>
+
+namespace vantel::platform {
+
+class X11Workspace : public Workspace {
+    Q_OBJECT
+public:
+    // Throws std::runtime_error when the display cannot be opened.
+    explicit X11Workspace(QObject* parent = nullptr);
+    ~X11Workspace() override;
+
+    QList<RunningApp> runningApplications() override;
+    std::optional<int32_t> frontmostPid() override;
+    QList<WindowInfo> windows() override;
+    QList<Monitor> monitors() override;
+    std::optional<uint32_t> mainDisplay() override;
+    QList<uint32_t> displaysAt(QPoint point) override;
+
+private:
+    struct Client {
+        WindowInfo info;
+        WindowClass windowClass;
+    };
+
+    std::vector<Client> clients();
+    std::vector<xcb_window_t> clientList(bool& managed);
+    std::vector<int32_t> ownersByXRes(const std::vector<xcb_window_t>& windows);
+    void selectEvents();
+    void readEvents();
+    void handleEvent(const xcb_generic_event_t* event, bool& apps, bool& screens);
+
+    X11Connection m_x;
+    bool m_haveWm = false;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QMetaObject::Connection m_aboutToBlock;
+    AppResolver m_resolver;
+};
+
+} // namespace vantel::platform
