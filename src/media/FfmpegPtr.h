@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -36,12 +37,31 @@ struct InputContextDeleter {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
 
+// An output context whose AVIOContext, if any, is owned elsewhere.
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* c) const { avformat_free_context(c); }
+};
+// A custom I/O context together with the buffer it was allocated with.
+struct IOContextDeleter {
+    void operator()(AVIOContext* io) const {
+        if (io)
+            av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 inline FramePtr makeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr makePacket() { return PacketPtr(av_packet_alloc()); }
