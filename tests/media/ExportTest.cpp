@@ -1,0 +1,221 @@
+// Exports on real files: video copy or re-encode, the size and bit-rate rules, the audio mix
+// with per-track gains, ranges and progress, and broken sources.
+
+#include "common/TestEnv.h"
+#include "media/ClipTestSupport.h"
+#include "media/Exporter.h"
+#include "media/FfmpegPtr.h"
+#include "media/FrameGrabber.h"
+#include "media/MediaError.h"
+#include "media/MediaProbe.h"
+#include "media/RangeCopy.h"
+
+#include <cmath>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <mutex>
+#include <pthread.h>
+
+namespace vantel::media {
+namespace {
+
+namespace fs = std::filesystem;
+using test::testHome;
+
+fs::path target(const std::string& name) {
+    fs::create_directories(testHome() / "exports");
+    return testHome() / "exports" / name;
+}
+
+double decibels(double ratio) {
+    return 20.0 * std::log10(ratio);
+}
+
+TEST(PlanExport, FollowsTheSizeAndBitrateRules) {
+    ExportSettings s;
+    s.maxHeight = 480;
+    ExportPlan p = planExport(1366, 768, true, 60.0, s);
+    EXPECT_EQ(p.width, 852); // 853.75 truncated, then even
+    EXPECT_EQ(p.height, 480);
+    EXPECT_TRUE(p.scaled);
+    EXPECT_TRUE(p.reencode);
+
+    s.maxHeight = 720;
+    p = planExport(1920, 1080, false, 60.0, s);
+    EXPECT_EQ(p.width, 1280);
+    EXPECT_EQ(p.height, 720);
+    EXPECT_EQ(p.bitrate, 8847360);
+    EXPECT_EQ(planExport(1920, 1080, false, 24.0, s).bitrate, 4423680); // raised to 30 fps
+    EXPECT_EQ(planExport(1920, 1080, false, std::nullopt, s).bitrate, 8847360);
+    s.bitrate = 1000000;
+    EXPECT_EQ(planExport(1920, 1080, false, 60.0, s).bitrate, 1000000);
+
+    // Not taller than the limit, and H.264 not demanded: copied.
+    ExportSettings keep;
+    keep.maxHeight = 1080;
+    p = planExport(1920, 1080, false, 60.0, keep);
+    EXPECT_FALSE(p.scaled);
+    EXPECT_FALSE(p.reencode);
+    EXPECT_EQ(p.bitrate, 0);
+    keep.forceH264 = true;
+    p = planExport(1920, 1080, false, 60.0, keep);
+    EXPECT_TRUE(p.reencode);
+    EXPECT_EQ(p.width, 1920);
+    EXPECT_FALSE(planExport(1920, 1080, true, 60.0, keep).reencode);
+}
+
+TEST(Export, CopiesVideoAndMixesAudioIntoOneTrack) {
+    const fs::path src = test::gameAndMicClip();
+    const fs::path out = target("copy.mp4");
+    ExportSettings s;
+    s.forceH264 = true; // already H.264: still copied
+    exportClip(src, out, s);
+
+    const MediaInfo info = probeMedia(out);
+    EXPECT_EQ(info.videoCodec, "h264");
+    EXPECT_EQ(info.audioTracks, 1);
+    EXPECT_NEAR(info.videoEnd, 3.0, 1.0 / 30);
+    const auto in = test::packetsOf(src, AVMEDIA_TYPE_VIDEO);
+    const auto copied = test::packetsOf(out, AVMEDIA_TYPE_VIDEO);
+    ASSERT_EQ(copied.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i)
+        EXPECT_EQ(copied[i].hash, in[i].hash);
+
+    const auto boxes = test::topLevelBoxes(out);
+    EXPECT_LT(std::find(boxes.begin(), boxes.end(), "moov"),
+              std::find(boxes.begin(), boxes.end(), "mdat"));
+    const test::Pcm pcm = test::decodeAudio(out);
+    EXPECT_EQ(pcm.rate, 48000);
+    EXPECT_NEAR(double(pcm.samples.size()) / pcm.rate, 3.0, 0.05);
+    EXPECT_GT(test::tonePower(pcm, 1200), 0.1 * test::tonePower(pcm, 440));
+}
+
+TEST(Export, AppliesTheGameAndMicrophoneGains) {
+    const fs::path src = test::gameAndMicClip();
+    auto mixed = [&](float game, float mic) {
+        ExportSettings s;
+        s.gameVolume = game;
+        s.micVolume = mic;
+        const fs::path out = target("gain.mp4");
+        exportClip(src, out, s);
+        return test::decodeAudio(out);
+    };
+    const test::Pcm gameOnly = mixed(1.0f, 0.0f);
+    EXPECT_LT(test::tonePower(gameOnly, 1200), 1e-4 * test::tonePower(gameOnly, 440));
+    const test::Pcm micOnly = mixed(0.0f, 1.0f);
+    EXPECT_LT(test::tonePower(micOnly, 440), 1e-4 * test::tonePower(micOnly, 1200));
+
+    const double full = test::rms(mixed(1.0f, 1.0f));
+    const double half = test::rms(mixed(0.5f, 0.5f));
+    EXPECT_NEAR(decibels(half / full), -6.02, 0.5);
+}
+
+TEST(Export, KeepsOnlyTheOverlapAndReportsProgressAgainstIt) {
+    const fs::path out = target("overlap.mp4");
+    ExportSettings s;
+    s.range = TimeRange{-1.0, 1.5};
+    std::mutex lock;
+    std::vector<double> seen;
+    std::string thread;
+    exportClip(test::gameAndMicClip(), out, s, [&](double v) {
+        std::lock_guard guard(lock);
+        seen.push_back(v);
+        char name[32] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        thread = name;
+    });
+    EXPECT_NEAR(probeMedia(out).duration, 1.5, 1.0 / 30);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(thread, "record.export.v");
+    EXPECT_LE(*std::max_element(seen.begin(), seen.end()), 1.0);
+    EXPECT_GT(seen.back(), 0.9); // against 1.5 s, not the 2.5 s asked for
+    const test::Pcm pcm = test::decodeAudio(out);
+    EXPECT_NEAR(double(pcm.samples.size()) / pcm.rate, 1.5, 0.03);
+}
+
+TEST(Export, RangeOutsideTheClipFailsWithoutAFile) {
+    const fs::path out = target("outside.mp4");
+    ExportSettings s;
+    s.range = TimeRange{20.0, 25.0};
+    EXPECT_THROW(exportClip(test::gameAndMicClip(), out, s), MediaError);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(Export, ReencodesWhenScaledAndReplacesTheTarget) {
+    const fs::path wide =
+        test::ffmpegSource("wide.mp4", "-f lavfi -i testsrc2=size=1366x768:rate=30:duration=0.5 "
+                                       "-c:v libx264 -preset ultrafast");
+    const fs::path out = target("scaled.mp4");
+    test::writeFile(out, "stale");
+    ExportSettings s;
+    s.maxHeight = 480;
+    exportClip(wide, out, s);
+    const MediaInfo info = probeMedia(out);
+    EXPECT_EQ(info.width, 852);
+    EXPECT_EQ(info.height, 480);
+    EXPECT_EQ(info.audioTracks, 0); // none in the source
+    EXPECT_NEAR(info.videoEnd, 0.5, 1.0 / 30);
+}
+
+TEST(Export, TurnsRotatedHevcIntoSmallerH264) {
+    const fs::path upright = test::ffmpegSource(
+        "hevc-upright.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=30:duration=0.5 "
+                            "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.5 "
+                            "-c:v libx265 -preset ultrafast -x265-params log-level=error "
+                            "-c:a aac");
+    const fs::path hevc = test::ffmpegSource(
+        "hevc.mp4", "-i '" + upright.string() + "' -map 0 -c copy -metadata:s:v:0 rotate=90");
+    const int rotation = probeMedia(hevc).rotation;
+    ASSERT_NE(rotation, 0);
+    const fs::path out = target("hevc.mp4");
+    ExportSettings s;
+    s.maxHeight = 720;
+    exportClip(hevc, out, s);
+    const MediaInfo info = probeMedia(out);
+    EXPECT_EQ(info.videoCodec, "h264");
+    EXPECT_EQ(info.width, 1280);
+    EXPECT_EQ(info.height, 720);
+    EXPECT_EQ(info.rotation, rotation);
+    EXPECT_EQ(info.audioTracks, 1);
+    EXPECT_GE(test::packetsOf(out, AVMEDIA_TYPE_VIDEO).size(), 14u);
+}
+
+std::string firstBytes(const fs::path& file, double fraction) {
+    std::ifstream in(file, std::ios::binary);
+    std::string all{std::istreambuf_iterator<char>(in), {}};
+    return all.substr(0, size_t(double(all.size()) * fraction));
+}
+
+// A clip cut off part-way (index at the front, samples missing; or index lost at the end) and
+// a text file named .mp4: errors, never a crash, and no output left behind.
+TEST(BrokenSources, FailWithAnErrorAndLeaveNoFile) {
+    const std::string av = "-f lavfi -i testsrc2=size=320x180:rate=30:duration=2 "
+                           "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
+                           "-c:v libx264 -preset ultrafast -c:a aac ";
+    const fs::path front = test::ffmpegSource("front.mp4", av + "-movflags +faststart");
+    const fs::path back = test::ffmpegSource("back.mp4", av);
+    const fs::path cutFront = testHome() / "cut-front.mp4";
+    const fs::path cutBack = testHome() / "cut-back.mp4";
+    const fs::path text = testHome() / "text.mp4";
+    test::writeFile(cutFront, firstBytes(front, 0.6));
+    test::writeFile(cutBack, firstBytes(back, 0.6));
+    test::writeFile(text, "not a video, just words\n");
+
+    for (const fs::path& src : {cutFront, cutBack, text}) {
+        SCOPED_TRACE(src.filename().string());
+        const fs::path out = target("broken.mp4");
+        EXPECT_THROW(exportClip(src, out, ExportSettings{}), MediaError);
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_THROW(copyRange(src, out, std::nullopt), MediaError);
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_THROW(probeMedia(text), MediaError);
+    }
+    // The cut-off clip still holds its first frames, so a thumbnail may be made from them.
+    (void)jpegFrame(cutFront, 640);
+    EXPECT_FALSE(jpegFrame(cutBack, 640));
+    EXPECT_FALSE(jpegFrame(text, 640));
+}
+
+} // namespace
+} // namespace vantel::media

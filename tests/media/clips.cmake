@@ -1,0 +1,4 @@
+vantel_add_unit_test(clip_media_test
+    SOURCES RangeCopyTest.cpp ExportTest.cpp FrameGrabberTest.cpp ClipTestSupport.cpp
+    LIBS vantel_media Qt6::Core
+    TIMEOUT 240)
