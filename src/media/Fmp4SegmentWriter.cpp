@@ -17,6 +17,10 @@ const int64_t kOffsetTicks = std::llround(Fmp4SegmentWriter::kTimelineOffset * k
 // The audio hand-off holds at most this many samples per track: a second of sound.
 constexpr int64_t kMaxQueuedSamples = AudioTrackEncoder::kSampleRate;
 
+// Audio stamped further ahead of the newest frame is taken for a broken time stamp and dropped,
+// instead of being placed behind seconds of generated silence.
+constexpr double kMaxAudioLead = 5.0;
+
 constexpr int64_t kGameBitRate = 256000;
 constexpr int64_t kMicBitRate = 128000;
 
@@ -31,6 +35,7 @@ struct Fmp4SegmentWriter::Pending {
     bool videoQueued = false;
     int64_t newestVideoTicks = 0;
     int64_t videoEndTicks = 0;
+    double newestVideoPts = 0.0; // capture time of the newest frame taken
 };
 
 struct Fmp4SegmentWriter::FragmentOut {
@@ -66,6 +71,7 @@ bool Fmp4SegmentWriter::start(double firstPts) {
         fail(e.what());
         return false;
     }
+    m_work->newestVideoPts = firstPts;
     m_status = Status::writing;
     m_worker = std::thread([this, bytes = std::move(init)]() mutable { run(std::move(bytes)); });
     return true;
@@ -177,7 +183,8 @@ void Fmp4SegmentWriter::run(std::vector<uint8_t> initSegment) {
                 return;
             }
         }
-    } catch (const MediaError& e) {
+    } catch (const std::exception& e) {
+        // Also what the sink throws: the worker must end with a status, never terminate.
         fail(e.what());
     }
 }
@@ -207,13 +214,14 @@ void Fmp4SegmentWriter::process(Input& input) {
     Pending& w = *m_work;
     for (size_t t = 0; t < 2; ++t) {
         for (const AudioChunk& chunk : input.audio[t]) {
-            if (!w.audio[t])
+            if (!w.audio[t] || chunk.pts > w.newestVideoPts + kMaxAudioLead)
                 continue;
             double at = (chunk.pts - m_firstPts) * AudioTrackEncoder::kSampleRate;
             w.audio[t]->push(chunk, std::llround(at));
         }
     }
     if (input.video) {
+        w.newestVideoPts = std::max(w.newestVideoPts, input.video->pts);
         int64_t ticks = std::llround((input.video->pts - m_firstPts) * kVideoBase.den);
         if (ticks >= 0)
             w.video->encode(std::move(input.video->frame), ticks + kOffsetTicks);
