@@ -162,7 +162,7 @@ QCoro::Task<> Capture::stopRun() {
     std::shared_ptr<ReplayBuffer> buffer = m_buffer.exchange(nullptr);
     m_target.reset();
     if (stream || buffer) {
-        co_await QtConcurrent::run([stream, buffer] {
+        QFuture<void> stopping = QtConcurrent::run([stream, buffer] {
             if (stream) {
                 try {
                     stream->stop();
@@ -177,6 +177,7 @@ QCoro::Task<> Capture::stopRun() {
                 buffer->discard();
             }
         });
+        co_await stopping;
     }
     setState(State::off());
 }
@@ -215,7 +216,9 @@ QCoro::Task<> Capture::start(GameTarget target) {
     m_buffer.store(buffer);
     m_stream = stream;
 
-    std::exception_ptr failure = co_await QtConcurrent::run([stream]() -> std::exception_ptr {
+    // The future is a named local: GCC 12 destroys lambda temporaries inside a co_await
+    // expression twice.
+    QFuture<std::exception_ptr> starting = QtConcurrent::run([stream]() -> std::exception_ptr {
         try {
             stream->start();
             return nullptr;
@@ -223,7 +226,7 @@ QCoro::Task<> Capture::start(GameTarget target) {
             return std::current_exception();
         }
     });
-    if (failure)
+    if (std::exception_ptr failure = co_await starting)
         std::rethrow_exception(failure);
 }
 
