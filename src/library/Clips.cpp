@@ -1,1 +1,213 @@
-// placeholder, replaced by its implementation
+#include "Clips.h"
+
+#include "Background.h"
+#include "engine/RecordError.h"
+#include "media/Exporter.h"
+#include "media/FrameGrabber.h"
+#include "media/MediaError.h"
+#include "media/MediaProbe.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+namespace vantel::Clips {
+
+namespace {
+
+using media::MediaError;
+namespace fs = std::filesystem;
+
+fs::path toPath(const QString& path) {
+    return fs::path(path.toStdString());
+}
+QString fromPath(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// Removes the snapshot file when the save ends, whichever way it ends.
+struct SnapshotFile {
+    fs::path path;
+    ~SnapshotFile() {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+};
+
+bool entryExists(const QString& path) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(toPath(path), ignored));
+}
+
+// "<stem>.mp4", else "<stem> 2.mp4", "<stem> 3.mp4", ...: the first name not taken in `dir`.
+QString firstFreeName(const QString& dir, const QString& stem) {
+    QString candidate = QDir(dir).filePath(stem + QStringLiteral(".mp4"));
+    for (int n = 2; entryExists(candidate); ++n)
+        candidate = QDir(dir).filePath(stem + QStringLiteral(" %1.mp4").arg(n));
+    return candidate;
+}
+
+RecordError describe(const MediaError& error) {
+    switch (error.kind()) {
+    case MediaError::Kind::noVideo:
+        return RecordError::exportFailed("That file has no video.");
+    case MediaError::Kind::openInput:
+        return RecordError::exportFailed("Could not read the clip.");
+    case MediaError::Kind::openOutput:
+        return RecordError::exportFailed("Could not write the clip.");
+    case MediaError::Kind::read:
+        return RecordError::exportFailed("Reading the clip failed.");
+    case MediaError::Kind::write:
+        break;
+    }
+    return RecordError::exportFailed("Writing the clip failed.");
+}
+
+bool cannotBegin(const MediaError& error) {
+    return error.kind() == MediaError::Kind::openInput ||
+           error.kind() == MediaError::Kind::openOutput;
+}
+
+// Pass-through copy of `range` into the first free "<stem>[ n].mp4" of `dir`. A name taken by a
+// concurrent save between the check and the copy moves on to the next name.
+QString copyToFreeName(const QString& source, const QString& dir, const QString& stem,
+                       media::TimeRange range, const char* cannotStartText) {
+    for (int attempt = 0;; ++attempt) {
+        QString target = firstFreeName(dir, stem);
+        try {
+            media::copyRange(toPath(source), toPath(target), range);
+            return target;
+        } catch (const MediaError& error) {
+            if (error.kind() == MediaError::Kind::openOutput && entryExists(target) && attempt < 3)
+                continue;
+            if (cannotBegin(error))
+                throw RecordError::exportFailed(cannotStartText);
+            throw describe(error);
+        }
+    }
+}
+
+media::MediaInfo probeSnapshot(const fs::path& snapshot) {
+    try {
+        return media::probeMedia(snapshot);
+    } catch (const MediaError&) {
+        throw RecordError::exportFailed("Could not start saving the clip.");
+    }
+}
+
+media::TimeRange clipRange(const media::MediaInfo& info, double seconds) {
+    const double end = info.videoEnd;
+    double start = std::max(info.videoStart, end - seconds);
+    return {std::min(start, end), end};
+}
+
+ClipMeta newClipMeta(const QString& game, const QDateTime& created, double seconds,
+                     const SnapshotSource& source, const QString& file) {
+    ClipMeta meta;
+    meta.title = game + QStringLiteral(" clip");
+    meta.game = game;
+    meta.created = ClipMeta::wholeSeconds(created);
+    meta.duration = seconds;
+    meta.width = source.width;
+    meta.height = source.height;
+    try {
+        media::MediaInfo info = media::probeMedia(toPath(file));
+        if (std::isfinite(info.duration))
+            meta.duration = info.duration;
+        meta.hasMic = info.audioTracks >= 2;
+    } catch (const MediaError&) {
+    }
+    return meta;
+}
+
+} // namespace
+
+QString safe(const QString& name) {
+    static const QString unsafe = QStringLiteral("/:\\?%*|\"<>");
+    QString out = name;
+    for (QChar& c : out)
+        if (unsafe.contains(c))
+            c = QLatin1Char('-');
+    auto blank = [](QChar c) {
+        return c == u' ' || c == u'\t';
+    };
+    qsizetype begin = 0;
+    qsizetype end = out.size();
+    while (begin < end && blank(out[begin]))
+        ++begin;
+    while (end > begin && blank(out[end - 1]))
+        --end;
+    out = out.mid(begin, end - begin);
+    if (out.isEmpty() || out == u"." || out == u"..")
+        return QStringLiteral("Game");
+    return out;
+}
+
+Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
+              Library& library) {
+    const QString game = target ? QString::fromStdString(target->name) : QStringLiteral("Desktop");
+    SnapshotFile snapshot{source.snapshot(seconds).url};
+    media::MediaInfo info = probeSnapshot(snapshot.path);
+    if (info.videoTracks == 0)
+        throw RecordError::nothingBuffered();
+    const media::TimeRange range = clipRange(info, seconds);
+    const QDateTime created = QDateTime::currentDateTime();
+    const QString dir = QDir(library.folder()).filePath(safe(game));
+    fs::create_directories(toPath(dir));
+    const QString stem =
+        safe(game) + u' ' +
+        QLocale::system().toString(created, QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss"));
+    const QString file = copyToFreeName(fromPath(snapshot.path), dir, stem, range,
+                                        "Could not start saving the clip.");
+    ClipMeta meta = newClipMeta(game, created, seconds, source, file);
+    library.add(file, meta);
+    return Clip{file, meta};
+}
+
+QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, double at) {
+    co_return co_await detail::inBackground([path, maxWidth, at]() -> std::optional<QByteArray> {
+        auto bytes = media::jpegFrame(toPath(path), maxWidth, at);
+        if (!bytes || bytes->empty())
+            return std::nullopt;
+        return QByteArray(reinterpret_cast<const char*>(bytes->data()),
+                          static_cast<qsizetype>(bytes->size()));
+    });
+}
+
+QString trimClip(const Clip& clip, media::TimeRange range, Library& library) {
+    const QFileInfo source(clip.url);
+    const QString file = copyToFreeName(clip.url, source.path(),
+                                        source.completeBaseName() + QStringLiteral(" trimmed"),
+                                        range, "Could not start the trim.");
+    ClipMeta meta = clip.meta;
+    meta.title += QStringLiteral(" (trimmed)");
+    meta.created = ClipMeta::wholeSeconds(QDateTime::currentDateTimeUtc());
+    meta.duration = range.duration();
+    meta.shareID.reset();
+    meta.shareURL.reset();
+    library.add(file, meta);
+    return file;
+}
+
+QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range, Library& library) {
+    co_return co_await detail::inBackground(
+        [clip, range, &library] { return trimClip(clip, range, library); });
+}
+
+QCoro::Task<> exportClip(QString source, QString target, ExportOptions options,
+                         std::function<void(double)> progress) {
+    media::ExportSettings settings{options.range,     options.gameVolume, options.micVolume,
+                                   options.maxHeight, options.forceH264,  options.bitrate};
+    co_await detail::inBackground([=] {
+        try {
+            media::exportClip(toPath(source), toPath(target), settings, progress);
+        } catch (const MediaError& error) {
+            throw describe(error);
+        }
+    });
+}
+
+} // namespace vantel::Clips

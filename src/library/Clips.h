@@ -1,0 +1,75 @@
+#pragma once
+
+// Operations that make clip files: saving the newest seconds of the replay buffer, trimmed
+// copies, exports with options, JPEG frames. No state of their own.
+//
+// Every awaitable here runs its file and FFmpeg work on the Qt thread pool and resumes the
+// awaiting coroutine on its own thread. Failures are thrown: RecordError with the user's words
+// for our own failures, std::filesystem::filesystem_error for the file system.
+
+#include "Clip.h"
+#include "Library.h"
+#include "engine/GameTarget.h"
+#include "engine/ReplayBuffer.h"
+#include "media/RangeCopy.h"
+
+#include <QByteArray>
+#include <QCoro/QCoroTask>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vantel::Clips {
+
+// What a save needs of a replay buffer, so the save can be exercised without a capture run.
+struct SnapshotSource {
+    std::function<ReplayBuffer::Snapshot(double seconds)> snapshot; // throws like the buffer
+    int width = 0;
+    int height = 0;
+
+    static SnapshotSource of(std::shared_ptr<ReplayBuffer> buffer);
+};
+
+struct ExportOptions {
+    std::optional<media::TimeRange> range; // absent: the whole video track
+    float gameVolume = 1.0f;
+    float micVolume = 1.0f;
+    std::optional<int> maxHeight;
+    bool forceH264 = false;
+    std::optional<int64_t> bitrate;
+};
+
+// A game name as a file-name part: each of / : \ ? % * | " < > becomes "-", spaces and tabs are
+// trimmed from both ends; a result that is empty, "." or ".." becomes "Game" so that a clip
+// never lands in the clip folder's parent or root.
+QString safe(const QString& name);
+
+// Saves the newest `seconds` of Capture's buffer as a clip of Capture's target (read now, on the
+// calling thread) into the shared library. Throws RecordError::nothingBuffered without a buffer.
+QCoro::Task<Clip> saveFromBuffer(double seconds);
+
+// The whole save, synchronously, on the calling thread: snapshot, pass-through copy of
+// [max(video start, end - seconds), end] into "<folder>/<safe game>/<safe game> <date>.mp4"
+// (" 2", " 3", ... before ".mp4" when two saves fall in one second), probe, Library::add. The
+// snapshot file is deleted on every path after it was made.
+Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
+              Library& library);
+
+// Awaitable frame grab (see media::jpegFrame); nothing when no frame can be made.
+QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, double at = 0.5);
+
+// Copies `range` of the clip next to it as "<base> trimmed.mp4" (or " trimmed 2.mp4", ...)
+// without re-encoding and adds it to `library`. Returns the new path. Nothing is added on
+// failure.
+QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range, Library& library);
+QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range);
+// The synchronous core of trimCopy, on the calling thread.
+QString trimClip(const Clip& clip, media::TimeRange range, Library& library);
+
+// Writes `source` to `target` (deleted first) with the options. `progress` runs on the export's
+// video thread with values up to 1. The target is not added to the library.
+QCoro::Task<> exportClip(QString source, QString target, ExportOptions options,
+                         std::function<void(double)> progress = {});
+
+} // namespace vantel::Clips

@@ -1,0 +1,73 @@
+// The program's shared library and the operations that use the program's shared instances
+// (settings, capture). Kept apart so that the library can be built and tested without them.
+
+#include "Background.h"
+#include "Clips.h"
+#include "Library.h"
+#include "app/AppPaths.h"
+#include "app/Settings.h"
+#include "engine/Capture.h"
+#include "engine/RecordError.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <memory>
+
+namespace vantel {
+
+namespace {
+
+// The clip folder as the settings last announced it. Settings lives on the main thread while
+// the library is also used from background tasks, so the library reads this copy instead.
+class FolderCopy {
+public:
+    explicit FolderCopy(QString folder)
+        : m_folder(std::move(folder)) {}
+    void set(const QString& folder) {
+        QMutexLocker lock(&m_mutex);
+        m_folder = folder;
+    }
+    QString get() const {
+        QMutexLocker lock(&m_mutex);
+        return m_folder;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QString m_folder;
+};
+
+Library* makeShared() {
+    Settings& settings = Settings::shared();
+    auto folder = std::make_shared<FolderCopy>(settings.folder());
+    // Direct: the settings window changes the folder and calls reload() right after.
+    QObject::connect(
+        &settings, &Settings::folderChanged, &settings,
+        [folder](const QString& path) { folder->set(path); }, Qt::DirectConnection);
+    return new Library({[folder] { return folder->get(); }, AppPaths::appSupport()});
+}
+
+} // namespace
+
+Library& Library::shared() {
+    static Library* library = makeShared();
+    return *library;
+}
+
+QCoro::Task<Clip> Clips::saveFromBuffer(double seconds) {
+    std::shared_ptr<ReplayBuffer> buffer = Capture::shared().buffer();
+    std::optional<GameTarget> target = Capture::shared().target();
+    if (!buffer)
+        throw RecordError::nothingBuffered();
+    Library& library = Library::shared();
+    co_return co_await detail::inBackground(
+        [source = SnapshotSource::of(buffer), target, seconds, &library] {
+            return saveClip(source, target, seconds, library);
+        });
+}
+
+QCoro::Task<QString> Clips::trimCopy(Clip clip, media::TimeRange range) {
+    co_return co_await trimCopy(std::move(clip), range, Library::shared());
+}
+
+} // namespace vantel

@@ -1,0 +1,40 @@
+// The thumbnail cache of Library, apart from the index so that the index does not pull in the
+// frame grabber.
+
+#include "Background.h"
+#include "Library.h"
+#include "media/FrameGrabber.h"
+
+#include <QFile>
+
+namespace vantel {
+
+namespace {
+
+std::optional<QImage> loadOrMakeThumbnail(const QString& clipPath, const QString& thumbPath) {
+    QImage cached;
+    if (cached.load(thumbPath))
+        return cached;
+    auto bytes = media::jpegFrame(clipPath.toStdString(), 640, 0.5);
+    if (!bytes)
+        return std::nullopt;
+    QByteArray jpeg(reinterpret_cast<const char*>(bytes->data()),
+                    static_cast<qsizetype>(bytes->size()));
+    QImage picture;
+    if (!picture.loadFromData(jpeg, "JPEG"))
+        return std::nullopt;
+    QFile file(thumbPath);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(jpeg);
+    return picture;
+}
+
+} // namespace
+
+QCoro::Task<std::optional<QImage>> Library::thumbnail(Clip clip) {
+    const QString thumb = thumbURL(clip.url);
+    co_return co_await detail::inBackground(
+        [path = clip.url, thumb] { return loadOrMakeThumbnail(path, thumb); });
+}
+
+} // namespace vantel
