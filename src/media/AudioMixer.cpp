@@ -4,6 +4,10 @@
 #include "MediaInput.h"
 #include "RangeReader.h"
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -124,8 +128,13 @@ void AudioMixer::resample(Track& t, const AVFrame* frame) {
         if (swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLTP, outRate,
                                 const_cast<AVChannelLayout*>(&frame->ch_layout),
                                 AVSampleFormat(frame->format), frame->sample_rate, 0,
-                                nullptr) < 0 ||
-            swr_init(raw) < 0) {
+                                nullptr) < 0) {
+            throw MediaError(MediaError::Kind::read, "cannot convert the audio");
+        }
+        // A mono microphone goes to both sides at full level, not 3 dB down.
+        if (frame->ch_layout.nb_channels == 1)
+            av_opt_set_double(raw, "center_mix_level", 1.0, 0);
+        if (swr_init(raw) < 0) {
             swr_free(&raw);
             throw MediaError(MediaError::Kind::read, "cannot convert the audio");
         }

@@ -63,12 +63,12 @@ bool RangeReader::admit(Track& t, AVPacket* pkt) {
         const int64_t order = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
         if (order >= t.endTs)
             t.finished = true;
-        return pkt->pts < t.endTs;
-    }
-    if (pkt->pts >= t.endTs) {
+    } else if (pkt->pts >= t.endTs) {
         t.finished = true;
-        return false;
     }
+    if (pkt->pts >= t.endTs)
+        return false;
+    // The edit list ends where the last sample ends: shorten it to the range end.
     if (pkt->duration > 0 && pkt->pts + pkt->duration > t.endTs)
         pkt->duration = t.endTs - pkt->pts;
     return true;

@@ -187,6 +187,8 @@ void VideoPump::drainEncoder() {
         // libx264 leaves durations at zero; the muxer would guess the last one.
         if (pkt->duration <= 0)
             pkt->duration = m_frameTicks;
+        if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < m_endTs)
+            pkt->duration = std::min(pkt->duration, m_endTs - pkt->pts);
         pkt->stream_index = m_ost->index;
         m_out.write(pkt.get(), m_enc->time_base);
     }

@@ -160,6 +160,40 @@ Pcm decodeAudio(const fs::path& file) {
     return pcm;
 }
 
+double firstBrightFrame(const fs::path& file) {
+    media::InputContextPtr fmt = media::openMediaInput(file);
+    const int stream = media::firstVideoStream(fmt.get());
+    media::CodecContextPtr dec = media::openDecoder(fmt->streams[stream]);
+    media::PacketPtr pkt = media::makePacket();
+    media::FramePtr f = media::makeFrame();
+    double found = -1;
+    auto drain = [&] {
+        while (found < 0 && avcodec_receive_frame(dec.get(), f.get()) == 0) {
+            int64_t sum = 0;
+            for (int y = 0; y < f->height; ++y)
+                for (int x = 0; x < f->width; ++x)
+                    sum += f->data[0][y * f->linesize[0] + x];
+            if (sum > int64_t(100) * f->width * f->height)
+                found = media::toSeconds(f->best_effort_timestamp, fmt->streams[stream]->time_base);
+        }
+    };
+    while (found < 0 && av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == stream && avcodec_send_packet(dec.get(), pkt.get()) >= 0)
+            drain();
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    drain();
+    return found;
+}
+
+double firstLoudSample(const Pcm& pcm) {
+    for (size_t i = 0; i < pcm.samples.size(); ++i)
+        if (std::abs(pcm.samples[i]) > 0.05f)
+            return double(i) / pcm.rate;
+    return -1;
+}
+
 double tonePower(const Pcm& pcm, double freq) {
     const double k = 2.0 * std::cos(2.0 * std::numbers::pi * freq / pcm.rate);
     double s1 = 0, s2 = 0;

@@ -49,6 +49,11 @@ struct Pcm {
 };
 Pcm decodeAudio(const std::filesystem::path& file);
 
+// Presented time in seconds of the first video frame whose mean luma exceeds 100, or -1.
+double firstBrightFrame(const std::filesystem::path& file);
+// Time in seconds of the first sample of `pcm` louder than 0.05, or -1.
+double firstLoudSample(const Pcm& pcm);
+
 // Power of `freq` in `pcm` (Goertzel), normalised by length.
 double tonePower(const Pcm& pcm, double freq);
 double rms(const Pcm& pcm);

@@ -134,11 +134,46 @@ TEST(Export, KeepsOnlyTheOverlapAndReportsProgressAgainstIt) {
     EXPECT_NEAR(double(pcm.samples.size()) / pcm.rate, 1.5, 0.03);
 }
 
-TEST(Export, RangeOutsideTheClipFailsWithoutAFile) {
-    const fs::path out = target("outside.mp4");
-    ExportSettings s;
-    s.range = TimeRange{20.0, 25.0};
-    EXPECT_THROW(exportClip(test::gameAndMicClip(), out, s), MediaError);
+// A white flash and a beep at 1.0 s of the source; cut from 0.55 s both land at 0.45 s,
+// whether the picture is copied or re-encoded.
+TEST(Export, KeepsSoundInStepWithPicture) {
+    const fs::path src = test::ffmpegSource(
+        "flash-beep.mp4",
+        "-f lavfi -i \"color=c=black:s=160x90:r=30:d=3,drawbox=c=white:t=fill:"
+        "enable='between(t,1,1.02)'\" -f lavfi -i \"sine=frequency=1000:sample_rate=48000:"
+        "duration=3,volume=0:enable='not(between(t,1,1.2))'\" -c:v libx264 -preset ultrafast "
+        "-g 30 -c:a aac");
+    for (std::optional<int> maxHeight : {std::optional<int>(), std::optional<int>(60)}) {
+        SCOPED_TRACE(maxHeight ? "re-encoded" : "copied");
+        ExportSettings s;
+        s.range = TimeRange{0.55, 2.55};
+        s.maxHeight = maxHeight;
+        const fs::path out = target("flash.mp4");
+        exportClip(src, out, s);
+        EXPECT_NEAR(test::firstBrightFrame(out), 0.45, 1.0 / 30 + 0.001);
+        EXPECT_NEAR(test::firstLoudSample(test::decodeAudio(out)), 0.45, 0.01);
+    }
+}
+
+MediaError::Kind exportFailure(const fs::path& src, const ExportSettings& s, const fs::path& out) {
+    try {
+        exportClip(src, out, s);
+    } catch (const MediaError& e) {
+        return e.kind();
+    }
+    ADD_FAILURE() << "exported " << src;
+    return MediaError::Kind::write;
+}
+
+TEST(Export, RefusesSourcesWithNothingToExport) {
+    const fs::path out = target("nothing.mp4");
+    ExportSettings outside;
+    outside.range = TimeRange{20.0, 25.0};
+    EXPECT_EQ(exportFailure(test::gameAndMicClip(), outside, out), MediaError::Kind::read);
+    EXPECT_FALSE(fs::exists(out));
+    const fs::path tone = test::ffmpegSource(
+        "tone.m4a", "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -c:a aac");
+    EXPECT_EQ(exportFailure(tone, {}, out), MediaError::Kind::noVideo);
     EXPECT_FALSE(fs::exists(out));
 }
 
@@ -202,10 +237,15 @@ TEST(BrokenSources, FailWithAnErrorAndLeaveNoFile) {
     test::writeFile(cutBack, firstBytes(back, 0.6));
     test::writeFile(text, "not a video, just words\n");
 
-    for (const fs::path& src : {cutFront, cutBack, text}) {
+    const std::pair<fs::path, MediaError::Kind> cases[] = {
+        {cutFront, MediaError::Kind::read},
+        {cutBack, MediaError::Kind::openInput},
+        {text, MediaError::Kind::openInput},
+    };
+    for (const auto& [src, kind] : cases) {
         SCOPED_TRACE(src.filename().string());
         const fs::path out = target("broken.mp4");
-        EXPECT_THROW(exportClip(src, out, ExportSettings{}), MediaError);
+        EXPECT_EQ(exportFailure(src, {}, out), kind);
         EXPECT_FALSE(fs::exists(out));
         EXPECT_THROW(copyRange(src, out, std::nullopt), MediaError);
         EXPECT_FALSE(fs::exists(out));
