@@ -2,6 +2,7 @@
 
 #include "OutputFile.h"
 #include "RunFolder.h"
+#include "media/Fmp4SegmentWriter.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -17,25 +18,6 @@ constexpr double kRetentionMargin = 2.0;
 constexpr double kMaxEncoderBitRate = 160'000'000.0;
 constexpr double kHevcFactor = 0.65;
 constexpr const char* kEncoderFailed = "The encoder stopped.";
-
-// Stands in for the FFmpeg writer where none is linked in: every run fails at its first frame
-// with a clear message instead of recording nothing silently.
-class UnavailableWriter final : public media::SegmentWriter {
-public:
-    bool start(double) override { return false; }
-    bool videoReady() const override { return false; }
-    bool audioReady(media::AudioTrack) const override { return false; }
-    void appendVideo(const media::VideoFrame&) override {}
-    void appendAudio(media::AudioTrack, const media::AudioChunk&) override {}
-    void finish() override {}
-    Status status() const override { return Status::failed; }
-    std::string error() const override { return "No video encoder is available."; }
-};
-
-std::unique_ptr<media::SegmentWriter> makeDefaultWriter(const media::WriterConfig&,
-                                                        media::SegmentSink&) {
-    return std::make_unique<UnavailableWriter>();
-}
 
 media::VideoCodec toVideoCodec(Codec codec) {
     return codec == Codec::hevc ? media::VideoCodec::hevc : media::VideoCodec::h264;
@@ -70,7 +52,7 @@ ReplayBuffer::ReplayBuffer(int width, int height, int fps, Quality quality, Code
     config.videoBitRate = encoderBitRate(width, height, fps, quality, codec);
     config.withMic = withMic;
     if (!writerFactory)
-        writerFactory = makeDefaultWriter;
+        writerFactory = media::makeFmp4SegmentWriter();
     try {
         m_writer = writerFactory(config, *this);
     } catch (const std::exception& error) {

@@ -7,3 +7,11 @@ vantel_add_unit_test(replay_buffer_test
     LIBS vantel_engine_core)
 target_include_directories(replay_buffer_test PRIVATE ${PROJECT_SOURCE_DIR}/src
     ${PROJECT_SOURCE_DIR}/tests)
+
+# The same over the real encoder.
+vantel_add_unit_test(replay_buffer_encode_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/ReplayBufferEncodeTest.cpp
+    LIBS vantel_engine_core
+    TIMEOUT 180)
+target_include_directories(replay_buffer_encode_test PRIVATE ${PROJECT_SOURCE_DIR}/src
+    ${PROJECT_SOURCE_DIR}/tests)
