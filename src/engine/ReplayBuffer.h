@@ -47,8 +47,10 @@ public:
 
     // Creates the run folder (under $XDG_CACHE_HOME/vantel-record) and the writer. Throws
     // std::filesystem::filesystem_error when the folder cannot be created. Removes the run
-    // folders of earlier processes that are no longer locked. `writerFactory` replaces the real
-    // FFmpeg writer in tests.
+    // folders of earlier processes that are no longer locked. The folder stays locked for the
+    // buffer's life and stays on disk until discard(). `writerFactory` replaces the real FFmpeg
+    // writer in tests; a writer that cannot be made is reported through failed() at the first
+    // frame.
     ReplayBuffer(int width, int height, int fps, Quality quality, Codec codec, bool withMic,
                  double keepSeconds, media::SegmentWriterFactory writerFactory = {});
     ~ReplayBuffer() override;
@@ -66,7 +68,9 @@ public:
 
     // Joins the initialisation segment and the newest segments covering at least `seconds` into
     // a new file. Throws RecordError::nothingBuffered when nothing is buffered, and the file
-    // system's error when the output cannot be written (the partial file is removed).
+    // system's error when the output cannot be written (the partial file is removed). A segment
+    // file that cannot be read (retention may just have deleted it) is left out silently; the
+    // returned range is computed as if it were there.
     Snapshot snapshot(double seconds) const;
     double bufferedSeconds() const;
 
