@@ -1,6 +1,6 @@
-#include "AppResolver.h"
+#include "platform/AppResolver.h"
 
-#include "procfs/ProcessInfo.h"
+#include "platform/procfs/ProcessInfo.h"
 
 #include <unistd.h>
 

@@ -6,8 +6,8 @@
 //
 // Thread: main thread (it shares DesktopEntries with the caller).
 
-#include "Workspace.h"
-#include "freedesktop/DesktopEntries.h"
+#include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopEntries.h"
 
 #include <filesystem>
 #include <string>

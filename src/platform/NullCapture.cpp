@@ -1,6 +1,6 @@
-#include "NullCapture.h"
+#include "platform/NullCapture.h"
 
-#include "x11/X11CaptureBackend.h"
+#include "platform/x11/X11CaptureBackend.h"
 
 #include <cstdlib>
 #include <string>

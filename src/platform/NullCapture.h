@@ -3,7 +3,7 @@
 // Capture where nothing can be captured: permission granted, no displays, streams that start
 // and never deliver. The controller then reports "No display to record." on its own.
 
-#include "CaptureSource.h"
+#include "platform/CaptureSource.h"
 
 namespace vantel::platform {
 

@@ -1,6 +1,6 @@
-#include "NullWorkspace.h"
+#include "platform/NullWorkspace.h"
 
-#include "x11/X11Workspace.h"
+#include "platform/x11/X11Workspace.h"
 
 #include <QByteArray>
 

@@ -3,7 +3,7 @@
 // A desktop with no applications, windows or monitors: for sessions without a display server
 // and for tests that must not see the real desktop. It never signals.
 
-#include "Workspace.h"
+#include "platform/Workspace.h"
 
 namespace vantel::platform {
 

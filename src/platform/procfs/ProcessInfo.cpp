@@ -1,6 +1,6 @@
 #include "ProcessInfo.h"
 
-#include "freedesktop/KeyFile.h"
+#include "platform/freedesktop/KeyFile.h"
 
 #include <fstream>
 #include <sstream>

@@ -3,7 +3,7 @@
 // Capture on an X11 display: monitors from RandR, streams of X11CaptureStream. Each query opens
 // a short-lived connection of its own, so the backend may be asked from any thread.
 
-#include "CaptureSource.h"
+#include "platform/CaptureSource.h"
 
 namespace vantel::platform {
 

@@ -8,10 +8,10 @@
 // Threads: start()/stop() from the owner (the main thread). m_lock guards m_audio, m_error and
 // m_stopping; the grabber and the X connection belong to the sample thread once it runs.
 
-#include "CaptureSource.h"
 #include "X11Connection.h"
 #include "X11ScreenGrabber.h"
-#include "pulse/PulseAudioSource.h"
+#include "platform/CaptureSource.h"
+#include "platform/pulse/PulseAudioSource.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "X11Workspace.h"
 
-#include "procfs/ProcessInfo.h"
+#include "platform/procfs/ProcessInfo.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

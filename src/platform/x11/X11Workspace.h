@@ -8,9 +8,9 @@
 //
 // Thread: main thread only, like every Workspace.
 
-#include "AppResolver.h"
-#include "Workspace.h"
 #include "X11Connection.h"
+#include "platform/AppResolver.h"
+#include "platform/Workspace.h"
 
 #include <QSocketNotifier>
 #include <memory>
