@@ -1,3 +1,8 @@
+// Export = one Mp4Output fed by two pumps on their own threads. Each pump opens the source for
+// itself and reads only its own streams, so neither waits for the other and no packet queue is
+// needed between a shared demuxer and the pumps; the muxer's interleaving (under the output's
+// lock) puts the two streams in order in the file.
+
 #include "Exporter.h"
 
 #include "AudioMixer.h"

@@ -5,9 +5,9 @@
 // Reading starts at the key frame before the range start (the demuxer seeks all streams there),
 // so frames needed to decode the start come along. Every delivered packet's times are shifted so
 // that the range start is zero: packets before it carry negative times, which the mp4 muxer
-// turns into an edit list. A video packet is delivered when it is shown before the range end; an
-// audio packet when it starts before the end, and the last one is shortened to end there, so the
-// audio's edit list ends exactly at the range end too.
+// turns into an edit list. A packet is delivered when it is shown before the range end, and one
+// that lasts past the end is shortened to end there, so every edit list ends exactly at the
+// range end too.
 //
 // Not thread-safe: one reader per input, used from one thread.
 
