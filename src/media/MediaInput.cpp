@@ -47,7 +47,7 @@ int displayRotation(const AVStream* st) {
     return ((quarter % 4) + 4) % 4 * 90;
 }
 
-CodecContextPtr openDecoder(const AVStream* st) {
+CodecContextPtr openDecoder(const AVStream* st, int threads) {
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
         throw MediaError(MediaError::Kind::openInput,
@@ -58,6 +58,7 @@ CodecContextPtr openDecoder(const AVStream* st) {
     if (int err = avcodec_parameters_to_context(ctx.get(), st->codecpar); err < 0)
         throw MediaError(MediaError::Kind::openInput, "bad codec parameters: " + averror(err));
     ctx->pkt_timebase = st->time_base;
+    ctx->thread_count = threads;
     if (int err = avcodec_open2(ctx.get(), codec, nullptr); err < 0)
         throw MediaError(MediaError::Kind::openInput, "cannot open the decoder: " + averror(err));
     return ctx;

@@ -20,8 +20,9 @@ int firstVideoStream(const AVFormatContext* fmt);
 // display matrix; 0 when it has none.
 int displayRotation(const AVStream* st);
 
-// A decoder opened for the stream's codec parameters. Throws MediaError(openInput).
-CodecContextPtr openDecoder(const AVStream* st);
+// A decoder opened for the stream's codec parameters; `threads` 0 lets FFmpeg choose (worth it
+// for long runs of frames, not for a single picture). Throws MediaError(openInput).
+CodecContextPtr openDecoder(const AVStream* st, int threads = 1);
 
 double toSeconds(int64_t ts, AVRational tb);
 int64_t fromSeconds(double seconds, AVRational tb);

@@ -54,7 +54,7 @@ VideoPump::VideoPump(const std::filesystem::path& source, Mp4Output& out, const 
 }
 
 void VideoPump::openEncoder(const AVStream* in, const ExportPlan& plan, std::optional<double> fps) {
-    m_dec = openDecoder(in);
+    m_dec = openDecoder(in, 0);
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec)
         failEncoder("no H.264 encoder");

@@ -11,11 +11,13 @@
 #include "media/RangeCopy.h"
 
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <mutex>
 #include <pthread.h>
+#include <sys/resource.h>
 
 namespace vantel::media {
 namespace {
@@ -214,6 +216,43 @@ TEST(Export, TurnsRotatedHevcIntoSmallerH264) {
     EXPECT_EQ(info.rotation, rotation);
     EXPECT_EQ(info.audioTracks, 1);
     EXPECT_GE(test::packetsOf(out, AVMEDIA_TYPE_VIDEO).size(), 14u);
+}
+
+// Files of this process cannot grow past `bytes` while it lives: a full disk, for one test.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+TEST(Export, ReportsAFullDiskAsAWriteFailureAndLeavesNoFile) {
+    const fs::path src = test::gameAndMicClip();
+    const fs::path out = target("full.mp4");
+    const fs::path copy = target("full-copy.mp4");
+    fs::remove(copy);
+    FileSizeLimit limit(16 * 1024);
+    EXPECT_EQ(exportFailure(src, {}, out), MediaError::Kind::write);
+    EXPECT_FALSE(fs::exists(out));
+    try {
+        copyRange(src, copy, std::nullopt);
+        ADD_FAILURE() << "copied onto a full disk";
+    } catch (const MediaError& e) {
+        EXPECT_EQ(e.kind(), MediaError::Kind::write);
+    }
+    EXPECT_FALSE(fs::exists(copy));
 }
 
 std::string firstBytes(const fs::path& file, double fraction) {
