@@ -266,3 +266,29 @@ TEST(X11Capture, LostSoundStreamStopsOnceWithAMessage) {
     ASSERT_EQ(rec.stops.size(), 1u);
     EXPECT_NE(rec.stops[0].find("sound"), std::string::npos) << rec.stops[0];
 }
+
+TEST(X11Capture, ASlowHandlerCostsFramesNotDelay) {
+    struct Slow : Recorder {
+        void onVideo(const vantel::media::VideoFrame& f, FrameStatus s) override {
+            Recorder::onVideo(f, s);
+            if (calls == 3)
+                std::this_thread::sleep_for(350ms);
+        }
+    } rec;
+    auto backend = createCaptureBackend();
+    StreamConfig c = config(false);
+    auto stream = backend->createStream(c, rec);
+    const double begin = monotonicNow();
+    stream->start();
+    std::this_thread::sleep_for(1500ms);
+    stream->stop();
+    const double ticks = (monotonicNow() - begin) * 10;
+    std::lock_guard l(rec.lock);
+    const double frames = double(rec.videoPts.size());
+    EXPECT_GE(stream->skippedFrames(), 2u);
+    EXPECT_NEAR(frames + double(stream->skippedFrames()), ticks, 2.0);
+    // After the stall the frames are back on the grid of the first one, not shifted by it.
+    ASSERT_GE(rec.videoPts.size(), 6u);
+    const double phase = std::fmod(rec.videoPts.back() - rec.videoPts.front(), 0.1);
+    EXPECT_TRUE(phase < 0.03 || phase > 0.07) << phase;
+}

@@ -114,12 +114,13 @@ void X11CaptureStream::run() {
             pushError(e.what());
             break;
         }
-        // The next tick stays on the grid of the first one; ticks already missed are skipped,
-        // never queued, so a slow grab costs frames and not latency.
+        // The next tick stays on the grid of the first one. A tick that is due is grabbed at
+        // once, late; a tick whose successor is due as well is skipped, never queued, so a slow
+        // grab costs frames and not latency.
         deadline += interval;
-        const auto now = clock::now();
-        if (now > deadline) {
-            const auto missed = (now - deadline) / interval + 1;
+        const auto late = clock::now() - deadline;
+        if (late >= interval) {
+            const auto missed = late / interval;
             m_skipped += uint64_t(missed);
             deadline += missed * interval;
         }

@@ -58,12 +58,12 @@ X11Workspace::X11Workspace(QObject* parent)
         !m_x.property32(m_x.root(), m_x.atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW).empty();
     selectEvents();
     m_notifier = std::make_unique<QSocketNotifier>(m_x.fd(), QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readEvents(); });
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readEvents(true); });
     // Replies read by our own queries can pull events off the socket into xcb's queue; they
     // would wait there unseen until the next byte arrives, so drain the queue before sleeping.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         m_aboutToBlock = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                                 [this] { readEvents(); });
+                                 [this] { readEvents(false); });
 }
 
 X11Workspace::~X11Workspace() {
@@ -83,9 +83,13 @@ void X11Workspace::selectEvents() {
     xcb_flush(m_x.get());
 }
 
-void X11Workspace::readEvents() {
+void X11Workspace::readEvents(bool fromSocket) {
     bool apps = false, screens = false;
-    while (xcb_generic_event_t* event = xcb_poll_for_event(m_x.get())) {
+    // Before the loop sleeps only the queue is looked at: no system call on every iteration.
+    auto next = [&] {
+        return fromSocket ? xcb_poll_for_event(m_x.get()) : xcb_poll_for_queued_event(m_x.get());
+    };
+    while (xcb_generic_event_t* event = next()) {
         handleEvent(event, apps, screens);
         std::free(event);
     }

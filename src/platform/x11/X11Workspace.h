@@ -42,7 +42,7 @@ private:
     std::vector<xcb_window_t> clientList(bool& managed);
     std::vector<int32_t> ownersByXRes(const std::vector<xcb_window_t>& windows);
     void selectEvents();
-    void readEvents();
+    void readEvents(bool fromSocket);
     void handleEvent(const xcb_generic_event_t* event, bool& apps, bool& screens);
 
     X11Connection m_x;
