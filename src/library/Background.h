@@ -20,7 +20,9 @@ template <> struct Outcome<void> { std::exception_ptr error; };
 
 template <typename F> auto inBackground(F work) -> QCoro::Task<std::invoke_result_t<F&>> {
     using R = std::invoke_result_t<F&>;
-    auto outcome = co_await QtConcurrent::run([work = std::move(work)]() mutable {
+    // The future is a named local: GCC 12 destroys lambda temporaries inside a co_await
+    // expression twice.
+    QFuture<Outcome<R>> running = QtConcurrent::run([work = std::move(work)]() mutable {
         Outcome<R> result;
         try {
             if constexpr (std::is_void_v<R>)
@@ -32,6 +34,7 @@ template <typename F> auto inBackground(F work) -> QCoro::Task<std::invoke_resul
         }
         return result;
     });
+    Outcome<R> outcome = co_await running;
     if (outcome.error)
         std::rethrow_exception(outcome.error);
     if constexpr (!std::is_void_v<R>)

@@ -168,13 +168,14 @@ Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& tar
 }
 
 QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, double at) {
-    co_return co_await detail::inBackground([path, maxWidth, at]() -> std::optional<QByteArray> {
+    auto work = detail::inBackground([path, maxWidth, at]() -> std::optional<QByteArray> {
         auto bytes = media::jpegFrame(toPath(path), maxWidth, at);
         if (!bytes || bytes->empty())
             return std::nullopt;
         return QByteArray(reinterpret_cast<const char*>(bytes->data()),
                           static_cast<qsizetype>(bytes->size()));
     });
+    co_return co_await std::move(work);
 }
 
 QString trimClip(const Clip& clip, media::TimeRange range, Library& library) {
@@ -193,21 +194,23 @@ QString trimClip(const Clip& clip, media::TimeRange range, Library& library) {
 }
 
 QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range, Library& library) {
-    co_return co_await detail::inBackground(
-        [clip, range, &library] { return trimClip(clip, range, library); });
+    auto work =
+        detail::inBackground([clip, range, &library] { return trimClip(clip, range, library); });
+    co_return co_await std::move(work);
 }
 
 QCoro::Task<> exportClip(QString source, QString target, ExportOptions options,
                          std::function<void(double)> progress) {
     media::ExportSettings settings{options.range,     options.gameVolume, options.micVolume,
                                    options.maxHeight, options.forceH264,  options.bitrate};
-    co_await detail::inBackground([=] {
+    auto work = detail::inBackground([=] {
         try {
             media::exportClip(toPath(source), toPath(target), settings, progress);
         } catch (const MediaError& error) {
             throw describe(error);
         }
     });
+    co_await std::move(work);
 }
 
 } // namespace vantel::Clips

@@ -60,14 +60,16 @@ QCoro::Task<Clip> Clips::saveFromBuffer(double seconds) {
     if (!buffer)
         throw RecordError::nothingBuffered();
     Library& library = Library::shared();
-    co_return co_await detail::inBackground(
-        [source = SnapshotSource::of(buffer), target, seconds, &library] {
+    auto work =
+        detail::inBackground([source = SnapshotSource::of(buffer), target, seconds, &library] {
             return saveClip(source, target, seconds, library);
         });
+    co_return co_await std::move(work);
 }
 
 QCoro::Task<QString> Clips::trimCopy(Clip clip, media::TimeRange range) {
-    co_return co_await trimCopy(std::move(clip), range, Library::shared());
+    auto work = trimCopy(std::move(clip), range, Library::shared());
+    co_return co_await std::move(work);
 }
 
 } // namespace vantel

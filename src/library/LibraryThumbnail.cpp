@@ -33,8 +33,9 @@ std::optional<QImage> loadOrMakeThumbnail(const QString& clipPath, const QString
 
 QCoro::Task<std::optional<QImage>> Library::thumbnail(Clip clip) {
     const QString thumb = thumbURL(clip.url);
-    co_return co_await detail::inBackground(
-        [path = clip.url, thumb] { return loadOrMakeThumbnail(path, thumb); });
+    auto work =
+        detail::inBackground([path = clip.url, thumb] { return loadOrMakeThumbnail(path, thumb); });
+    co_return co_await std::move(work);
 }
 
 } // namespace vantel

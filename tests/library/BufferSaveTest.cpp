@@ -1,0 +1,115 @@
+// Saving from a real replay buffer fed by the real encoder with generated media.
+
+#include "ClipsTestSupport.h"
+#include "common/SyntheticMedia.h"
+#include "engine/RecordError.h"
+#include "media/Fmp4SegmentWriter.h"
+#include "media/MediaProbe.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace vantel {
+namespace {
+
+// Waits for the encoder instead of dropping samples, so the test can feed faster than real time.
+class PacedWriter : public media::SegmentWriter {
+public:
+    explicit PacedWriter(std::unique_ptr<media::SegmentWriter> inner)
+        : m_inner(std::move(inner)) {}
+    bool start(double firstPts) override { return m_inner->start(firstPts); }
+    bool videoReady() const override {
+        return waitFor([&] { return m_inner->videoReady(); });
+    }
+    bool audioReady(media::AudioTrack track) const override {
+        return waitFor([&] { return m_inner->audioReady(track); });
+    }
+    void appendVideo(const media::VideoFrame& frame) override { m_inner->appendVideo(frame); }
+    void appendAudio(media::AudioTrack track, const media::AudioChunk& chunk) override {
+        m_inner->appendAudio(track, chunk);
+    }
+    void finish() override { m_inner->finish(); }
+    Status status() const override { return m_inner->status(); }
+    std::string error() const override { return m_inner->error(); }
+
+private:
+    template <typename F> bool waitFor(F ready) const {
+        for (int i = 0; i < 10000 && m_inner->status() != Status::failed; ++i) {
+            if (ready())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    std::unique_ptr<media::SegmentWriter> m_inner;
+};
+
+QStringList lastLines(const std::string& text, int count) {
+    QStringList lines = QString::fromStdString(text).split('\n', Qt::SkipEmptyParts);
+    return lines.mid(std::max<qsizetype>(0, lines.size() - count));
+}
+
+TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
+    constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 32;
+    const media::SegmentWriterFactory real = media::makeFmp4SegmentWriter();
+    auto buffer = std::make_shared<ReplayBuffer>(
+        kWidth, kHeight, kFps, Quality::standard, Codec::h264, true, 30,
+        [&](const media::WriterConfig& config, media::SegmentSink& sink) {
+            return std::make_unique<PacedWriter>(real(config, sink));
+        });
+    for (int i = 0; i < kSeconds * kFps; ++i) {
+        const double pts = 100.0 + double(i) / kFps;
+        buffer->appendVideo(test::makeFrame(kWidth, kHeight, i, pts));
+        buffer->appendAudio(test::makeTone(440, 2, 48000 / kFps, pts), false);
+        buffer->appendAudio(test::makeTone(880, 1, 48000 / kFps, pts), true);
+        ASSERT_FALSE(buffer->failed()) << *buffer->failed();
+    }
+    buffer->finish();
+
+    test::LibraryPlaces at("buffer");
+    Library library(at.places());
+    Clips::SnapshotSource source = Clips::SnapshotSource::of(buffer);
+    const QString kept = at.root + "/snapshot-copy.mp4";
+    auto snapshot = source.snapshot;
+    source.snapshot = [&](double seconds) {
+        auto snap = snapshot(seconds);
+        QFile::remove(kept);
+        QFile::copy(QString::fromStdString(snap.url.string()), kept);
+        return snap;
+    };
+
+    const Clip clip = Clips::saveClip(source, GameTarget{"Game", 1, std::nullopt}, 10, library);
+    const double frame = 1.0 / kFps + 1e-3;
+    EXPECT_NEAR(clip.meta.duration, 10.0, frame);
+    EXPECT_NEAR(test::videoLength(clip.url), 10.0, frame);
+    EXPECT_TRUE(clip.meta.hasMic);
+    EXPECT_EQ(clip.meta.width, kWidth);
+    const QByteArray bytes = test::readAll(clip.url);
+    EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat"));
+    const std::string params =
+        "stream=codec_type,codec_name,profile,width,height,pix_fmt,sample_rate,channels";
+    EXPECT_EQ(test::probe(clip.url, params), test::probe(kept, params));
+    // The kept frames are the buffer's own packets, not new encodings.
+    const std::string packets = "packet=size,flags";
+    EXPECT_EQ(lastLines(test::probe(clip.url, packets, "-select_streams v:0"), 10 * kFps),
+              lastLines(test::probe(kept, packets, "-select_streams v:0"), 10 * kFps));
+
+    const Clip all = Clips::saveClip(source, std::nullopt, 1000, library);
+    const media::MediaInfo whole = media::probeMedia(kept.toStdString());
+    EXPECT_NEAR(all.meta.duration, whole.videoEnd - whole.videoStart, frame);
+    EXPECT_TRUE(test::leftoverSnapshots().isEmpty());
+    buffer->discard();
+}
+
+TEST(SaveFromReplayBuffer, WithoutARecordingThereIsNothingToSave) {
+    try {
+        test::await(Clips::saveFromBuffer(30));
+        ADD_FAILURE() << "saved without a buffer";
+    } catch (const RecordError& error) {
+        EXPECT_EQ(error.kind(), RecordError::Kind::nothingBuffered);
+    }
+}
+
+} // namespace
+} // namespace vantel
