@@ -146,7 +146,7 @@ void PulseAudioSource::onStreamState(pa_stream* s, void* channel) {
     pa_threaded_mainloop_signal(ch->owner->m_loop, 0);
 }
 
-void PulseAudioSource::onStreamRead(pa_stream*, size_t n, void* channel) {
+void PulseAudioSource::onStreamRead(pa_stream*, size_t, void* channel) {
     auto* ch = static_cast<Channel*>(channel);
     ch->owner->read(*ch);
 }
