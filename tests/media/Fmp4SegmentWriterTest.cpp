@@ -246,6 +246,27 @@ TEST_F(Fmp4SegmentWriterTest, LifecycleWithoutFramesAndFailureToStart) {
     EXPECT_EQ(writer.status(), SegmentWriter::Status::failed);
 }
 
+class ThrowingSink : public CollectingSink {
+public:
+    void onMediaSegment(std::vector<uint8_t>, std::optional<media::SegmentTiming>) override {
+        throw std::runtime_error("disk full");
+    }
+};
+
+TEST_F(Fmp4SegmentWriterTest, SinkFailureFailsTheWriterInsteadOfTheProcess) {
+    ThrowingSink sink;
+    Fmp4SegmentWriter writer(config(VideoCodec::h264, false), sink);
+    ASSERT_TRUE(writer.start(kFirstPts));
+    FeedPlan plan;
+    plan.seconds = 2.5;
+    feed(writer, plan, kFirstPts); // stops being taken once the writer has failed
+    writer.finish();
+    EXPECT_EQ(writer.status(), SegmentWriter::Status::failed);
+    EXPECT_EQ(writer.error(), "disk full");
+    EXPECT_FALSE(writer.videoReady());
+    EXPECT_FALSE(writer.audioReady(media::AudioTrack::game));
+}
+
 TEST_F(Fmp4SegmentWriterTest, FactoryBuildsTheRealWriter) {
     CollectingSink sink;
     auto writer = media::makeFmp4SegmentWriter()(config(VideoCodec::h264, false), sink);

@@ -54,10 +54,12 @@ int CollectingSink::initCount() const {
 
 namespace {
 
-template <typename Ready> bool waitFor(Ready ready) {
+// Waits until `ready`; gives up when the writer stops writing or after 20 s.
+template <typename Ready> bool waitFor(const media::SegmentWriter& w, Ready ready) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!ready()) {
-        if (std::chrono::steady_clock::now() > deadline)
+        if (w.status() != media::SegmentWriter::Status::writing ||
+            std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -74,7 +76,7 @@ bool feedAudioUntil(media::SegmentWriter& w, const FeedPlan& plan, double firstP
                     int64_t& next, bool& repeated) {
     for (; double(next) * kChunk / 48000.0 < until; ++next) {
         double t = double(next) * kChunk / 48000.0;
-        if (!waitFor([&] { return w.audioReady(media::AudioTrack::game); }))
+        if (!waitFor(w, [&] { return w.audioReady(media::AudioTrack::game); }))
             return false;
         if (!inGap(plan, t))
             w.appendAudio(media::AudioTrack::game, makeTone(440, 2, kChunk, firstPts + t));
@@ -82,7 +84,7 @@ bool feedAudioUntil(media::SegmentWriter& w, const FeedPlan& plan, double firstP
             repeated = true;
             w.appendAudio(media::AudioTrack::game, makeTone(440, 2, kChunk, firstPts + t - 0.1));
         }
-        if (plan.mic && waitFor([&] { return w.audioReady(media::AudioTrack::mic); })) {
+        if (plan.mic && waitFor(w, [&] { return w.audioReady(media::AudioTrack::mic); })) {
             int frames = plan.micRate / 100;
             w.appendAudio(media::AudioTrack::mic,
                           makeTone(660, plan.micChannels, frames, firstPts + t, plan.micRate));
@@ -102,7 +104,7 @@ bool feed(media::SegmentWriter& w, const FeedPlan& plan, double firstPts) {
         if (!feedAudioUntil(w, plan, firstPts, t + 1.0 / plan.fps, nextAudio, repeated))
             return false;
         int scale = plan.otherSizeFrom >= 0 && t >= plan.otherSizeFrom ? 2 : 1;
-        if (!waitFor([&] { return w.videoReady(); }))
+        if (!waitFor(w, [&] { return w.videoReady(); }))
             return false;
         w.appendVideo(makeFrame(plan.width * scale, plan.height * scale, i, firstPts + t));
     }
