@@ -85,8 +85,9 @@ QString Library::folder() const {
 }
 
 QString Library::key(const QString& url) const {
+    const QString base = folder();
     QString key = url;
-    return key.remove(folder() + QLatin1Char('/'));
+    return base.isEmpty() ? key : key.remove(base + QLatin1Char('/'));
 }
 
 QString Library::thumbURL(const QString& url) const {
@@ -120,6 +121,9 @@ void Library::reloadLocked() {
 
 QList<Clip> Library::scan(const QString& folder) const {
     QList<Clip> list;
+    // An empty path would make the walk list the working directory.
+    if (folder.isEmpty())
+        return list;
     const QString prefix = folder + QLatin1Char('/');
     QDirIterator it(folder, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);

@@ -202,6 +202,13 @@ TEST(LibraryChanges, FolderChangeListsTheNewFolderAndOldKeysStopMatching) {
     library.update(old, [](ClipMeta& meta) { meta.title = "Lost"; });
     EXPECT_FALSE(readAll(at.index()).contains("Lost"))
         << "the old file is keyed by its full path now and is neither indexed nor listed";
+
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(other);
+    *at.currentFolder = "";
+    library.reload();
+    EXPECT_TRUE(published(library).isEmpty()) << "no folder lists nothing, not the working folder";
+    QDir::setCurrent(cwd);
     EXPECT_EQ(library.key(old), old) << "a file outside the folder keeps its full path";
 }
 
