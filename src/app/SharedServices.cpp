@@ -1,0 +1,21 @@
+#include "SharedServices.h"
+
+#include "Notifications.h"
+#include "Settings.h"
+#include "engine/Capture.h"
+#include "engine/GameDetector.h"
+
+namespace vantel {
+
+void SharedServices::wire(Settings& settings, Capture& capture, GameDetector& detector) {
+    capture.setConfigProvider([&settings] { return settings.captureConfig(); });
+    detector.setExtraGamesProvider([] { return Settings::extraGames(); });
+    Notifications::shared().observe(notification::extraGamesChanged, &detector,
+                                    [&detector] { detector.scan(); });
+}
+
+void SharedServices::wireShared() {
+    wire(Settings::shared(), Capture::shared(), GameDetector::shared());
+}
+
+} // namespace vantel

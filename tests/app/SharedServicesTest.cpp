@@ -1,0 +1,54 @@
+// The wiring between the settings store and the engine: a write of the user's game list must
+// reach the game detector at once, without waiting for its timer.
+
+#include "app/SharedServices.h"
+
+#include "common/TestEnv.h"
+#include "app/Settings.h"
+#include "engine/Capture.h"
+#include "engine/GameDetector.h"
+#include "platform/CaptureSource.h"
+#include "platform/Workspace.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using vantel::platform::RunningApp;
+
+class OneAppWorkspace : public vantel::platform::Workspace {
+public:
+    QList<RunningApp> runningApplications() override {
+        RunningApp app;
+        app.pid = 4242;
+        app.appId = "org.example.Puzzler";
+        app.name = "Puzzler";
+        app.regular = true;
+        app.executablePath = "/usr/bin/puzzler";
+        return {app};
+    }
+    std::optional<int32_t> frontmostPid() override { return 4242; }
+    QList<vantel::platform::WindowInfo> windows() override { return {}; }
+    QList<vantel::platform::Monitor> monitors() override { return {}; }
+    std::optional<uint32_t> mainDisplay() override { return std::nullopt; }
+    QList<uint32_t> displaysAt(QPoint) override { return {}; }
+};
+
+TEST(SharedServices, WritingTheGameListRescansAtOnce) {
+    vantel::Settings settings(
+        QString::fromStdString((vantel::test::testHome() / "wiring.ini").string()));
+    vantel::Capture capture(vantel::platform::createCaptureBackend());
+    vantel::GameDetector detector(std::make_unique<OneAppWorkspace>());
+    vantel::SharedServices::wire(settings, capture, detector);
+    ASSERT_FALSE(detector.current());
+
+    vantel::Settings::setExtraGames({"org.example.Puzzler"});
+    ASSERT_TRUE(detector.current());
+    EXPECT_EQ(detector.current()->name, "Puzzler");
+    EXPECT_EQ(detector.current()->pid, 4242);
+
+    vantel::Settings::setExtraGames({});
+    EXPECT_FALSE(detector.current());
+}
+
+} // namespace
