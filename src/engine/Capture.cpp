@@ -194,9 +194,11 @@ platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) 
 }
 
 QCoro::Task<> Capture::start(GameTarget target) {
+    // The display query comes first: where capture is impossible (a Wayland session) it explains
+    // why, which says more than a refused permission.
+    const platform::CaptureDisplay display = chooseDisplay(target.displayID);
     if (!m_backend->hasPermission())
         throw RecordError::permission();
-    const platform::CaptureDisplay display = chooseDisplay(target.displayID);
     const CaptureConfig config = m_config();
     const QSize size = outputSize(display.width, display.height, display.scale, config.maxHeight);
 

@@ -317,6 +317,14 @@ TEST(Capture, AFailedStartLeavesTheErrorWithoutAutomaticRestart) {
     rig.backend->displaysError = "Cannot open display :5";
     rig.run(rig.capture.restart());
     EXPECT_EQ(rig.take(), (States{State::off(), State::error("Cannot open display :5")}));
+
+    // A session where capture is impossible explains itself rather than blaming permission.
+    rig.backend->permission = false;
+    rig.backend->displaysError = "Screen capture on Wayland is not supported yet.";
+    rig.run(rig.capture.restart());
+    EXPECT_EQ(
+        rig.take(),
+        (States{State::off(), State::error("Screen capture on Wayland is not supported yet.")}));
 }
 
 TEST(Capture, DropsARestartWhileAnotherAwaitsItsStart) {
