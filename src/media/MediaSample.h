@@ -5,10 +5,18 @@
 
 #include "FfmpegPtr.h"
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
 namespace vantel::media {
+
+// Now on the capture clock: seconds of CLOCK_MONOTONIC, which std::chrono::steady_clock reads on
+// Linux.
+inline double captureClockNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // One picture in the encoder's input format: AV_PIX_FMT_YUV420P at the encoded size, BT.709
 // limited range. The frame is owned by the sample; consumers that keep it take a reference

@@ -1,6 +1,8 @@
 // The replay buffer over the real encoder: generated media, faster than real time, through
 // retention and into a snapshot that decodes cleanly.
 
+#include "common/PacedWriter.h"
+#include "common/Shell.h"
 #include "common/SyntheticMedia.h"
 #include "engine/ReplayBuffer.h"
 #include "media/Fmp4SegmentWriter.h"
@@ -18,55 +20,6 @@ using namespace vantel;
 
 namespace {
 
-// Paces the feeding test by the encoder's speed: readiness is waited for instead of refused, so
-// generated samples can be fed faster than real time without being dropped.
-class PacedWriter : public media::SegmentWriter {
-public:
-    explicit PacedWriter(std::unique_ptr<media::SegmentWriter> inner)
-        : m_inner(std::move(inner)) {}
-
-    bool start(double firstPts) override { return m_inner->start(firstPts); }
-    bool videoReady() const override {
-        return waitFor([&] { return m_inner->videoReady(); });
-    }
-    bool audioReady(media::AudioTrack track) const override {
-        return waitFor([&] { return m_inner->audioReady(track); });
-    }
-    void appendVideo(const media::VideoFrame& frame) override { m_inner->appendVideo(frame); }
-    void appendAudio(media::AudioTrack track, const media::AudioChunk& chunk) override {
-        m_inner->appendAudio(track, chunk);
-    }
-    void finish() override { m_inner->finish(); }
-    Status status() const override { return m_inner->status(); }
-    std::string error() const override { return m_inner->error(); }
-
-private:
-    bool waitFor(const std::function<bool()>& ready) const {
-        for (int i = 0; i < 10000; ++i) {
-            if (ready())
-                return true;
-            if (m_inner->status() == Status::failed)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
-
-    std::unique_ptr<media::SegmentWriter> m_inner;
-};
-
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return "cannot run " + command;
-    std::array<char, 512> chunk{};
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
-        output.append(chunk.data(), n);
-    ::pclose(pipe);
-    return output;
-}
-
 size_t segmentFileCount(const fs::path& dir) {
     size_t count = 0;
     for (const auto& entry : fs::directory_iterator(dir))
@@ -78,11 +31,8 @@ size_t segmentFileCount(const fs::path& dir) {
 
 TEST(ReplayBufferEncode, KeepsTheWindowAndItsSnapshotDecodes) {
     constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 40;
-    const media::SegmentWriterFactory real = media::makeFmp4SegmentWriter();
     ReplayBuffer buffer(kWidth, kHeight, kFps, Quality::standard, Codec::h264, false, 30,
-                        [&](const media::WriterConfig& config, media::SegmentSink& sink) {
-                            return std::make_unique<PacedWriter>(real(config, sink));
-                        });
+                        test::PacedWriter::around(media::makeFmp4SegmentWriter()));
     const double firstPts = 5000.0;
     for (int i = 0; i < kSeconds * kFps; ++i) {
         const double pts = firstPts + double(i) / kFps;
@@ -100,10 +50,10 @@ TEST(ReplayBufferEncode, KeepsTheWindowAndItsSnapshotDecodes) {
     const auto snap = buffer.snapshot(10);
     EXPECT_NEAR(snap.to, firstPts + kSeconds, 1e-6);
     EXPECT_NEAR(snap.from, snap.to - 10, 1e-6);
-    EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + snap.url.string() + "' -f null -"), "");
-    EXPECT_EQ(run("ffprobe -v error -select_streams v -count_frames -show_entries "
-                  "stream=nb_read_frames -of csv=p=0 '" +
-                  snap.url.string() + "'"),
+    EXPECT_EQ(test::run("ffmpeg -nostdin -v error -i '" + snap.url.string() + "' -f null -"), "");
+    EXPECT_EQ(test::run("ffprobe -v error -select_streams v -count_frames -show_entries "
+                        "stream=nb_read_frames -of csv=p=0 '" +
+                        snap.url.string() + "'"),
               "300\n");
     fs::remove(snap.url);
     buffer.discard();
@@ -117,8 +67,8 @@ TEST(ReplayBufferEncode, EncodesWithTheFfmpegWriterByDefault) {
     buffer.finish();
     ASSERT_EQ(buffer.segments().size(), 1u);
     const auto snap = buffer.snapshot(1);
-    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" +
-                  snap.url.string() + "'"),
+    EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" +
+                        snap.url.string() + "'"),
               "hevc\naac\naac\n");
     fs::remove(snap.url);
     buffer.discard();

@@ -1,6 +1,7 @@
 // Saving from a real replay buffer fed by the real encoder with generated media.
 
 #include "ClipsTestSupport.h"
+#include "common/PacedWriter.h"
 #include "common/SyntheticMedia.h"
 #include "engine/RecordError.h"
 #include "media/Fmp4SegmentWriter.h"
@@ -13,38 +14,6 @@
 namespace vantel {
 namespace {
 
-// Waits for the encoder instead of dropping samples, so the test can feed faster than real time.
-class PacedWriter : public media::SegmentWriter {
-public:
-    explicit PacedWriter(std::unique_ptr<media::SegmentWriter> inner)
-        : m_inner(std::move(inner)) {}
-    bool start(double firstPts) override { return m_inner->start(firstPts); }
-    bool videoReady() const override {
-        return waitFor([&] { return m_inner->videoReady(); });
-    }
-    bool audioReady(media::AudioTrack track) const override {
-        return waitFor([&] { return m_inner->audioReady(track); });
-    }
-    void appendVideo(const media::VideoFrame& frame) override { m_inner->appendVideo(frame); }
-    void appendAudio(media::AudioTrack track, const media::AudioChunk& chunk) override {
-        m_inner->appendAudio(track, chunk);
-    }
-    void finish() override { m_inner->finish(); }
-    Status status() const override { return m_inner->status(); }
-    std::string error() const override { return m_inner->error(); }
-
-private:
-    template <typename F> bool waitFor(F ready) const {
-        for (int i = 0; i < 10000 && m_inner->status() != Status::failed; ++i) {
-            if (ready())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
-    std::unique_ptr<media::SegmentWriter> m_inner;
-};
-
 QStringList lastLines(const std::string& text, int count) {
     QStringList lines = QString::fromStdString(text).split('\n', Qt::SkipEmptyParts);
     return lines.mid(std::max<qsizetype>(0, lines.size() - count));
@@ -52,12 +21,9 @@ QStringList lastLines(const std::string& text, int count) {
 
 TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 32;
-    const media::SegmentWriterFactory real = media::makeFmp4SegmentWriter();
     auto buffer = std::make_shared<ReplayBuffer>(
         kWidth, kHeight, kFps, Quality::standard, Codec::h264, true, 30,
-        [&](const media::WriterConfig& config, media::SegmentSink& sink) {
-            return std::make_unique<PacedWriter>(real(config, sink));
-        });
+        test::PacedWriter::around(media::makeFmp4SegmentWriter()));
     for (int i = 0; i < kSeconds * kFps; ++i) {
         const double pts = 100.0 + double(i) / kFps;
         buffer->appendVideo(test::makeFrame(kWidth, kHeight, i, pts));

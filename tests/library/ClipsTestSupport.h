@@ -4,6 +4,7 @@
 // stand-in for the replay buffer that hands out copies of a fragmented MP4 as snapshots.
 
 #include "LibraryTestSupport.h"
+#include "common/Shell.h"
 #include "library/Clips.h"
 
 #include <QUuid>
@@ -12,18 +13,6 @@
 #include <string>
 
 namespace vantel::test {
-
-inline std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return "cannot run " + command;
-    std::array<char, 512> chunk{};
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
-        output.append(chunk.data(), n);
-    ::pclose(pipe);
-    return output;
-}
 
 inline std::string probe(const QString& file, const std::string& entries,
                          const std::string& select = "") {

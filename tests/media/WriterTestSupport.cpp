@@ -122,19 +122,6 @@ void writeJoined(const std::filesystem::path& path, const CollectingSink& sink, 
                   std::streamsize(segments[i].bytes.size()));
 }
 
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return "cannot run: " + command;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
-
 QJsonObject probe(const std::filesystem::path& path) {
     std::string json =
         run("ffprobe -v error -show_format -show_streams -of json '" + path.string() + "'");

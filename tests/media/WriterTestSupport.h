@@ -4,6 +4,7 @@
 // hold the writer's thread on purpose), a feeder that paces synthetic samples by the writer's
 // readiness, and ffmpeg/ffprobe runs on the produced files.
 
+#include "common/Shell.h"
 #include "media/SegmentWriter.h"
 
 #include <QJsonObject>
@@ -67,8 +68,6 @@ bool feed(media::SegmentWriter& writer, const FeedPlan& plan, double firstPts);
 void writeJoined(const std::filesystem::path& path, const CollectingSink& sink, size_t from,
                  size_t to);
 
-// Runs a shell command and returns what it printed (stdout and stderr).
-std::string run(const std::string& command);
 // ffprobe's format and streams as JSON.
 QJsonObject probe(const std::filesystem::path& path);
 // Video packets of the file as (pts seconds, key frame).

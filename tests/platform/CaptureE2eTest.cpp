@@ -18,7 +18,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -26,12 +25,6 @@ using namespace vantel::platform;
 using namespace std::chrono_literals;
 
 namespace {
-
-double monotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 std::string threadName() {
     char name[32] = {};
@@ -127,8 +120,8 @@ std::string output(const std::string& command) {
 
 // Polls the recorder (under its lock) until the condition holds or `seconds` pass.
 template <typename Pred> void waitFor(Recorder& rec, Pred done, double seconds) {
-    const double until = monotonicNow() + seconds;
-    while (monotonicNow() < until) {
+    const double until = vantel::media::captureClockNow() + seconds;
+    while (vantel::media::captureClockNow() < until) {
         {
             std::lock_guard l(rec.lock);
             if (done())
@@ -188,16 +181,16 @@ TEST(X11Capture, FramesAndSystemSoundOnOneThread) {
     auto backend = createCaptureBackend();
     auto stream = backend->createStream(config(false), rec);
     waitForSilence();
-    const double begin = monotonicNow();
+    const double begin = vantel::media::captureClockNow();
     stream->start();
     playTone("game", 3.0);
     // An idle null sink may sleep up to its 2 s latency before it feeds a new recording.
     waitFor(
         rec, [&] { return rec.gamePeak > 0.1f; }, 4.0);
-    std::this_thread::sleep_for(
-        std::chrono::duration<double>(std::max(0.0, begin + 2.0 - monotonicNow())));
+    std::this_thread::sleep_for(std::chrono::duration<double>(
+        std::max(0.0, begin + 2.0 - vantel::media::captureClockNow())));
     stream->stop();
-    const double end = monotonicNow();
+    const double end = vantel::media::captureClockNow();
     const int calls = rec.calls;
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(rec.calls, calls) << "a handler call after stop()";
@@ -278,11 +271,11 @@ TEST(X11Capture, ASlowHandlerCostsFramesNotDelay) {
     auto backend = createCaptureBackend();
     StreamConfig c = config(false);
     auto stream = backend->createStream(c, rec);
-    const double begin = monotonicNow();
+    const double begin = vantel::media::captureClockNow();
     stream->start();
     std::this_thread::sleep_for(1500ms);
     stream->stop();
-    const double ticks = (monotonicNow() - begin) * 10;
+    const double ticks = (vantel::media::captureClockNow() - begin) * 10;
     std::lock_guard l(rec.lock);
     const double frames = double(rec.videoPts.size());
     EXPECT_GE(stream->skippedFrames(), 2u);

@@ -4,17 +4,10 @@
 #include <cstring>
 #include <pulse/pulseaudio.h>
 #include <stdexcept>
-#include <time.h>
 
 namespace vantel::platform {
 
 namespace {
-
-double monotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 // Chunks whose computed time lies within this of the running sample count are stamped from the
 // count instead: latency readings jitter by a few milliseconds, the sound card's clock does not.
@@ -178,7 +171,7 @@ void PulseAudioSource::read(Channel& ch) {
         chunk.samples.resize(bytes / sizeof(float));
         std::memcpy(chunk.samples.data(), data, chunk.samples.size() * sizeof(float));
         pa_stream_drop(ch.stream);
-        double pts = monotonicNow() - age;
+        double pts = media::captureClockNow() - age;
         if (ch.havePts && std::fabs(pts - ch.nextPts) < kContinuityWindow)
             pts = ch.nextPts;
         chunk.pts = pts;

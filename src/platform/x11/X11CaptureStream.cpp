@@ -1,19 +1,8 @@
 #include "X11CaptureStream.h"
 
 #include <pthread.h>
-#include <time.h>
 
 namespace vantel::platform {
-
-namespace {
-
-double monotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-} // namespace
 
 X11CaptureStream::X11CaptureStream(const StreamConfig& config, SampleHandler& handler)
     : m_config(config)
@@ -96,7 +85,7 @@ void X11CaptureStream::deliverAudio() {
 }
 
 void X11CaptureStream::grabOne() {
-    const double pts = monotonicNow();
+    const double pts = media::captureClockNow();
     media::VideoFrame frame{m_grabber->grab(), pts};
     m_handler.onVideo(frame, FrameStatus::complete);
 }
