@@ -6,7 +6,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <limits>
 
 namespace fs = std::filesystem;
 
@@ -15,8 +14,6 @@ namespace vantel {
 namespace {
 
 constexpr double kRetentionMargin = 2.0;
-constexpr double kMaxEncoderBitRate = 160'000'000.0;
-constexpr double kHevcFactor = 0.65;
 constexpr const char* kEncoderFailed = "The encoder stopped.";
 
 media::VideoCodec toVideoCodec(Codec codec) {
@@ -113,16 +110,9 @@ fs::path ReplayBuffer::runRoot() {
 }
 
 int64_t ReplayBuffer::encoderBitRate(int width, int height, int fps, Quality quality, Codec codec) {
-    int64_t pixelsPerSecond = 0;
-    const bool overflow =
-        __builtin_mul_overflow(int64_t(width) * int64_t(height), int64_t(fps), &pixelsPerSecond);
-    double rate =
-        overflow ? std::numeric_limits<double>::infinity() : bpp(quality) * double(pixelsPerSecond);
-    if (codec == Codec::hevc)
-        rate *= kHevcFactor;
-    if (rate > kMaxEncoderBitRate)
-        rate = kMaxEncoderBitRate;
-    return int64_t(rate);
+    // In doubles the pixel count is exact far beyond any real display, and a count too large for
+    // any integer still lands on the cap.
+    return int64_t(videoBitRate(width, height, fps, quality, codec));
 }
 
 bool ReplayBuffer::startWriter(double firstPts) {
