@@ -29,7 +29,9 @@ public:
     std::string errorDescription() const { return what(); }
 
 private:
-    RecordError(Kind kind, const std::string& text) : std::runtime_error(text), m_kind(kind) {}
+    RecordError(Kind kind, const std::string& text)
+        : std::runtime_error(text)
+        , m_kind(kind) {}
 
     Kind m_kind;
 };

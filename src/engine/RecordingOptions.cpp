@@ -19,9 +19,13 @@ std::string_view rawValue(Quality q) {
     return "high";
 }
 
-std::string_view rawValue(Codec c) { return c == Codec::hevc ? "hevc" : "h264"; }
+std::string_view rawValue(Codec c) {
+    return c == Codec::hevc ? "hevc" : "h264";
+}
 
-std::string_view rawValue(CaptureMode m) { return m == CaptureMode::always ? "always" : "games"; }
+std::string_view rawValue(CaptureMode m) {
+    return m == CaptureMode::always ? "always" : "games";
+}
 
 std::optional<Quality> qualityFromRaw(std::string_view raw) {
     for (Quality q : allQualities) {

@@ -37,7 +37,6 @@ ExportPlan planExport(int sourceWidth, int sourceHeight, bool sourceIsH264,
 // Progress gets (sample time - start) / length after each video sample, capped at 1, on the
 // video pump's thread. Deletes any file at `target` first. Throws MediaError.
 void exportClip(const std::filesystem::path& source, const std::filesystem::path& target,
-                const ExportSettings& settings,
-                const std::function<void(double)>& progress = {});
+                const ExportSettings& settings, const std::function<void(double)>& progress = {});
 
 } // namespace vantel::media

@@ -63,8 +63,12 @@ using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
-inline FramePtr makeFrame() { return FramePtr(av_frame_alloc()); }
-inline PacketPtr makePacket() { return PacketPtr(av_packet_alloc()); }
+inline FramePtr makeFrame() {
+    return FramePtr(av_frame_alloc());
+}
+inline PacketPtr makePacket() {
+    return PacketPtr(av_packet_alloc());
+}
 
 // FFmpeg's text for an error code, for messages that reach a log or a test, never the user.
 inline std::string averror(int code) {

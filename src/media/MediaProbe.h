@@ -18,7 +18,7 @@ struct MediaInfo {
     double videoEnd = 0.0;
     int width = 0;
     int height = 0;
-    std::string videoCodec; // FFmpeg's codec name: "h264", "hevc", ...
+    std::string videoCodec;          // FFmpeg's codec name: "h264", "hevc", ...
     std::optional<double> frameRate; // absent when the file does not tell
     int rotation = 0;                // degrees from the display matrix, 0 when none
     double duration = 0.0;           // of the whole file, seconds

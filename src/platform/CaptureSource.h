@@ -34,7 +34,14 @@ struct StreamConfig {
     bool captureMic = false;
 };
 
-enum class FrameStatus { complete = 0, idle = 1, blank = 2, suspended = 3, started = 4, stopped = 5 };
+enum class FrameStatus {
+    complete = 0,
+    idle = 1,
+    blank = 2,
+    suspended = 3,
+    started = 4,
+    stopped = 5
+};
 
 // Receives the samples of one stream. Every call comes on the stream's "record.capture" thread,
 // never two at once.

@@ -6,12 +6,11 @@
 //
 // Thread: a Workspace lives on the main thread; its queries and signals run there.
 
-#include <QObject>
 #include <QList>
+#include <QObject>
 #include <QRect>
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -33,7 +32,7 @@ struct RunningApp {
 struct WindowInfo {
     uint32_t window = 0;
     int32_t pid = 0;
-    QRect bounds; // root-relative, in pixels
+    QRect bounds;  // root-relative, in pixels
     int layer = 0; // 0 for normal application windows
 };
 

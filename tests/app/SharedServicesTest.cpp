@@ -3,8 +3,8 @@
 
 #include "app/SharedServices.h"
 
-#include "common/TestEnv.h"
 #include "app/Settings.h"
+#include "common/TestEnv.h"
 #include "engine/Capture.h"
 #include "engine/GameDetector.h"
 #include "platform/CaptureSource.h"
