@@ -5,9 +5,14 @@
 
 #include "common/TestEnv.h"
 #include "platform/AppResolver.h"
+#include "platform/freedesktop/KeyFile.h"
 
 #include <QProcess>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -123,4 +128,42 @@ TEST(AppResolver, RegularOnlyForLivingOtherProgramsWithWindows) {
     RunningApp gone = resolver.describe(999, {"x", "X"}, true);
     EXPECT_TRUE(gone.terminated);
     EXPECT_FALSE(gone.regular);
+}
+
+// Another program chooses what lies under its /proc/PID/root: the sandbox file may be a FIFO
+// nobody writes (which would block the game detector's scan for good), a device without end,
+// or a huge file. None of them is read; the process is simply not a Flatpak.
+TEST(ProcessInfo, HostileSandboxFilesNeitherBlockNorFlood) {
+    FakeProc proc;
+    proc.process(500, "/usr/bin/fifo-game", "");
+    const fs::path fifo = proc.root / "500/root/.flatpak-info";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reading =
+        std::async(std::launch::async, [&] { return ProcessInfo::read(500, proc.root); });
+    if (reading.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+        // Release the blocked reader so the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        reading.wait();
+        FAIL() << "reading a FIFO sandbox file blocked";
+    }
+    ProcessFacts facts = reading.get();
+    EXPECT_TRUE(facts.exists);
+    EXPECT_FALSE(facts.flatpak.has_value());
+    EXPECT_EQ(facts.executableName(), "fifo-game");
+
+    proc.process(600, "/usr/bin/zero-game", "");
+    fs::create_symlink("/dev/zero", proc.root / "600/root/.flatpak-info");
+    EXPECT_FALSE(ProcessInfo::read(600, proc.root).flatpak.has_value());
+
+    proc.process(700, "/usr/bin/big-game", "");
+    std::string big = "[Application]\nname=org.example.Big\n";
+    big.resize(KeyFile::kMaxFileBytes + 1, '#');
+    writeFile(proc.root / "700/root/.flatpak-info", big);
+    EXPECT_FALSE(ProcessInfo::read(700, proc.root).flatpak.has_value());
+    big.resize(KeyFile::kMaxFileBytes);
+    writeFile(proc.root / "700/root/.flatpak-info", big);
+    EXPECT_EQ(ProcessInfo::read(700, proc.root).flatpak->appId, "org.example.Big")
+        << "a file at the limit is still read";
 }

@@ -1,7 +1,10 @@
 #include "KeyFile.h"
 
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantel::platform {
 
@@ -28,15 +31,40 @@ std::string unescape(const std::string& s) {
     return out;
 }
 
+// Reads a plain file of at most `limit` bytes. The path may lie inside another program's root
+// (/proc/PID/root), where a FIFO would block the caller forever and a device would never end, so
+// it is opened without blocking and read only when it is a regular file of bounded size.
+std::optional<std::string> readRegularFile(const std::filesystem::path& path, size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && size_t(info.st_size) <= limit;
+    std::string text(ok ? size_t(info.st_size) : 0, '\0');
+    size_t got = 0;
+    while (ok && got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n >= 0;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
+    text.resize(got);
+    return text;
+}
+
 } // namespace
 
 std::optional<KeyFile> KeyFile::load(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::optional<std::string> text = readRegularFile(path, kMaxFileBytes);
+    if (!text)
         return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse(text.str());
+    return parse(*text);
 }
 
 KeyFile KeyFile::parse(const std::string& text) {

@@ -4,6 +4,7 @@
 // followed by Key=Value lines. Localised keys ("Name[de]") are kept under their full name;
 // comments and blank lines are skipped. Values are unescaped for \s \n \t \r \\.
 
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -13,7 +14,11 @@ namespace vantel::platform {
 
 class KeyFile {
 public:
-    // Reads and parses a file; absent when it cannot be read.
+    // Larger files are not key files anyone wrote by hand or tool; they are refused.
+    static constexpr size_t kMaxFileBytes = 1 << 20;
+
+    // Reads and parses a file; absent when it cannot be read, is not a regular file (a FIFO or
+    // a device) or is larger than kMaxFileBytes. Never blocks on the file.
     static std::optional<KeyFile> load(const std::filesystem::path& path);
     static KeyFile parse(const std::string& text);
 
