@@ -49,6 +49,7 @@ Capture::Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* par
 }
 
 Capture::~Capture() {
+    m_starting.waitForFinished();
     if (m_stream) {
         try {
             m_stream->stop();
@@ -132,8 +133,9 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
     const GameTarget chosen = target ? *target : m_target ? *m_target : GameTarget::desktop();
     co_await stopRun();
     std::optional<std::string> error;
+    bool current = true;
     try {
-        co_await start(chosen);
+        current = co_await start(chosen);
     } catch (const std::exception& e) {
         error = explain(e);
     } catch (...) {
@@ -141,7 +143,7 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
     }
     if (error) {
         setState(State::error(*error));
-    } else {
+    } else if (current) {
         m_target = chosen;
         setState(State::recording(chosen.name));
     }
@@ -162,21 +164,23 @@ QCoro::Task<> Capture::stopRun() {
     std::shared_ptr<ReplayBuffer> buffer = m_buffer.exchange(nullptr);
     m_target.reset();
     if (stream || buffer) {
-        QFuture<void> stopping = QtConcurrent::run([stream, buffer] {
-            if (stream) {
-                try {
-                    stream->stop();
-                } catch (...) {
+        QFuture<void> stopping =
+            QtConcurrent::run([stream, buffer, starting = m_starting]() mutable {
+                if (stream) {
+                    starting.waitForFinished();
+                    try {
+                        stream->stop();
+                    } catch (...) {
+                    }
                 }
-            }
-            if (buffer) {
-                try {
-                    buffer->finish();
-                } catch (...) {
+                if (buffer) {
+                    try {
+                        buffer->finish();
+                    } catch (...) {
+                    }
+                    buffer->discard();
                 }
-                buffer->discard();
-            }
-        });
+            });
         co_await stopping;
     }
     setState(State::off());
@@ -193,7 +197,7 @@ platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) 
     return displays.front();
 }
 
-QCoro::Task<> Capture::start(GameTarget target) {
+QCoro::Task<bool> Capture::start(GameTarget target) {
     // The display query comes first: where capture is impossible (a Wayland session) it explains
     // why, which says more than a refused permission.
     const platform::CaptureDisplay display = chooseDisplay(target.displayID);
@@ -228,8 +232,14 @@ QCoro::Task<> Capture::start(GameTarget target) {
             return std::current_exception();
         }
     });
-    if (std::exception_ptr failure = co_await starting)
+    m_starting = starting;
+    std::exception_ptr failure = co_await starting;
+    // Stopped meanwhile: that stop has published off and taken the stream down after its start.
+    if (m_stream != stream)
+        co_return false;
+    if (failure)
         std::rethrow_exception(failure);
+    co_return true;
 }
 
 void Capture::setState(State state) {

@@ -22,6 +22,7 @@
 #include "platform/CaptureSource.h"
 
 #include <QCoro/QCoroTask>
+#include <QFuture>
 #include <QObject>
 #include <QSize>
 #include <QTimer>
@@ -107,7 +108,9 @@ signals:
 private:
     class Intake;
 
-    QCoro::Task<> start(GameTarget target);
+    // True when the started run is still the current one: a stop() that came in while the
+    // stream was starting has already taken it down, and the start must not claim it.
+    QCoro::Task<bool> start(GameTarget target);
     QCoro::Task<> stopRun();
     QCoro::Task<> restartAfterFailure();
     platform::CaptureDisplay chooseDisplay(std::optional<uint32_t> wanted);
@@ -124,6 +127,9 @@ private:
 
     // Main thread only, except m_buffer (see above).
     std::shared_ptr<platform::CaptureStream> m_stream;
+    // The stream start running on the thread pool, if any; stopping waits for it, because a
+    // stream must not be stopped on one thread while another is still starting it.
+    QFuture<std::exception_ptr> m_starting;
     std::atomic<std::shared_ptr<ReplayBuffer>> m_buffer;
     std::optional<GameTarget> m_target;
     State m_state;

@@ -42,6 +42,8 @@ struct FakeBackend;
 struct StreamLog {
     std::atomic<bool> started{false};
     std::atomic<bool> stopped{false};
+    std::atomic<bool> starting{false};
+    std::atomic<bool> stoppedWhileStarting{false};
 };
 
 struct FakeStream : vantel::platform::CaptureStream {
@@ -51,7 +53,11 @@ struct FakeStream : vantel::platform::CaptureStream {
         : owner(b)
         , log(std::move(l)) {}
     void start() override;
-    void stop() override { log->stopped = true; }
+    void stop() override {
+        if (log->starting)
+            log->stoppedWhileStarting = true;
+        log->stopped = true;
+    }
 };
 
 struct FakeBackend : vantel::platform::CaptureBackend {
@@ -83,8 +89,10 @@ struct FakeBackend : vantel::platform::CaptureBackend {
 };
 
 void FakeStream::start() {
+    log->starting = true;
     if (owner.startGate.valid())
         owner.startGate.wait();
+    log->starting = false;
     if (!owner.startError.empty())
         throw std::runtime_error(owner.startError);
     log->started = true;
@@ -341,6 +349,28 @@ TEST(Capture, DropsARestartWhileAnotherAwaitsItsStart) {
     rig.run(std::move(first));
     EXPECT_EQ(rig.take(), (States{State::off(), State::recording("First")}));
     EXPECT_EQ(rig.capture.target(), (GameTarget{"First", 1, 1u}));
+}
+
+TEST(Capture, AStopWhileAStartRunsWaitsForItAndStaysOff) {
+    Rig rig(CaptureMode::games);
+    std::promise<void> gate;
+    rig.backend->startGate = gate.get_future().share();
+
+    // The user pauses while the stream of a new game is still starting.
+    QCoro::Task<> restarting = rig.capture.restart(GameTarget{"Quake", 7, 1u});
+    settle(30ms);
+    QCoro::Task<> stopping = rig.capture.stop();
+    settle(50ms);
+    EXPECT_FALSE(rig.backend->streams[0]->stopped) << "never stopped while it is being started";
+
+    gate.set_value();
+    rig.run(std::move(stopping));
+    rig.run(std::move(restarting));
+    EXPECT_TRUE(rig.backend->streams[0]->stopped) << "taken down once its start returned";
+    EXPECT_FALSE(rig.backend->streams[0]->stoppedWhileStarting);
+    EXPECT_EQ(rig.take(), (States{State::off(), State::off()})) << "no recording claimed after";
+    EXPECT_FALSE(rig.capture.target());
+    EXPECT_FALSE(rig.capture.buffer());
 }
 
 TEST(Capture, FeedsOnlyCompleteFramesAndLiveAudioToTheBuffer) {
