@@ -2,6 +2,7 @@
 
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -68,7 +69,13 @@ QDateTime ClipMeta::wholeSeconds(const QDateTime& when) {
 }
 
 QString isoDate(const QDateTime& when) {
-    return when.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char('Z');
+    // The index form has four-digit years; a stamp outside them (a file dated by a broken
+    // clock or archive) is written as the nearest one the form holds, so it reads back.
+    static const QDateTime first = QDateTime::fromSecsSinceEpoch(-62135596800LL, Qt::UTC);
+    static const QDateTime last = QDateTime::fromSecsSinceEpoch(253402300799LL, Qt::UTC);
+    QDateTime utc = when.isValid() ? when.toUTC() : QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+    utc = std::clamp(utc, first, last);
+    return utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char('Z');
 }
 
 void appendJsonString(QByteArray& out, const QString& text) {

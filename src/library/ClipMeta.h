@@ -40,7 +40,9 @@ struct ClipMeta {
     static std::optional<ClipMeta> fromJson(const QJsonObject& object);
 };
 
-// "2025-03-01T13:05:09Z" for a UTC date-time; the form written to the index.
+// "2025-03-01T13:05:09Z" for a UTC date-time; the form written to the index. Dates outside the
+// years 1 to 9999 are written as the nearest date inside them, an invalid one as the epoch, so
+// that every written date reads back.
 QString isoDate(const QDateTime& when);
 
 // Appends `text` as a JSON string literal (quoted and escaped) to `out`.

@@ -93,6 +93,26 @@ TEST(ClipMetaJson, RejectsMissingKeysWrongTypesAndOtherDateForms) {
         EXPECT_FALSE(parse(json)) << json;
 }
 
+// A file's time stamp can be anything the file system holds; whatever is written must read back,
+// or one odd clip would make the whole index unreadable at the next start.
+TEST(ClipMetaJson, DatesBeyondFourDigitYearsOrMissingStillReadBack) {
+    const std::pair<QDateTime, const char*> cases[] = {
+        {QDateTime::fromSecsSinceEpoch(253402300800LL, Qt::UTC), "9999-12-31T23:59:59Z"},
+        {QDateTime::fromSecsSinceEpoch(-62135596801LL, Qt::UTC), "0001-01-01T00:00:00Z"},
+        {QDateTime(), "1970-01-01T00:00:00Z"},
+    };
+    for (const auto& [when, written] : cases) {
+        ClipMeta meta = sample();
+        meta.created = when;
+        QByteArray out;
+        meta.appendJson(out);
+        EXPECT_TRUE(out.contains(written)) << out.constData();
+        auto back = ClipMeta::fromJson(QJsonDocument::fromJson(out).object());
+        ASSERT_TRUE(back) << out.constData();
+        EXPECT_EQ(back->title, meta.title);
+    }
+}
+
 TEST(ClipIdentity, EqualityFollowsPathTitleAndLinkOnly) {
     Clip a{"/v/a.mp4", sample()};
     Clip b = a;
