@@ -30,6 +30,12 @@ void erasePrefix(std::vector<float>& v, int64_t n) {
     v.erase(v.begin(), v.begin() + std::min<int64_t>(n, int64_t(v.size())));
 }
 
+bool sameInput(int rate, int format, int channels, uint64_t mask, const AVFrame* frame) {
+    return frame->sample_rate == rate && frame->format == format &&
+           frame->ch_layout.nb_channels == channels &&
+           av_channel_layout_subset(&frame->ch_layout, ~uint64_t(0)) == mask;
+}
+
 } // namespace
 
 AudioMixer::AudioMixer(const std::filesystem::path& source, Mp4Output& out, TimeRange kept,
@@ -121,25 +127,13 @@ void AudioMixer::decode(Track& t, AVPacket* pkt) {
 // Resamples to planar stereo at 48 kHz. A track's samples are placed one after the other from
 // where its first frame falls, and only moved on at a real gap in its time stamps.
 void AudioMixer::resample(Track& t, const AVFrame* frame) {
-    if (frame && !t.swr) {
-        SwrContext* raw = nullptr;
-        AVChannelLayout stereo;
-        av_channel_layout_default(&stereo, 2);
-        if (swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLTP, outRate,
-                                const_cast<AVChannelLayout*>(&frame->ch_layout),
-                                AVSampleFormat(frame->format), frame->sample_rate, 0,
-                                nullptr) < 0) {
-            throw MediaError(MediaError::Kind::read, "cannot convert the audio");
-        }
-        // A mono microphone goes to both sides at full level, not 3 dB down.
-        if (frame->ch_layout.nb_channels == 1)
-            av_opt_set_double(raw, "center_mix_level", 1.0, 0);
-        if (swr_init(raw) < 0) {
-            swr_free(&raw);
-            throw MediaError(MediaError::Kind::read, "cannot convert the audio");
-        }
-        t.swr.reset(raw);
+    if (frame && t.swr && !sameInput(t.inRate, t.inFormat, t.inChannels, t.inMask, frame)) {
+        // Keep what the old resampler still holds, then convert the new layout afresh.
+        convert(t, nullptr, t.bufferEnd());
+        t.swr.reset();
     }
+    if (frame && !t.swr)
+        openResampler(t, frame);
     if (!t.swr)
         return;
     int64_t position = t.bufferEnd();
@@ -149,6 +143,33 @@ void AudioMixer::resample(Track& t, const AVFrame* frame) {
         if (!t.started || stamped - position > gapSamples)
             position = stamped;
     }
+    convert(t, frame, position);
+}
+
+void AudioMixer::openResampler(Track& t, const AVFrame* frame) {
+    SwrContext* raw = nullptr;
+    AVChannelLayout stereo;
+    av_channel_layout_default(&stereo, 2);
+    if (swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLTP, outRate,
+                            const_cast<AVChannelLayout*>(&frame->ch_layout),
+                            AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr) < 0) {
+        throw MediaError(MediaError::Kind::read, "cannot convert the audio");
+    }
+    SwrPtr swr(raw);
+    // A mono microphone goes to both sides at full level, not 3 dB down.
+    if (frame->ch_layout.nb_channels == 1)
+        av_opt_set_double(raw, "center_mix_level", 1.0, 0);
+    if (swr_init(raw) < 0)
+        throw MediaError(MediaError::Kind::read, "cannot convert the audio");
+    t.swr = std::move(swr);
+    t.inRate = frame->sample_rate;
+    t.inFormat = frame->format;
+    t.inChannels = frame->ch_layout.nb_channels;
+    t.inMask = av_channel_layout_subset(&frame->ch_layout, ~uint64_t(0));
+}
+
+// Converts `frame` (nothing: what the resampler still holds) and adds it at `position`.
+void AudioMixer::convert(Track& t, const AVFrame* frame, int64_t position) {
     const int inCount = frame ? frame->nb_samples : 0;
     const int capacity = swr_get_out_samples(t.swr.get(), inCount);
     if (capacity <= 0)

@@ -35,6 +35,12 @@ private:
         float gain = 1.0f;
         CodecContextPtr dec;
         SwrPtr swr;
+        // What `swr` converts from; a frame that differs (a stream changing its channel mode
+        // or rate part-way) gets a new resampler.
+        int inRate = 0;
+        int inFormat = -1;
+        int inChannels = 0;
+        uint64_t inMask = 0;
         std::vector<float> left, right;
         int64_t bufferStart = 0; // output sample position of left[0]
         bool started = false;
@@ -46,6 +52,8 @@ private:
     Track* trackOf(int stream);
     void decode(Track& t, AVPacket* pkt);
     void resample(Track& t, const AVFrame* frame);
+    void openResampler(Track& t, const AVFrame* frame);
+    void convert(Track& t, const AVFrame* frame, int64_t position);
     void append(Track& t, int64_t position, float* const* planes, int count);
     int64_t mixable() const;
     void mixAndEncode(int64_t upTo);

@@ -93,9 +93,13 @@ ExportPlan planExport(int sourceWidth, int sourceHeight, bool sourceIsH264,
     }
     plan.scaled = plan.height != sourceHeight;
     plan.reencode = (settings.forceH264 && !sourceIsH264) || plan.scaled;
-    if (plan.reencode)
+    if (plan.reencode) {
+        // The encoder takes 4:2:0 pictures with even sides only; an odd source loses a line.
+        plan.width = std::max(2, plan.width & ~1);
+        plan.height = std::max(2, plan.height & ~1);
         plan.bitrate = settings.bitrate ? *settings.bitrate
                                         : computedBitrate(frameRate, plan.width, plan.height);
+    }
     return plan;
 }
 

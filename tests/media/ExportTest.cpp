@@ -218,6 +218,33 @@ TEST(Export, TurnsRotatedHevcIntoSmallerH264) {
     EXPECT_GE(test::packetsOf(out, AVMEDIA_TYPE_VIDEO).size(), 14u);
 }
 
+// Files from elsewhere: an MPEG-4 picture of odd size demanded as H.264, and MP3 sound that turns
+// from stereo to mono part-way (each MP3 frame carries its own channel mode).
+TEST(Export, ReencodesOddSizesAndFollowsAudioThatChangesLayout) {
+    // Bare MP3 frames (no tag, no Xing header), so the joined stream holds nothing else.
+    const std::string tone = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5 "
+                             "-write_xing 0 -id3v2_version 0 ";
+    const fs::path stereo = test::ffmpegSource("stereo.mp3", tone + "-ac 2 -c:a libmp3lame");
+    const fs::path mono = test::ffmpegSource("mono.mp3", tone + "-ac 1 -c:a libmp3lame");
+    const fs::path src = test::ffmpegSource(
+        "odd-mpeg4.mp4",
+        "-f lavfi -i testsrc2=size=321x181:rate=30:duration=3 -i 'concat:" + stereo.string() + "|" +
+            mono.string() + "' -c:v mpeg4 -c:a copy -shortest");
+    const fs::path out = target("odd.mp4");
+    ExportSettings s;
+    s.forceH264 = true;
+    exportClip(src, out, s);
+    const MediaInfo info = probeMedia(out);
+    EXPECT_EQ(info.videoCodec, "h264");
+    EXPECT_EQ(info.width, 320);
+    EXPECT_EQ(info.height, 180);
+    const test::Pcm pcm = test::decodeAudio(out);
+    ASSERT_EQ(pcm.rate, 48000);
+    EXPECT_NEAR(double(pcm.samples.size()) / pcm.rate, 3.0, 0.1);
+    const test::Pcm monoHalf{{pcm.samples.begin() + 2 * pcm.rate, pcm.samples.end()}, pcm.rate};
+    EXPECT_GT(test::rms(monoHalf), 0.5 * test::rms(pcm));
+}
+
 // Files of this process cannot grow past `bytes` while it lives: a full disk, for one test.
 class FileSizeLimit {
 public:
