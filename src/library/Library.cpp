@@ -202,11 +202,13 @@ void Library::writeIndexLocked() {
         m_indexBad = false;
     }
     QDir().mkpath(m_places.appSupport);
+    // Unbuffered, so a short write (a full disk) is seen here and the old file stays in place;
+    // a buffered one could be committed cut short.
+    const QByteArray bytes = encodeIndex(m_index);
     QSaveFile file(m_indexPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(encodeIndex(m_index));
-    file.commit();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size())
+        file.commit();
 }
 
 } // namespace vantel

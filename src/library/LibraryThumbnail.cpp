@@ -5,7 +5,7 @@
 #include "Library.h"
 #include "media/FrameGrabber.h"
 
-#include <QFile>
+#include <QSaveFile>
 
 namespace vantel {
 
@@ -23,9 +23,10 @@ std::optional<QImage> loadOrMakeThumbnail(const QString& clipPath, const QString
     QImage picture;
     if (!picture.loadFromData(jpeg, "JPEG"))
         return std::nullopt;
-    QFile file(thumbPath);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(jpeg);
+    // Written whole or not at all: a cut-off JPEG still loads and would be shown for good.
+    QSaveFile file(thumbPath);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(jpeg) == jpeg.size())
+        file.commit();
     return picture;
 }
 

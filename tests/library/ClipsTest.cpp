@@ -211,6 +211,28 @@ TEST_F(ClipsTest, ThumbnailIsMadeOnceAndThenReadFromTheCache) {
     EXPECT_EQ(fromCache->size(), QSize(8, 4));
 }
 
+// A thumbnail that does not fit on the disk is still shown, but never cached cut short: a cut
+// JPEG still loads (grey below the cut) and would be shown for good.
+TEST_F(ClipsTest, ThumbnailOnAFullDiskIsNotCachedHalfWritten) {
+    const QString clip = at.clip("Game/full.mp4");
+    QFile::remove(clip);
+    QFile::copy(s_withMic, clip);
+    const auto whole = test::await(Clips::jpegFrame(clip, 640, 0.5));
+    ASSERT_TRUE(whole);
+    ASSERT_GT(whole->size(), 2048);
+    const QString thumb = library.thumbURL(clip);
+    {
+        test::FileSizeLimit limit(1024);
+        auto shown = test::await(library.thumbnail({clip, {}}));
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->size(), QSize(160, 90));
+    }
+    if (QFile::exists(thumb))
+        EXPECT_EQ(test::readAll(thumb).size(), whole->size());
+    ASSERT_TRUE(test::await(library.thumbnail({clip, {}})));
+    EXPECT_TRUE(test::readAll(thumb) == *whole);
+}
+
 TEST_F(ClipsTest, ExportAppliesItsOptions) {
     const QString target = at.root + "/out.mp4";
     test::writeFile(target.toStdString(), "old content is replaced");

@@ -116,6 +116,31 @@ TEST(LibraryIndex, BrokenIndexIsIgnoredAndKeptAsBadBeforeTheFirstWrite) {
     EXPECT_EQ(test::indexObject(at.index()).keys(), QStringList{"y.mp4"});
 }
 
+// A full disk while the index is rewritten leaves the previous index whole; the titles and
+// links in it would otherwise be lost at the next start.
+TEST(LibraryIndex, AFullDiskKeepsTheLastWholeIndex) {
+    LibraryPlaces at("full");
+    Library library(at.places());
+    for (int i = 0; i < 40; ++i)
+        library.add(at.clip(QString("Game/%1.mp4").arg(i)),
+                    metaAt(qPrintable(QString("Title %1").arg(i)), "2025-03-01T13:05:09Z"));
+    const QByteArray before = readAll(at.index());
+    ASSERT_GT(before.size(), 4096);
+    {
+        test::FileSizeLimit limit(2048);
+        library.update(at.folder + "/Game/0.mp4", [](ClipMeta& meta) { meta.title = "New"; });
+    }
+    EXPECT_TRUE(readAll(at.index()) == before);
+    Library again(at.places());
+    const Clip* first = find(published(again), at.folder + "/Game/1.mp4");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->meta.title, "Title 1");
+
+    // The change stayed in memory and reaches the file with the next write.
+    library.add(at.clip("z.mp4"), metaAt("z", "2025-03-01T13:05:09Z"));
+    EXPECT_EQ(test::indexObject(at.index())["Game/0.mp4"].toObject()["title"].toString(), "New");
+}
+
 TEST(LibraryIndex, KeepsUnknownShareUrlAbsentAndEntriesOfVanishedFiles) {
     LibraryPlaces at("share");
     test::writeFile(at.index().toStdString(),

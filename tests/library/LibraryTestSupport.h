@@ -13,9 +13,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
+#include <csignal>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <sys/resource.h>
 
 namespace vantel::test {
 
@@ -44,6 +46,26 @@ struct LibraryPlaces {
         return path;
     }
     QString index() const { return appSupport + QStringLiteral("/library.json"); }
+};
+
+// Files of this process cannot grow past `bytes` while it lives: a full disk, for one test.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
 };
 
 inline QByteArray readAll(const QString& path) {
