@@ -132,6 +132,7 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
     // Chosen before stopping, because stopping forgets the target.
     const GameTarget chosen = target ? *target : m_target ? *m_target : GameTarget::desktop();
     co_await stopRun();
+    m_failedWhileStarting.reset();
     std::optional<std::string> error;
     bool current = true;
     try {
@@ -148,6 +149,11 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
         setState(State::recording(chosen.name));
     }
     m_restarting = false;
+    // The new stream died before its start was through: handled now like any failure of a
+    // running stream, once a pending automatic restart has cleared its guard.
+    std::optional<std::string> died = std::exchange(m_failedWhileStarting, std::nullopt);
+    if (died && !error && current)
+        fail(*died);
 }
 
 QCoro::Task<> Capture::stop() {
@@ -261,6 +267,12 @@ void Capture::fail(std::string message) {
 }
 
 void Capture::acceptFailure(const std::string& message) {
+    if (m_stream && !m_target && m_restarting) {
+        // The stream of a start still awaited: decided once the start is through.
+        if (!m_failedWhileStarting)
+            m_failedWhileStarting = message;
+        return;
+    }
     // Only an established run fails this way; a start that failed has already said so.
     if (!m_stream || !m_target || m_failing)
         return;

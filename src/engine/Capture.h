@@ -135,6 +135,8 @@ private:
     State m_state;
     bool m_restarting = false;
     bool m_failing = false;
+    // A failure the stream reported while its start was still awaited.
+    std::optional<std::string> m_failedWhileStarting;
     std::chrono::milliseconds m_restartDelay{3000};
     QTimer m_autoRestart;
 };

@@ -373,6 +373,26 @@ TEST(Capture, AStopWhileAStartRunsWaitsForItAndStaysOff) {
     EXPECT_FALSE(rig.capture.buffer());
 }
 
+TEST(Capture, AStreamThatDiesWhileItsStartIsAwaitedIsRestarted) {
+    Rig rig(CaptureMode::games);
+    std::promise<void> gate;
+    rig.backend->startGate = gate.get_future().share();
+
+    // The sample thread runs and fails before the start's completion reaches the main thread.
+    QCoro::Task<> restarting = rig.capture.restart(GameTarget{"Quake", 7, 1u});
+    settle(30ms);
+    rig.backend->handler->onStreamStopped("The screen could not be read.");
+    settle(30ms);
+    gate.set_value();
+    rig.run(std::move(restarting));
+    settle(300ms);
+    EXPECT_EQ(rig.take(), (States{State::off(), State::recording("Quake"),
+                                  State::error("The screen could not be read."), State::off(),
+                                  State::recording("Quake")}))
+        << "a dead stream is never left showing recording";
+    EXPECT_EQ(rig.backend->configs.size(), 2u);
+}
+
 TEST(Capture, FeedsOnlyCompleteFramesAndLiveAudioToTheBuffer) {
     Rig rig(CaptureMode::always);
     rig.run(rig.capture.sync());
