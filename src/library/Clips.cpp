@@ -136,12 +136,13 @@ QString safe(const QString& name) {
     };
     qsizetype begin = 0;
     qsizetype end = out.size();
-    while (begin < end && blank(out[begin]))
+    // Blanks, and dots that would hide the folder and its clips from the library.
+    while (begin < end && (blank(out[begin]) || out[begin] == u'.'))
         ++begin;
     while (end > begin && blank(out[end - 1]))
         --end;
     out = out.mid(begin, end - begin);
-    if (out.isEmpty() || out == u"." || out == u"..")
+    if (out.isEmpty())
         return QStringLiteral("Game");
     return out;
 }

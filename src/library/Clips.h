@@ -41,8 +41,9 @@ struct ExportOptions {
 };
 
 // A game name as a file-name part: each of / : \ ? % * | " < > becomes "-", spaces and tabs are
-// trimmed from both ends; a result that is empty, "." or ".." becomes "Game" so that a clip
-// never lands in the clip folder's parent or root.
+// trimmed from both ends and dots from the start (a dot name is hidden, and the library skips
+// hidden folders and files); an empty result becomes "Game", so a clip never lands in the clip
+// folder's parent or root.
 QString safe(const QString& name);
 
 // Saves the newest `seconds` of Capture's buffer as a clip of Capture's target (read now, on the

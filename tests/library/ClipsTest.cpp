@@ -43,7 +43,9 @@ TEST(ClipsSafe, ReplacesPathCharactersAndTrimsBlanks) {
     EXPECT_EQ(Clips::safe("keep\nline"), "keep\nline");
     for (const char* empty : {"", "   ", "\t", ".", ".."})
         EXPECT_EQ(Clips::safe(empty), "Game") << '"' << empty << '"';
-    EXPECT_EQ(Clips::safe("../x"), "..-x");
+    // A leading dot would hide the game's folder and clips from the library.
+    EXPECT_EQ(Clips::safe("../x"), "-x");
+    EXPECT_EQ(Clips::safe(" .hack//G.U. "), "hack--G.U.");
 }
 
 TEST_F(ClipsTest, SavesTheNewestSecondsAsAnIndexedClip) {
@@ -90,6 +92,17 @@ TEST_F(ClipsTest, SaveWithoutTargetOrMicTakesEverythingAndNamesFreely) {
     for (const QString& path : taken)
         EXPECT_EQ(test::readAll(path), "first");
     EXPECT_TRUE(test::leftoverSnapshots().isEmpty());
+}
+
+TEST_F(ClipsTest, ClipOfAGameNamedWithALeadingDotIsListed) {
+    const GameTarget game{".hack//G.U.", 42, std::nullopt};
+    const Clip clip = Clips::saveClip(test::fakeBuffer(s_silent), game, 1, library);
+    EXPECT_EQ(QFileInfo(clip.url).dir().dirName(), "hack--G.U.");
+    EXPECT_EQ(clip.meta.game, ".hack//G.U.");
+    const QList<Clip> listed = test::published(library);
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_EQ(listed[0].url, clip.url);
+    EXPECT_EQ(listed[0].meta.title, ".hack//G.U. clip");
 }
 
 TEST_F(ClipsTest, SaveFailuresPassOnTheirErrorAndLeaveNoSnapshot) {
