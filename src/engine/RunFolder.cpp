@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,13 +55,27 @@ void removeIfStale(const fs::path& folder) {
     ::close(fd);
 }
 
+// A folder still being set up is hidden until its lock is taken, which takes microseconds; one
+// that stayed hidden for a minute belongs to a process that died in between.
+constexpr auto kPendingGrace = std::chrono::minutes(1);
+
+bool isRunFolderName(const fs::directory_entry& entry) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(RunFolder::namePrefix))
+        return true;
+    if (!name.starts_with("." + std::string(RunFolder::namePrefix)))
+        return false;
+    std::error_code ec;
+    const auto modified = entry.last_write_time(ec);
+    return !ec && fs::file_time_type::clock::now() - modified > kPendingGrace;
+}
+
 std::vector<fs::path> runFoldersUnder(const fs::path& root) {
     std::vector<fs::path> found;
     std::error_code ec;
     fs::directory_iterator it(root, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(RunFolder::namePrefix))
+        if (!isRunFolderName(*it))
             continue;
         std::error_code typeError;
         if (it->is_directory(typeError) && !it->is_symlink(typeError))

@@ -6,6 +6,7 @@
 #include "FakeSegmentWriter.h"
 #include "engine/ReplayBuffer.h"
 
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
@@ -87,8 +88,15 @@ TEST(RunFolder, ANewBufferRemovesFoldersOfDeadRunsOnly) {
     auto own = makeBuffer(ownState); // this process's live buffer
     const fs::path unlockedLeftover = root / "vantel-record-LEFTOVER";
     const fs::path unrelated = root / "keep-me";
+    // Hidden while being set up: removed only once it has plainly been abandoned.
+    const fs::path abandonedPending = root / ".vantel-record-ABANDONED";
+    const fs::path freshPending = root / ".vantel-record-SETTING-UP";
     fs::create_directories(unlockedLeftover / "sub");
     fs::create_directories(unrelated);
+    fs::create_directories(abandonedPending);
+    fs::create_directories(freshPending);
+    fs::last_write_time(abandonedPending,
+                        fs::file_time_type::clock::now() - std::chrono::minutes(5));
 
     test::FakeWriterState state;
     auto next = makeBuffer(state);
@@ -97,6 +105,8 @@ TEST(RunFolder, ANewBufferRemovesFoldersOfDeadRunsOnly) {
     EXPECT_TRUE(fs::is_directory(alive.folder));
     EXPECT_TRUE(fs::is_directory(own->dir()));
     EXPECT_TRUE(fs::is_directory(unrelated));
+    EXPECT_FALSE(fs::exists(abandonedPending));
+    EXPECT_TRUE(fs::is_directory(freshPending));
 
     alive.kill();
     own.reset(); // released without discard(): its folder is stale from now on
