@@ -20,8 +20,9 @@ std::string env(const char* name) {
 
 bool sameText(const std::string& a, const std::string& b) {
     return !a.empty() && a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
 }
 
 std::string lastDotted(const std::string& id) {

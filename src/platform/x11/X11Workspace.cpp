@@ -153,6 +153,19 @@ std::vector<int32_t> X11Workspace::ownersByXRes(const std::vector<xcb_window_t>&
     return pids;
 }
 
+namespace {
+
+// _NET_FRAME_EXTENTS (left, right, top, bottom) around a client. Any program can set them on its
+// own window; values no real frame has are ignored rather than overflowing the geometry.
+QRect withFrame(QRect bounds, const std::vector<uint32_t>& extents) {
+    constexpr uint32_t kMaxExtent = 32767;
+    if (extents.size() != 4 || *std::max_element(extents.begin(), extents.end()) > kMaxExtent)
+        return bounds;
+    return bounds.adjusted(-int(extents[0]), -int(extents[2]), int(extents[1]), int(extents[3]));
+}
+
+} // namespace
+
 std::vector<X11Workspace::Client> X11Workspace::clients() {
     bool managed = false;
     std::vector<xcb_window_t> list = clientList(managed);
@@ -188,9 +201,9 @@ std::vector<X11Workspace::Client> X11Workspace::clients() {
         if (!types.empty() && std::find(types.begin(), types.end(), normal) == types.end())
             continue;
         QRect bounds(origin->dst_x, origin->dst_y, geo->width, geo->height);
-        if (frame.size() == 4)
-            bounds.adjust(-int(frame[0]), -int(frame[2]), int(frame[1]), int(frame[3]));
-        out.push_back({WindowInfo{list[i], pid.empty() ? 0 : int32_t(pid[0]), bounds, 0}, cls});
+        out.push_back(
+            {WindowInfo{list[i], pid.empty() ? 0 : int32_t(pid[0]), withFrame(bounds, frame), 0},
+             cls});
     }
     std::vector<xcb_window_t> unknown;
     for (const Client& cl : out)
