@@ -240,8 +240,9 @@ TEST_F(ClipsTest, ThumbnailOnAFullDiskIsNotCachedHalfWritten) {
         ASSERT_TRUE(shown);
         EXPECT_EQ(shown->size(), QSize(160, 90));
     }
-    if (QFile::exists(thumb))
+    if (QFile::exists(thumb)) {
         EXPECT_EQ(test::readAll(thumb).size(), whole->size());
+    }
     ASSERT_TRUE(test::await(library.thumbnail({clip, {}})));
     EXPECT_TRUE(test::readAll(thumb) == *whole);
 }
