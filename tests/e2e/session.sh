@@ -32,7 +32,9 @@ free_display() {
 start_x() {
     local n
     n="$(free_display)" || { echo "no free X display" >&2; return 1; }
-    Xvfb ":$n" -screen 0 "${VANTEL_SCREEN:-1920x1080x24}" -nolisten tcp +extension RANDR \
+    # -noreset: tests connect and disconnect all the time; a server that resets whenever its
+    # last client leaves would refuse connections meanwhile and forget keymaps and monitors.
+    Xvfb ":$n" -screen 0 "${VANTEL_SCREEN:-1920x1080x24}" -nolisten tcp -noreset +extension RANDR \
         >"$session/xvfb.log" 2>&1 &
     pids+=($!)
     export DISPLAY=":$n"
@@ -40,10 +42,13 @@ start_x() {
     xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; cat "$session/xvfb.log" >&2; return 1; }
     openbox --sm-disable >"$session/openbox.log" 2>&1 &
     pids+=($!)
-    for _ in $(seq 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    for _ in $(seq 300); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
         sleep 0.05
     done
+    echo "the window manager did not start" >&2
+    cat "$session/openbox.log" >&2
+    return 1
 }
 
 start_dbus() {
@@ -74,3 +79,10 @@ start_x || exit 1
 start_dbus || exit 1
 start_pulse || exit 1
 "$@"
+status=$?
+if [[ $status -ne 0 ]]; then
+    for log in xvfb openbox pulse; do
+        [[ -s "$session/$log.log" ]] && { echo "--- $log.log" >&2; tail -n 20 "$session/$log.log" >&2; }
+    done
+fi
+exit $status
