@@ -114,7 +114,7 @@ ClipMeta newClipMeta(const QString& game, const QDateTime& created, double secon
     meta.width = source.width;
     meta.height = source.height;
     try {
-        media::MediaInfo info = media::probeMedia(toPath(file));
+        media::MediaInfo info = media::probeHeaders(toPath(file));
         if (std::isfinite(info.duration))
             meta.duration = info.duration;
         meta.hasMic = info.audioTracks >= 2;

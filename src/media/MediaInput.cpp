@@ -72,6 +72,44 @@ int64_t fromSeconds(double seconds, AVRational tb) {
     return int64_t(std::llround(seconds / av_q2d(tb)));
 }
 
+namespace {
+
+// Widens `range` by one packet of the scanned stream; packets the edit list hides do not count.
+// Returns whether the packet was a shown key frame of that stream.
+bool widen(std::optional<PresentedRange>& range, const AVPacket& pkt, int stream, AVRational tb) {
+    if (pkt.stream_index != stream || pkt.pts == AV_NOPTS_VALUE ||
+        (pkt.flags & AV_PKT_FLAG_DISCARD))
+        return false;
+    const double s = toSeconds(pkt.pts, tb);
+    const double e = toSeconds(pkt.pts + std::max<int64_t>(pkt.duration, 0), tb);
+    if (!range)
+        range = PresentedRange{s, e};
+    range->start = std::min(range->start, s);
+    range->end = std::max(range->end, e);
+    return pkt.flags & AV_PKT_FLAG_KEY;
+}
+
+// Reads packets into `range` up to and including the `keys`-th key frame of the stream (0: to
+// the end); false when the file ended first.
+bool readUntilKey(AVFormatContext* fmt, int stream, int keys,
+                  std::optional<PresentedRange>& range) {
+    const AVRational tb = fmt->streams[stream]->time_base;
+    PacketPtr pkt = makePacket();
+    int seen = 0;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        const bool key = widen(range, *pkt, stream, tb);
+        av_packet_unref(pkt.get());
+        if (key && ++seen == keys)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Every frame shows within its own group of pictures, so the first group gives the start and the
+// last group gives the end: the packets in between are skipped by seeking, which keeps probing a
+// long clip as cheap as probing a short one.
 std::optional<PresentedRange> scanPresentedRange(AVFormatContext* fmt, int stream) {
     std::vector<AVDiscard> saved(fmt->nb_streams);
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
@@ -79,21 +117,13 @@ std::optional<PresentedRange> scanPresentedRange(AVFormatContext* fmt, int strea
         if (int(i) != stream)
             fmt->streams[i]->discard = AVDISCARD_ALL;
     }
-    const AVRational tb = fmt->streams[stream]->time_base;
     std::optional<PresentedRange> range;
-    PacketPtr pkt = makePacket();
-    while (av_read_frame(fmt, pkt.get()) >= 0) {
-        if (pkt->stream_index == stream && pkt->pts != AV_NOPTS_VALUE &&
-            !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
-            const double s = toSeconds(pkt->pts, tb);
-            const double e = toSeconds(pkt->pts + std::max<int64_t>(pkt->duration, 0), tb);
-            if (!range)
-                range = PresentedRange{s, e};
-            range->start = std::min(range->start, s);
-            range->end = std::max(range->end, e);
-        }
-        av_packet_unref(pkt.get());
-    }
+    // Far past any real end, yet clear of overflow when the demuxer shifts it by its offsets.
+    constexpr int64_t kPastTheEnd = INT64_MAX / 4;
+    // Where seeking fails, reading simply goes on to the end.
+    if (readUntilKey(fmt, stream, 2, range))
+        av_seek_frame(fmt, stream, kPastTheEnd, AVSEEK_FLAG_BACKWARD);
+    readUntilKey(fmt, stream, 0, range);
     for (unsigned i = 0; i < fmt->nb_streams; ++i)
         fmt->streams[i]->discard = saved[i];
     return range;

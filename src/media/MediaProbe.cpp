@@ -39,14 +39,11 @@ void countTracks(const AVFormatContext* fmt, MediaInfo& info) {
     }
 }
 
-} // namespace
-
-MediaInfo probeMedia(const std::filesystem::path& file) {
-    InputContextPtr fmt = openMediaInput(file);
+MediaInfo readInfo(AVFormatContext* fmt, bool scanVideo) {
     MediaInfo info;
-    countTracks(fmt.get(), info);
-    info.duration = durationOf(fmt.get());
-    const int v = firstVideoStream(fmt.get());
+    countTracks(fmt, info);
+    info.duration = durationOf(fmt);
+    const int v = firstVideoStream(fmt);
     if (v < 0)
         return info;
     const AVStream* st = fmt->streams[v];
@@ -55,11 +52,25 @@ MediaInfo probeMedia(const std::filesystem::path& file) {
     info.videoCodec = avcodec_get_name(st->codecpar->codec_id);
     info.frameRate = frameRateOf(st);
     info.rotation = displayRotation(st);
-    if (auto range = scanPresentedRange(fmt.get(), v)) {
+    if (!scanVideo)
+        return info;
+    if (auto range = scanPresentedRange(fmt, v)) {
         info.videoStart = range->start;
         info.videoEnd = range->end;
     }
     return info;
+}
+
+} // namespace
+
+MediaInfo probeMedia(const std::filesystem::path& file) {
+    InputContextPtr fmt = openMediaInput(file);
+    return readInfo(fmt.get(), true);
+}
+
+MediaInfo probeHeaders(const std::filesystem::path& file) {
+    InputContextPtr fmt = openMediaInput(file);
+    return readInfo(fmt.get(), false);
 }
 
 } // namespace vantel::media

@@ -27,4 +27,8 @@ struct MediaInfo {
 // Throws MediaError(openInput) when the file cannot be opened or probed.
 MediaInfo probeMedia(const std::filesystem::path& file);
 
+// The same from the headers and the index alone, reading no media data: videoStart and videoEnd
+// stay 0. Enough where a file's index is complete and only counts, sizes or the duration matter.
+MediaInfo probeHeaders(const std::filesystem::path& file);
+
 } // namespace vantel::media
