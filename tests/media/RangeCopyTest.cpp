@@ -49,6 +49,23 @@ TEST(ProbeMedia, ReadsTracksAndTheSnapshotTimeline) {
     EXPECT_NEAR(info.duration, 8.0, 0.1);
 }
 
+// The shown range comes from the first and the last group of pictures only; with B-frames the
+// last shown frame is not the last stored one, and a cut starts with frames the edit list hides.
+TEST(ProbeMedia, FindsTheShownRangeOfReorderedAndEditedVideo) {
+    const fs::path reordered = test::ffmpegSource(
+        "bframes.mp4", "-f lavfi -i testsrc2=size=160x90:rate=30 -t 4 "
+                       "-c:v libx264 -preset ultrafast -bf 3 -g 25 -pix_fmt yuv420p");
+    const MediaInfo whole = probeMedia(reordered);
+    EXPECT_NEAR(whole.videoStart, 0.0, 1e-6);
+    EXPECT_NEAR(whole.videoEnd, 4.0, 1e-6);
+
+    const fs::path out = freshTarget("bframes-cut.mp4");
+    copyRange(reordered, out, TimeRange{1.1, 3.3});
+    const MediaInfo cut = probeMedia(out);
+    EXPECT_NEAR(cut.videoStart, 0.0, 1e-6);
+    EXPECT_NEAR(cut.videoEnd, 2.2, 1.0 / 30);
+}
+
 TEST(CopyRange, CutsASnapshotExactlyWithoutReencoding) {
     const fs::path snap = test::bufferSnapshot();
     const MediaInfo src = probeMedia(snap);
