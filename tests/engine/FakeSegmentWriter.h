@@ -3,14 +3,13 @@
 // A scripted stand-in for the segmenting encoder: it records what the buffer hands it and lets
 // a test deliver segments through the buffer's sink, as the real writer's thread would.
 
+#include "common/FileSizeLimit.h"
 #include "media/SegmentWriter.h"
 
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/resource.h>
 #include <utility>
 #include <vector>
 
@@ -104,26 +103,5 @@ inline bool isUpperUuid(const std::string& text) {
     }
     return true;
 }
-
-// Caps the size of files this process writes, so writes beyond `bytes` fail (EFBIG) as they
-// would on a full disk. Restores the old limit when it goes.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = m_old;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        ::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    sighandler_t m_oldHandler = nullptr;
-};
 
 } // namespace vantel::test

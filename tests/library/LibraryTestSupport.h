@@ -3,6 +3,7 @@
 // Shared helpers of the library tests: a fresh clip folder and support folder per test, and a
 // way to let queued publications arrive.
 
+#include "common/FileSizeLimit.h"
 #include "common/TestEnv.h"
 #include "library/Library.h"
 
@@ -13,11 +14,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
-#include <csignal>
 #include <exception>
 #include <memory>
 #include <optional>
-#include <sys/resource.h>
 
 namespace vantel::test {
 
@@ -46,26 +45,6 @@ struct LibraryPlaces {
         return path;
     }
     QString index() const { return appSupport + QStringLiteral("/library.json"); }
-};
-
-// Files of this process cannot grow past `bytes` while it lives: a full disk, for one test.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
 };
 
 inline QByteArray readAll(const QString& path) {
@@ -107,23 +86,11 @@ template <typename T> T await(QCoro::Task<T> task) {
 }
 
 inline void await(QCoro::Task<> task) {
-    QEventLoop loop;
-    std::exception_ptr error;
-    bool done = false;
-    auto runner = [&](QCoro::Task<> inner) -> QCoro::Task<> {
-        try {
-            co_await std::move(inner);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        done = true;
-        loop.quit();
+    auto finished = [](QCoro::Task<> inner) -> QCoro::Task<bool> {
+        co_await std::move(inner);
+        co_return true;
     };
-    auto running = runner(std::move(task));
-    if (!done)
-        loop.exec();
-    if (error)
-        std::rethrow_exception(error);
+    await(finished(std::move(task)));
 }
 
 } // namespace vantel::test

@@ -1,6 +1,7 @@
 // Exports on real files: video copy or re-encode, the size and bit-rate rules, the audio mix
 // with per-track gains, ranges and progress, and broken sources.
 
+#include "common/FileSizeLimit.h"
 #include "common/TestEnv.h"
 #include "media/ClipTestSupport.h"
 #include "media/Exporter.h"
@@ -11,13 +12,11 @@
 #include "media/RangeCopy.h"
 
 #include <cmath>
-#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <mutex>
 #include <pthread.h>
-#include <sys/resource.h>
 
 namespace vantel::media {
 namespace {
@@ -245,32 +244,12 @@ TEST(Export, ReencodesOddSizesAndFollowsAudioThatChangesLayout) {
     EXPECT_GT(test::rms(monoHalf), 0.5 * test::rms(pcm));
 }
 
-// Files of this process cannot grow past `bytes` while it lives: a full disk, for one test.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
-
 TEST(Export, ReportsAFullDiskAsAWriteFailureAndLeavesNoFile) {
     const fs::path src = test::gameAndMicClip();
     const fs::path out = target("full.mp4");
     const fs::path copy = target("full-copy.mp4");
     fs::remove(copy);
-    FileSizeLimit limit(16 * 1024);
+    test::FileSizeLimit limit(16 * 1024);
     EXPECT_EQ(exportFailure(src, {}, out), MediaError::Kind::write);
     EXPECT_FALSE(fs::exists(out));
     try {
