@@ -1,7 +1,7 @@
 #include "SharedServices.h"
 
-#include "Notifications.h"
-#include "Settings.h"
+#include "settings/Notifications.h"
+#include "settings/Settings.h"
 #include "engine/Capture.h"
 #include "engine/GameDetector.h"
 

@@ -1,7 +1,7 @@
 // vantel-record: prints its version and the settings it loaded. "--version" prints the version
 // alone.
 
-#include "Settings.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -4,8 +4,8 @@
 #include "Background.h"
 #include "Clips.h"
 #include "Library.h"
-#include "app/AppPaths.h"
-#include "app/Settings.h"
+#include "settings/AppPaths.h"
+#include "settings/Settings.h"
 #include "engine/Capture.h"
 #include "engine/RecordError.h"
 

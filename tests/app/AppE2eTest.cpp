@@ -1,7 +1,7 @@
 // The program and the key names against a real X server (run inside the Xvfb session).
 
-#include "app/Hotkey.h"
-#include "app/KeyboardLayout.h"
+#include "settings/Hotkey.h"
+#include "settings/KeyboardLayout.h"
 #include "common/TestEnv.h"
 
 #include <QProcess>

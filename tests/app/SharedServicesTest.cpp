@@ -3,7 +3,7 @@
 
 #include "app/SharedServices.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "common/TestEnv.h"
 #include "engine/Capture.h"
 #include "engine/GameDetector.h"

@@ -1,6 +1,6 @@
 // The recording choices, the bit-rate rule and the size estimate the settings window prints.
 
-#include "app/SizeEstimate.h"
+#include "settings/SizeEstimate.h"
 #include "engine/RecordingOptions.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The settings store over real INI files: defaults, foreign values, persistence, and when the
 // capture and shortcut announcements go out.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
-#include "app/AppPaths.h"
-#include "app/Notifications.h"
+#include "settings/AppPaths.h"
+#include "settings/Notifications.h"
 #include "common/TestEnv.h"
 
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Shortcut texts, key names on real xkb layouts, and the modifier mask of key events.
 
-#include "app/Hotkey.h"
+#include "settings/Hotkey.h"
 
-#include "app/KeyboardLayout.h"
+#include "settings/KeyboardLayout.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
