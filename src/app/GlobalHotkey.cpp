@@ -1,0 +1,89 @@
+#include "app/GlobalHotkey.h"
+
+#include "platform/HotkeyGrabber.h"
+#include "settings/KeyboardLayout.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace vantel {
+
+namespace {
+
+struct Registry {
+    std::map<std::uint32_t, std::function<void()>> actions;
+    std::map<std::uint32_t, platform::KeyChord> chords;
+    std::uint32_t nextID = 1;
+    std::unique_ptr<platform::HotkeyGrabber> grabber;
+};
+
+void runLater(std::uint32_t id);
+
+// The one grabber of the process, made with the first shortcut; its press handler is
+// connected once.
+Registry& registry() {
+    static Registry r;
+    if (!r.grabber) {
+        r.grabber = platform::createHotkeyGrabber();
+        QObject::connect(r.grabber.get(), &platform::HotkeyGrabber::pressed,
+                         [](const platform::KeyChord& chord) {
+                             for (const auto& [id, held] : registry().chords) {
+                                 if (held == chord)
+                                     runLater(id);
+                             }
+                         });
+    }
+    return r;
+}
+
+// The action is looked up again when it runs: a shortcut destroyed in between does nothing.
+void runLater(std::uint32_t id) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [id] {
+            auto& actions = registry().actions;
+            if (auto it = actions.find(id); it != actions.end() && it->second)
+                it->second();
+        },
+        Qt::QueuedConnection);
+}
+
+std::optional<platform::KeyChord> chordOf(const Hotkey& hotkey) {
+    const auto evdev = evdevCodeForMacKey(hotkey.keyCode);
+    if (!evdev)
+        return std::nullopt;
+    platform::KeyChord chord;
+    chord.evdevCode = *evdev;
+    chord.ctrl = hotkey.modifiers & Hotkey::kCtrl;
+    chord.alt = hotkey.modifiers & Hotkey::kAlt;
+    chord.shift = hotkey.modifiers & Hotkey::kShift;
+    chord.super = hotkey.modifiers & Hotkey::kSuper;
+    return chord;
+}
+
+} // namespace
+
+GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> action)
+    : m_hotkey(hotkey) {
+    Registry& r = registry();
+    m_id = r.nextID++;
+    r.actions[m_id] = std::move(action);
+    if (const auto chord = chordOf(hotkey)) {
+        m_registered = r.grabber->grab(*chord);
+        r.chords[m_id] = *chord;
+    }
+}
+
+GlobalHotkey::~GlobalHotkey() {
+    Registry& r = registry();
+    if (auto it = r.chords.find(m_id); it != r.chords.end()) {
+        r.grabber->release(it->second);
+        r.chords.erase(it);
+    }
+    r.actions.erase(m_id);
+}
+
+} // namespace vantel

@@ -1,0 +1,40 @@
+#pragma once
+
+// One system-wide shortcut: registered when the object is made, released when it is destroyed.
+// A press runs the action later on the main thread, never inside the event handler, and also
+// while another program (a game) has the focus. The owner replaces a shortcut by destroying the
+// old object and making a new one.
+//
+// Every shortcut gets an id from a process-wide counter that starts at 1 and is never reset or
+// reused; the action table maps live ids to actions, so a press that arrives for a shortcut
+// destroyed meanwhile does nothing.
+//
+// Thread: main thread only (creation, destruction, presses, the action table and the counter).
+
+#include "settings/Hotkey.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace vantel {
+
+class GlobalHotkey {
+public:
+    GlobalHotkey(const Hotkey& hotkey, std::function<void()> action);
+    ~GlobalHotkey();
+    GlobalHotkey(const GlobalHotkey&) = delete;
+    GlobalHotkey& operator=(const GlobalHotkey&) = delete;
+
+    // False when the shortcut could not be had: the desktop refused it (another program holds
+    // the keys), the key code names no key, or there is no desktop to ask.
+    bool registered() const { return m_registered; }
+    std::uint32_t id() const { return m_id; }
+    Hotkey hotkey() const { return m_hotkey; }
+
+private:
+    Hotkey m_hotkey;
+    std::uint32_t m_id;
+    bool m_registered = false;
+};
+
+} // namespace vantel

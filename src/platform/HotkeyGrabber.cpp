@@ -1,0 +1,34 @@
+#include "platform/HotkeyGrabber.h"
+
+#include "platform/x11/X11HotkeyGrabber.h"
+
+#include <QByteArray>
+#include <stdexcept>
+
+namespace vantel::platform {
+
+namespace {
+
+// Without a display server nothing can be grabbed; saving stays possible through the menu and
+// the command line.
+class NullHotkeyGrabber : public HotkeyGrabber {
+public:
+    using HotkeyGrabber::HotkeyGrabber;
+    bool grab(const KeyChord&) override { return false; }
+    void release(const KeyChord&) override {}
+};
+
+} // namespace
+
+std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(QObject* parent) {
+    const QByteArray forced = qgetenv("VANTEL_HOTKEYS");
+    if (forced == "null")
+        return std::make_unique<NullHotkeyGrabber>(parent);
+    try {
+        return std::make_unique<X11HotkeyGrabber>(parent);
+    } catch (const std::runtime_error&) {
+        return std::make_unique<NullHotkeyGrabber>(parent);
+    }
+}
+
+} // namespace vantel::platform

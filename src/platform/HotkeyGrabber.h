@@ -1,0 +1,52 @@
+#pragma once
+
+// System-wide key combinations: the desktop delivers a grabbed combination to this program
+// whichever window has the focus (a game in front included). One backend per desktop (X11
+// today) plus a null backend; createHotkeyGrabber() picks one at run time.
+//
+// Thread: a grabber lives on the main thread; grab, release and `pressed` all happen there.
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+
+namespace vantel::platform {
+
+// A physical key (its evdev code, so the combination means the same key on every layout) and
+// the four modifiers.
+struct KeyChord {
+    std::uint32_t evdevCode = 0;
+    bool ctrl = false;
+    bool alt = false;
+    bool shift = false;
+    bool super = false;
+
+    friend bool operator==(const KeyChord&, const KeyChord&) = default;
+};
+
+class HotkeyGrabber : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~HotkeyGrabber() override = default;
+
+    // Asks the desktop for the combination, whatever lock keys (NumLock, CapsLock) are on.
+    // Grabs are counted: grabbing a combination this grabber already holds succeeds at once,
+    // one refused before is asked for again; each grab needs its own release. False when the
+    // desktop refused, for example because another program holds the combination; nothing stays
+    // grabbed then.
+    virtual bool grab(const KeyChord& chord) = 0;
+    // Gives one grab of the combination back; the last release frees it for other programs.
+    virtual void release(const KeyChord& chord) = 0;
+
+signals:
+    // A grabbed combination was pressed. Key repeat while it is held down does not signal
+    // again.
+    void pressed(const vantel::platform::KeyChord& chord);
+};
+
+// VANTEL_HOTKEYS=x11|null forces a backend; otherwise X11 when a display can be opened, else
+// the null backend, which refuses every grab.
+std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(QObject* parent = nullptr);
+
+} // namespace vantel::platform
