@@ -110,7 +110,14 @@ struct OtherClientGrab {
         EXPECT_EQ(error, nullptr);
         std::free(error);
     }
-    ~OtherClientGrab() { xcb_disconnect(c); }
+    // Lets go and waits for the server to confirm: a closed connection alone is cleaned up
+    // by the server some time later.
+    ~OtherClientGrab() {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        std::free(xcb_request_check(
+            c, xcb_ungrab_key_checked(c, 54, screen->root, XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT)));
+        xcb_disconnect(c);
+    }
 };
 
 TEST_F(GlobalHotkeyE2e, KeysHeldByAnotherClientAreNotRegisteredUntilItLetsGo) {
