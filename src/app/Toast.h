@@ -1,0 +1,76 @@
+#pragma once
+
+// The one way the program tells the user a short outcome ("Clip saved", "Not recording", ...):
+// a small panel at the top right of the screen being recorded, 20 pixels from its edges. It
+// fades in over 0.15 s, stays 2.6 s and fades out over 0.25 s. There is one panel: a new toast
+// replaces the shown one at once (content, place, fade-in) and restarts the 2.6 s, so the
+// earlier toast's fade-out never runs; toasts are never queued.
+//
+// The screen is the one whose monitor has the capture target's display id; without a target,
+// a display id, or a matching monitor, the primary screen. The panel never takes the focus
+// from a game and clicks pass through it (see ToastView).
+//
+// Thread: main thread only; show() returns at once.
+
+#include "platform/Workspace.h"
+#include "ui/ToastView.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QPropertyAnimation;
+
+namespace vantel {
+
+class Toast : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kFadeIn{150};
+    static constexpr std::chrono::milliseconds kHold{2600};
+    static constexpr std::chrono::milliseconds kFadeOut{250};
+    static constexpr int kMargin = 20;
+
+    // Created on first use; lives for the whole process.
+    static Toast& shared();
+    ~Toast() override;
+
+    // `ok` true: a success (accent check mark); false: a problem (red exclamation mark).
+    void show(const QString& title, const QString& detail, bool ok = true);
+
+    // Where the recorded display id and the monitors come from; by default the capture
+    // controller's target and the game detector's workspace. Tests point them elsewhere.
+    using DisplaySource = std::function<std::optional<std::uint32_t>()>;
+    using MonitorSource = std::function<QList<platform::Monitor>()>;
+    void setSources(DisplaySource display, MonitorSource monitors);
+
+    // The panel; null before the first toast.
+    ToastView* view() const { return m_panel.data(); }
+
+    // The usable area (screen coordinates) of the screen showing `display`.
+    static QRect screenArea(std::optional<std::uint32_t> display,
+                            const QList<platform::Monitor>& monitors);
+
+private:
+    Toast();
+    void createPanel();
+    void fadeOut();
+
+    // Top-level widgets left at the end are deleted by the application object, which goes
+    // before this shared instance; the guard then reads null.
+    QPointer<ToastView> m_panel;
+    QPropertyAnimation* m_fade = nullptr;
+    QTimer m_hide;
+    bool m_fadingOut = false;
+    DisplaySource m_display;
+    MonitorSource m_monitors;
+};
+
+} // namespace vantel
