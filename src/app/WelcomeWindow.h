@@ -1,0 +1,72 @@
+#pragma once
+
+// The first-run window (id "welcome", "Vantel Record", 520 x 470, fixed size): what the program
+// does in three steps, whether it may record the screen, the choice to open it at login, and
+// the hand-over to normal operation.
+//
+// "Start" (or "Later" while recording is not allowed) stores "onboarded", writes the autostart
+// entry when the login box is ticked (a failure is ignored) and emits started(); the owner then
+// closes the window, brings recording in line and, when granted() is true, shows the toast
+// "Vantel Record is on". "I turned it on" stores "onboarded", writes the autostart entry when
+// ticked, starts a detached shell that opens the program again once this process has ended (at
+// least one second later), and emits relaunching(); the owner must then end the program (when
+// nothing is connected, the window quits the application itself). Closing the window does none
+// of this.
+//
+// The permission is read again every second while the window lives.
+//
+// Thread: main thread only.
+
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+
+namespace vantel {
+
+class WelcomeWindow : public QWidget {
+    Q_OBJECT
+public:
+    // `permission` tells whether the screen may be recorded; by default the capture
+    // controller's check.
+    explicit WelcomeWindow(std::function<bool()> permission = {}, QWidget* parent = nullptr);
+
+    bool granted() const { return m_granted; }
+    bool openAtLogin() const;
+    void setOpenAtLogin(bool on);
+
+    // The detached command that starts `program` again after `pid` has ended and at least one
+    // second has passed: "/bin/sh" and these arguments.
+    static QStringList relaunchArguments(qint64 pid, const QString& program);
+
+    static constexpr int kWidth = 520;
+    static constexpr int kHeight = 470;
+
+signals:
+    void started();
+    void relaunching();
+
+private:
+    QWidget* header();
+    QWidget* steps();
+    QWidget* permissionArea();
+    void recheck();
+    void showPermission();
+    void finish();
+    void relaunch();
+    void storeOnboarded();
+
+    std::function<bool()> m_permission;
+    bool m_granted = false;
+    QTimer m_timer;
+    QStackedWidget* m_permissionPages = nullptr;
+    QCheckBox* m_login = nullptr;
+    QPushButton* m_start = nullptr;
+};
+
+} // namespace vantel
