@@ -156,7 +156,9 @@ void DesktopEntries::scanFolder(const fs::path& folder) {
                        key->value(g, "StartupWMClass"),
                        execProgram(key->value(g, "Exec")),
                        fs::path(key->value(g, "TryExec")).filename().string(),
-                       splitList(key->value(g, "Categories"))};
+                       splitList(key->value(g, "Categories")),
+                       key->value(g, "Icon"),
+                       key->value(g, "NoDisplay") == "true"};
         bool hidden = key->value(g, "Hidden") == "true";
         auto [it, added] = m_entries.emplace(id, std::move(e));
         if (!hidden && key->value(g, "Type") == "Application")

@@ -22,6 +22,8 @@ struct DesktopEntry {
     std::string exec;    // the file name of the program Exec starts ("env" and VAR=x skipped)
     std::string tryExec; // the file name of TryExec
     std::vector<std::string> categories;
+    std::string icon;       // Icon: a theme icon name or an absolute file path
+    bool noDisplay = false; // NoDisplay=true: installed, but kept out of application lists
 };
 
 class DesktopEntries {
@@ -37,6 +39,9 @@ public:
     void refreshIfChanged();
 
     const DesktopEntry* byId(const std::string& id) const;
+    // Every visible application entry (not Hidden, Type=Application), in folder precedence, then
+    // id order. The pointers stay valid until the next rebuild.
+    const std::vector<const DesktopEntry*>& applications() const { return m_order; }
     // The entry of a program with the given window class (WM_CLASS class and instance) and
     // executable file name, in this order: id equal to the class or instance, StartupWMClass
     // equal to either, the last dotted part of the id equal to either, Exec or TryExec equal to

@@ -1,0 +1,415 @@
+#include "SettingsWindow.h"
+
+#include "AppPicker.h"
+#include "ElidedLabel.h"
+#include "ExtraGamesModel.h"
+#include "HotkeyField.h"
+#include "SettingsChoices.h"
+#include "SettingsStyle.h"
+#include "Theme.h"
+#include "ToggleSwitch.h"
+#include "library/Library.h"
+#include "platform/freedesktop/DesktopEntries.h"
+#include "settings/Settings.h"
+
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QUrl>
+
+namespace vantel {
+
+namespace {
+
+constexpr int kRowHeight = 40;
+// One width for every picker, so their left edges line up.
+constexpr int kPickerWidth = 230;
+
+QLabel* secondaryText(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setProperty("role", QStringLiteral("secondary"));
+    label->setFont(SettingsStyle::secondaryFont());
+    label->setWordWrap(true);
+    return label;
+}
+
+// A row of a group: its title on the left, its control on the right.
+QWidget* labelledRow(const QString& title, QWidget* control) {
+    auto* row = new QWidget;
+    row->setMinimumHeight(kRowHeight);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 4, 12, 4);
+    auto* label = new QLabel(title, row);
+    layout->addWidget(label);
+    layout->addStretch();
+    layout->addWidget(control);
+    return row;
+}
+
+QWidget* paddedRow(QWidget* content) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 8, 14, 8);
+    layout->addWidget(content);
+    return row;
+}
+
+// Adds `row` to a group, with a divider before every row but the first.
+void addRow(QVBoxLayout* group, QWidget* row) {
+    if (group->count() > 0) {
+        auto* divider = new QFrame;
+        divider->setObjectName(QStringLiteral("divider"));
+        group->addWidget(divider);
+    }
+    group->addWidget(row);
+}
+
+QComboBox* picker(const QString& name) {
+    auto* combo = new QComboBox;
+    combo->setObjectName(name);
+    combo->setFixedWidth(kPickerWidth);
+    combo->setCursor(Qt::PointingHandCursor);
+    return combo;
+}
+
+ToggleSwitch* toggle(const QString& name) {
+    auto* s = new ToggleSwitch;
+    s->setObjectName(name);
+    return s;
+}
+
+// Shows `value`; a stored value the list does not offer is added, so the picker never lies.
+void select(QComboBox* combo, const QVariant& value, const QString& label) {
+    int index = combo->findData(value);
+    if (index < 0) {
+        combo->addItem(label, value);
+        index = combo->count() - 1;
+    }
+    const QSignalBlocker quiet(combo);
+    combo->setCurrentIndex(index);
+}
+
+void setChecked(ToggleSwitch* s, bool on) {
+    const QSignalBlocker quiet(s);
+    s->setChecked(on);
+}
+
+QString chooseFolderWithDialog(QWidget* parent, const QString& current) {
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose the clip folder"),
+                                             current, QFileDialog::ShowDirsOnly);
+}
+
+void openFolderInFileManager(const QString& folder) {
+    // The folder is made with the first clip; asked to show it before that, make it now.
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+} // namespace
+
+SettingsWindow::Desktop SettingsWindow::Desktop::system() {
+    return {chooseFolderWithDialog,
+            [](QWidget* parent, AppCatalog& catalog) { return AppPicker::pick(catalog, parent); },
+            openFolderInFileManager,
+            [] {
+                Library::shared().reload();
+            }};
+}
+
+SettingsWindow::SettingsWindow(QWidget* parent)
+    : SettingsWindow(Desktop::system(), parent) {}
+
+SettingsWindow::SettingsWindow(Desktop desktop, QWidget* parent)
+    : QWidget(parent)
+    , m_desktop(std::move(desktop))
+    , m_catalog(platform::DesktopEntries::shared())
+    , m_games(std::make_unique<ExtraGamesModel>(m_catalog)) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Vantel Record Settings"));
+    setFixedSize(560, 680);
+    Theme::styleWindow(this);
+    setStyleSheet(SettingsStyle::styleSheet());
+    setFont(SettingsStyle::bodyFont());
+
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("settingsContent"));
+    m_page = new QVBoxLayout(content);
+    m_page->setContentsMargins(22, 18, 22, 22);
+    m_page->setSpacing(6);
+    buildRecording();
+    buildAudio();
+    buildClipping();
+    buildGames();
+    buildStorage();
+    buildGeneral();
+    m_page->addStretch();
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("settingsScroll"));
+    scroll->setWidget(content);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    connectStore();
+    refreshRecording();
+    refreshSwitches();
+    refreshGames();
+}
+
+SettingsWindow::~SettingsWindow() = default;
+
+QVBoxLayout* SettingsWindow::section(const QString& title) {
+    auto* header = new QLabel(title.toUpper());
+    header->setObjectName(QStringLiteral("sectionHeader"));
+    auto* group = new QFrame;
+    group->setObjectName(QStringLiteral("group"));
+    auto* rows = new QVBoxLayout(group);
+    rows->setContentsMargins(0, 2, 0, 2);
+    rows->setSpacing(0);
+    if (m_page->count() > 0)
+        m_page->addSpacing(14);
+    m_page->addWidget(header);
+    m_page->addWidget(group);
+    return rows;
+}
+
+void SettingsWindow::buildRecording() {
+    QVBoxLayout* group = section(QStringLiteral("Recording"));
+    Settings& s = Settings::shared();
+    m_mode = picker(QStringLiteral("record"));
+    for (CaptureMode mode : allCaptureModes)
+        m_mode->addItem(QString::fromUtf8(label(mode).data()), static_cast<int>(mode));
+    m_replayLength = picker(QStringLiteral("replayLength"));
+    for (int seconds : SettingsChoices::replayLengths())
+        m_replayLength->addItem(SettingsChoices::replayLengthLabel(seconds), seconds);
+    m_resolution = picker(QStringLiteral("resolution"));
+    for (int height : SettingsChoices::resolutions())
+        m_resolution->addItem(SettingsChoices::resolutionLabel(height), height);
+    m_frameRate = picker(QStringLiteral("frameRate"));
+    for (int fps : SettingsChoices::frameRates())
+        m_frameRate->addItem(SettingsChoices::frameRateLabel(fps), fps);
+    m_quality = picker(QStringLiteral("quality"));
+    for (Quality q : allQualities)
+        m_quality->addItem(QString::fromUtf8(label(q).data()), static_cast<int>(q));
+    m_format = picker(QStringLiteral("format"));
+    for (Codec c : allCodecs)
+        m_format->addItem(QString::fromUtf8(label(c).data()), static_cast<int>(c));
+
+    addRow(group, labelledRow(QStringLiteral("Record"), m_mode));
+    addRow(group, labelledRow(QStringLiteral("Replay length"), m_replayLength));
+    addRow(group, labelledRow(QStringLiteral("Resolution"), m_resolution));
+    addRow(group, labelledRow(QStringLiteral("Frame rate"), m_frameRate));
+    addRow(group, labelledRow(QStringLiteral("Quality"), m_quality));
+    addRow(group, labelledRow(QStringLiteral("Format"), m_format));
+    m_estimate = secondaryText(
+        SettingsChoices::estimateText(s, SettingsChoices::mainScreenHeight()), nullptr);
+    m_estimate->setObjectName(QStringLiteral("estimate"));
+    addRow(group, paddedRow(m_estimate));
+
+    auto intOf = [](QComboBox* c, int i) {
+        return c->itemData(i).toInt();
+    };
+    connect(m_mode, &QComboBox::activated, this,
+            [this, intOf, &s](int i) { s.setMode(static_cast<CaptureMode>(intOf(m_mode, i))); });
+    connect(m_replayLength, &QComboBox::activated, this,
+            [this, intOf, &s](int i) { s.setBufferSeconds(intOf(m_replayLength, i)); });
+    connect(m_resolution, &QComboBox::activated, this,
+            [this, intOf, &s](int i) { s.setMaxHeight(intOf(m_resolution, i)); });
+    connect(m_frameRate, &QComboBox::activated, this,
+            [this, intOf, &s](int i) { s.setFps(intOf(m_frameRate, i)); });
+    connect(m_quality, &QComboBox::activated, this,
+            [this, intOf, &s](int i) { s.setQuality(static_cast<Quality>(intOf(m_quality, i))); });
+    connect(m_format, &QComboBox::activated, this,
+            [this, intOf, &s](int i) { s.setCodec(static_cast<Codec>(intOf(m_format, i))); });
+}
+
+void SettingsWindow::buildAudio() {
+    QVBoxLayout* group = section(QStringLiteral("Audio"));
+    auto* gameSound = toggle(QStringLiteral("gameSound"));
+    gameSound->setChecked(true);
+    gameSound->setEnabled(false);
+    m_recordMic = toggle(QStringLiteral("recordMic"));
+    addRow(group, labelledRow(QStringLiteral("Record game and computer sound"), gameSound));
+    addRow(group, labelledRow(QStringLiteral("Record my microphone (own track, mute it later)"),
+                              m_recordMic));
+    connect(m_recordMic, &ToggleSwitch::clicked, this,
+            [](bool on) { Settings::shared().setRecordMic(on); });
+}
+
+void SettingsWindow::buildClipping() {
+    QVBoxLayout* group = section(QStringLiteral("Clipping"));
+    m_hotkey = new HotkeyField;
+    m_hotkey->setObjectName(QStringLiteral("hotkey"));
+    m_playSound = toggle(QStringLiteral("playSound"));
+    m_showCursor = toggle(QStringLiteral("showCursor"));
+    m_autoShare = toggle(QStringLiteral("autoShare"));
+    addRow(group, labelledRow(QStringLiteral("Save clip shortcut"), m_hotkey));
+    addRow(group, labelledRow(QStringLiteral("Play a sound when a clip is saved"), m_playSound));
+    addRow(group, labelledRow(QStringLiteral("Show the mouse pointer in clips"), m_showCursor));
+    addRow(group,
+           labelledRow(QStringLiteral("Upload and copy a link after every clip"), m_autoShare));
+    connect(m_hotkey, &HotkeyField::hotkeyRecorded, this,
+            [](Hotkey hotkey) { Settings::shared().setSaveHotkey(hotkey); });
+    connect(m_playSound, &ToggleSwitch::clicked, this,
+            [](bool on) { Settings::shared().setPlaySound(on); });
+    connect(m_showCursor, &ToggleSwitch::clicked, this,
+            [](bool on) { Settings::shared().setShowCursor(on); });
+    connect(m_autoShare, &ToggleSwitch::clicked, this,
+            [](bool on) { Settings::shared().setCopyLinkAfterClip(on); });
+}
+
+void SettingsWindow::buildGames() {
+    QVBoxLayout* group = section(QStringLiteral("Games"));
+    addRow(group, paddedRow(secondaryText(
+                      QStringLiteral("Minecraft, Steam, Heroic and Lutris games and anything your "
+                                     "desktop lists as a game start the recorder by themselves. "
+                                     "Add anything else here."),
+                      nullptr)));
+    m_gameRows = new QWidget;
+    m_gameRows->setObjectName(QStringLiteral("gameRows"));
+    auto* rows = new QVBoxLayout(m_gameRows);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    group->addWidget(m_gameRows);
+    auto* add = new QPushButton(QStringLiteral("Add an app…"));
+    add->setObjectName(QStringLiteral("addApp"));
+    auto* addRowWidget = new QWidget;
+    auto* addLayout = new QHBoxLayout(addRowWidget);
+    addLayout->setContentsMargins(14, 8, 14, 10);
+    addLayout->addWidget(add);
+    addLayout->addStretch();
+    addRow(group, addRowWidget);
+    connect(add, &QPushButton::clicked, this, &SettingsWindow::addGame);
+    connect(m_games.get(), &QAbstractItemModel::rowsInserted, this, &SettingsWindow::refreshGames);
+    connect(m_games.get(), &QAbstractItemModel::rowsRemoved, this, &SettingsWindow::refreshGames);
+}
+
+void SettingsWindow::buildStorage() {
+    QVBoxLayout* group = section(QStringLiteral("Storage"));
+    auto* row = new QWidget;
+    row->setMinimumHeight(kRowHeight);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 4, 12, 4);
+    layout->setSpacing(8);
+    m_folder = new ElidedLabel;
+    m_folder->setObjectName(QStringLiteral("path"));
+    auto* change = new QPushButton(QStringLiteral("Change…"));
+    change->setObjectName(QStringLiteral("changeFolder"));
+    auto* open = new QPushButton(QStringLiteral("Open"));
+    open->setObjectName(QStringLiteral("openFolder"));
+    layout->addWidget(new QLabel(QStringLiteral("Clip folder")));
+    layout->addSpacing(8);
+    layout->addWidget(m_folder, 1);
+    layout->addWidget(change);
+    layout->addWidget(open);
+    addRow(group, row);
+    connect(change, &QPushButton::clicked, this, &SettingsWindow::pickFolder);
+    connect(open, &QPushButton::clicked, this,
+            [this] { m_desktop.openFolder(Settings::shared().folder()); });
+}
+
+void SettingsWindow::buildGeneral() {
+    section(QStringLiteral("General"));
+}
+
+void SettingsWindow::connectStore() {
+    Settings& s = Settings::shared();
+    for (auto signal :
+         {&Settings::bufferSecondsChanged, &Settings::maxHeightChanged, &Settings::fpsChanged})
+        connect(&s, signal, this, [this] { refreshRecording(); });
+    connect(&s, &Settings::qualityChanged, this, [this] { refreshRecording(); });
+    connect(&s, &Settings::codecChanged, this, [this] { refreshRecording(); });
+    connect(&s, &Settings::modeChanged, this, [this] { refreshRecording(); });
+    for (auto signal : {&Settings::recordMicChanged, &Settings::showCursorChanged,
+                        &Settings::playSoundChanged, &Settings::copyLinkAfterClipChanged})
+        connect(&s, signal, this, [this] { refreshSwitches(); });
+    connect(&s, &Settings::saveHotkeyChanged, m_hotkey, &HotkeyField::setHotkey);
+    connect(&s, &Settings::folderChanged, m_folder, &ElidedLabel::setFullText);
+}
+
+void SettingsWindow::refreshRecording() {
+    const Settings& s = Settings::shared();
+    select(m_mode, static_cast<int>(s.mode()), QString::fromUtf8(label(s.mode()).data()));
+    select(m_replayLength, s.bufferSeconds(),
+           SettingsChoices::replayLengthLabel(s.bufferSeconds()));
+    select(m_resolution, s.maxHeight(), SettingsChoices::resolutionLabel(s.maxHeight()));
+    select(m_frameRate, s.fps(), SettingsChoices::frameRateLabel(s.fps()));
+    select(m_quality, static_cast<int>(s.quality()), QString::fromUtf8(label(s.quality()).data()));
+    select(m_format, static_cast<int>(s.codec()), QString::fromUtf8(label(s.codec()).data()));
+    refreshEstimate();
+}
+
+void SettingsWindow::refreshSwitches() {
+    const Settings& s = Settings::shared();
+    setChecked(m_recordMic, s.recordMic());
+    setChecked(m_playSound, s.playSound());
+    setChecked(m_showCursor, s.showCursor());
+    setChecked(m_autoShare, s.copyLinkAfterClip());
+    m_hotkey->setHotkey(s.saveHotkey());
+    m_folder->setFullText(QDir::toNativeSeparators(s.folder()));
+}
+
+void SettingsWindow::refreshEstimate() {
+    m_estimate->setText(
+        SettingsChoices::estimateText(Settings::shared(), SettingsChoices::mainScreenHeight()));
+}
+
+void SettingsWindow::refreshGames() {
+    QLayout* rows = m_gameRows->layout();
+    // Later, not now: a row's own "Remove" button may be the one being clicked.
+    while (QLayoutItem* item = rows->takeAt(0)) {
+        item->widget()->hide();
+        item->widget()->deleteLater();
+        delete item;
+    }
+    for (int i = 0; i < m_games->rowCount(); ++i) {
+        const QModelIndex index = m_games->index(i);
+        const QString id = index.data(ExtraGamesModel::IdRole).toString();
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("gameRow"));
+        row->setMinimumHeight(kRowHeight);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(14, 4, 12, 4);
+        auto* icon = new QLabel;
+        icon->setPixmap(index.data(Qt::DecorationRole).value<QIcon>().pixmap(20, 20));
+        auto* name = new QLabel(index.data(Qt::DisplayRole).toString());
+        name->setObjectName(QStringLiteral("gameName"));
+        name->setToolTip(id);
+        auto* remove = new QPushButton(QStringLiteral("Remove"));
+        remove->setObjectName(QStringLiteral("remove"));
+        layout->addWidget(icon);
+        layout->addWidget(name);
+        layout->addStretch();
+        layout->addWidget(remove);
+        auto* divider = new QFrame;
+        divider->setObjectName(QStringLiteral("divider"));
+        rows->addWidget(divider);
+        rows->addWidget(row);
+        connect(remove, &QPushButton::clicked, this, [this, id] { m_games->remove(id); });
+    }
+}
+
+void SettingsWindow::addGame() {
+    const QString id = m_desktop.chooseApp(this, m_catalog);
+    m_games->add(id);
+}
+
+void SettingsWindow::pickFolder() {
+    const QString chosen = m_desktop.chooseFolder(this, Settings::shared().folder());
+    if (chosen.isEmpty())
+        return;
+    Settings::shared().setFolder(chosen);
+    m_desktop.reloadLibrary();
+}
+
+} // namespace vantel
