@@ -8,9 +8,17 @@
 // save_ratio: save_seconds / ffmpeg_copy_seconds (target <= 1.2).
 // reload_seconds: reload() of 10,000 clip files in 100 game folders, every one indexed
 //   (target < 0.5). Median of 3.
+// export_equal_s_per_min: seconds an export with default options (video copied, both audio
+//   tracks mixed into one AAC track) takes per minute of a 120 s 1920x1080 clip whose game and
+//   microphone tracks both run the whole length. Median of 3.
+// export_unequal_s_per_min: the same for a clip whose microphone track lasts only 2 s
+//   (target: at most 1.2 x export_equal_s_per_min, so the time grows with the clip alone).
+// ffmpeg_export_s_per_min: the ffmpeg tool doing the equal export ("-c:v copy", amix, AAC
+//   256 kb/s), for comparison.
 
 #include "library/Clips.h"
 #include "library/Library.h"
+#include "media/Exporter.h"
 #include "media/MediaProbe.h"
 
 #include <QCoreApplication>
@@ -63,7 +71,7 @@ Clips::SnapshotSource snapshotOf(const QString& buffer) {
     Clips::SnapshotSource source;
     source.width = 1920;
     source.height = 1080;
-    source.snapshot = [buffer](double) {
+    source.snapshot = [buffer](double, double) {
         const QString url =
             QDir::temp().filePath("snap-" + QUuid::createUuid().toString() + ".mp4");
         QFile::copy(buffer, url);
@@ -136,6 +144,46 @@ void benchReload(const QString& dir) {
     std::printf("reload_seconds: %.3f\n", median(reload));
 }
 
+QString makeExportSource(const QString& dir, const char* name, int micSeconds) {
+    const QString path = dir + "/" + name;
+    std::fprintf(stderr, "making a 120 s 1080p clip with a %d s microphone track...\n", micSeconds);
+    sh("ffmpeg -nostdin -y -v error -f lavfi -i color=c=0x203040:s=1920x1080:r=30:d=120 "
+       "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=120 "
+       "-f lavfi -i sine=frequency=880:sample_rate=48000:duration=" +
+       std::to_string(micSeconds) +
+       " -map 0 -map 1 -map 2 -c:v libx264 -preset ultrafast -g 60 -pix_fmt yuv420p "
+       "-c:a aac -b:a 160k '" +
+       path.toStdString() + "'");
+    return path;
+}
+
+double exportSecondsPerMinute(const QString& source, const QString& target) {
+    std::vector<double> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(
+            timed([&] { media::exportClip(source.toStdString(), target.toStdString(), {}); }));
+    return median(runs) / 2.0;
+}
+
+void benchExport(const QString& dir) {
+    const QString equal = makeExportSource(dir, "equal.mp4", 120);
+    const QString unequal = makeExportSource(dir, "unequal.mp4", 2);
+    const double equalRate = exportSecondsPerMinute(equal, dir + "/export.mp4");
+    const double unequalRate = exportSecondsPerMinute(unequal, dir + "/export.mp4");
+    std::vector<double> tool;
+    for (int i = 0; i < 3; ++i)
+        tool.push_back(timed([&] {
+            sh("ffmpeg -nostdin -y -v error -i '" + equal.toStdString() +
+               "' -filter_complex '[0:a:0][0:a:1]amix=inputs=2:duration=longest:normalize=0' "
+               "-map 0:v -c:v copy -c:a aac -b:a 256k -movflags +faststart '" +
+               (dir + "/ffmpeg-export.mp4").toStdString() + "'");
+        }));
+    std::printf("export_equal_s_per_min: %.3f\n", equalRate);
+    std::printf("export_unequal_s_per_min: %.3f\n", unequalRate);
+    std::printf("export_unequal_ratio: %.2f\n", unequalRate / equalRate);
+    std::printf("ffmpeg_export_s_per_min: %.3f\n", median(tool) / 2.0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -145,5 +193,6 @@ int main(int argc, char** argv) {
         return 1;
     benchSave(dir.path());
     benchReload(dir.path());
+    benchExport(dir.path());
     return 0;
 }

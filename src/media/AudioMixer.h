@@ -1,19 +1,30 @@
 #pragma once
 
 // The audio half of an export: decodes every audio track of its own input over the kept range,
-// resamples each to 48 kHz stereo float, applies the track's gain (the first track is the game
-// sound, every later one the microphone), sums them and encodes one AAC track (48 kHz, stereo,
-// 256 kb/s) whose time zero is the range start.
+// mixes them with the track's gain (the first track is the game sound, every later one the
+// microphone) into one stereo track and encodes it as AAC (48 kHz, 256 kb/s) whose time zero is
+// the range start.
+//
+// The mixing is libavfilter's: per track a small conversion graph (to 48 kHz stereo float; a mono
+// track goes to both sides at full level), rebuilt when the track changes its layout or rate
+// part-way, and one mixing graph ("aresample" with "async" to fill gaps with silence and to cut
+// the lead-in before the range start, "volume" per track, "amix"). Every step works on the
+// samples once, so the time grows with the clip's length alone. A track that falls far behind
+// the others in the file (it has ended, or has a long gap) is fed silence, so the mix never
+// holds more than a few seconds of the others waiting for it.
 //
 // Construction (on the exporting thread, before the header is written) opens the input, the
 // decoders and the encoder and adds the output stream; run() then works on the pump's own
 // thread. Only the Mp4Output is shared with the video pump.
 
+#include "AudioFilterGraph.h"
 #include "FfmpegPtr.h"
 #include "Mp4Output.h"
 #include "RangeCopy.h"
 
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace vantel::media {
@@ -24,41 +35,34 @@ public:
     // encoder.
     AudioMixer(const std::filesystem::path& source, Mp4Output& out, TimeRange kept,
                float gameVolume, float micVolume);
+    ~AudioMixer();
 
     // Returns early when `stop` is set. Throws MediaError(read) or MediaError(write).
     void run(const std::atomic<bool>& stop);
 
 private:
-    // One source track: its decoder, resampler and the resampled samples not yet mixed.
     struct Track {
         int stream = 0;
+        int input = 0; // input of the mixing graph
         float gain = 1.0f;
         CodecContextPtr dec;
-        SwrPtr swr;
-        // What `swr` converts from; a frame that differs (a stream changing its channel mode
-        // or rate part-way) gets a new resampler.
-        int inRate = 0;
-        int inFormat = -1;
-        int inChannels = 0;
-        uint64_t inMask = 0;
-        std::vector<float> left, right;
-        int64_t bufferStart = 0; // output sample position of left[0]
-        bool started = false;
-        bool finished = false;
-        int64_t bufferEnd() const { return bufferStart + int64_t(left.size()); }
+        std::optional<AudioFilterGraph> convert;
+        AudioFilterGraph::Input convertIn; // what `convert` was built for
+        int64_t mixedUntil = 0;            // mixing-graph time (1/48000) handed over so far
     };
 
     void openEncoder();
+    void buildMix();
     Track* trackOf(int stream);
-    void decode(Track& t, AVPacket* pkt);
-    void resample(Track& t, const AVFrame* frame);
-    void openResampler(Track& t, const AVFrame* frame);
-    void convert(Track& t, const AVFrame* frame, int64_t position);
-    void append(Track& t, int64_t position, float* const* planes, int count);
-    int64_t mixable() const;
-    void mixAndEncode(int64_t upTo);
-    void encodeFrame(int count);
-    void flushEncoder();
+    void decode(Track& t, const AVPacket* pkt);
+    void convert(Track& t, AVFrame* frame);
+    void openConverter(Track& t, const AVFrame* frame);
+    void endConverter(Track& t);
+    void hand(Track& t, AVFrame* frame);
+    void padTo(Track& t, int64_t upTo, int64_t minimum);
+    void finishMix();
+    void encodeMixed();
+    void encode(const AVFrame* frame);
 
     InputContextPtr m_in;
     Mp4Output& m_out;
@@ -67,8 +71,10 @@ private:
     int64_t m_total = 0;   // samples of the kept range
     int64_t m_emitted = 0; // samples handed to the encoder
     std::vector<Track> m_tracks;
+    std::optional<AudioFilterGraph> m_mix;
     CodecContextPtr m_enc;
-    FramePtr m_frame;
+    FramePtr m_converted;
+    FramePtr m_mixed;
 };
 
 } // namespace vantel::media

@@ -1,5 +1,6 @@
 #include "AudioTrackEncoder.h"
 
+#include "CodecIo.h"
 #include "MediaError.h"
 
 #include <algorithm>
@@ -147,18 +148,11 @@ void AudioTrackEncoder::encodeFrame(int count) {
 }
 
 void AudioTrackEncoder::send(const AVFrame* frame) {
-    if (int err = avcodec_send_frame(m_ctx.get(), frame); err < 0)
-        fail("Audio encoding failed", err);
-    for (;;) {
-        PacketPtr packet = makePacket();
-        int err = avcodec_receive_packet(m_ctx.get(), packet.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
-            return;
-        if (err < 0)
-            fail("Audio encoding failed", err);
+    auto emit = [&](PacketPtr packet) {
         m_emittedUntil = std::max(m_emittedUntil, packet->pts + packet->duration);
         m_onPacket(std::move(packet));
-    }
+    };
+    encodeAndDrain(m_ctx.get(), frame, emit, "Audio encoding failed");
 }
 
 } // namespace vantel::media

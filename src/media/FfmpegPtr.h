@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
@@ -53,6 +54,10 @@ struct AudioFifoDeleter {
     void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
 };
 
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
+
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
@@ -62,6 +67,7 @@ using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 
 inline FramePtr makeFrame() {
     return FramePtr(av_frame_alloc());

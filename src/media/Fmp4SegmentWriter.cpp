@@ -1,6 +1,7 @@
 #include "Fmp4SegmentWriter.h"
 
 #include "AudioTrackEncoder.h"
+#include "FfmpegLog.h"
 #include "FragmentMuxer.h"
 #include "MediaError.h"
 #include "VideoTrackEncoder.h"
@@ -45,7 +46,9 @@ struct Fmp4SegmentWriter::FragmentOut {
 
 Fmp4SegmentWriter::Fmp4SegmentWriter(const WriterConfig& config, SegmentSink& sink)
     : m_config(config)
-    , m_sink(sink) {}
+    , m_sink(sink) {
+    installFfmpegLog();
+}
 
 Fmp4SegmentWriter::~Fmp4SegmentWriter() {
     if (!m_worker.joinable())

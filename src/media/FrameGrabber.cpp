@@ -1,5 +1,6 @@
 #include "FrameGrabber.h"
 
+#include "CodecIo.h"
 #include "MediaError.h"
 #include "MediaInput.h"
 
@@ -147,11 +148,14 @@ std::optional<std::vector<uint8_t>> encodeJpeg(AVFrame* pic) {
         return std::nullopt;
     pic->quality = enc->global_quality;
     pic->pts = 0;
-    PacketPtr pkt = makePacket();
-    if (avcodec_send_frame(enc.get(), pic) < 0 || avcodec_send_frame(enc.get(), nullptr) < 0 ||
-        avcodec_receive_packet(enc.get(), pkt.get()) < 0)
-        return std::nullopt;
-    return std::vector<uint8_t>(pkt->data, pkt->data + pkt->size);
+    std::optional<std::vector<uint8_t>> jpeg;
+    auto keep = [&](PacketPtr pkt) {
+        if (!jpeg)
+            jpeg.emplace(pkt->data, pkt->data + pkt->size);
+    };
+    encodeAndDrain(enc.get(), pic, keep, "cannot encode the picture");
+    encodeAndDrain(enc.get(), nullptr, keep, "cannot encode the picture");
+    return jpeg;
 }
 
 std::optional<std::vector<uint8_t>> grab(const std::filesystem::path& file, double maxSize,

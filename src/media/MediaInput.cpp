@@ -1,5 +1,6 @@
 #include "MediaInput.h"
 
+#include "FfmpegLog.h"
 #include "MediaError.h"
 
 extern "C" {
@@ -13,6 +14,7 @@ extern "C" {
 namespace vantel::media {
 
 InputContextPtr openMediaInput(const std::filesystem::path& file) {
+    installFfmpegLog();
     AVFormatContext* raw = nullptr;
     // "file:" keeps names with a colon from being read as a protocol.
     const std::string url = "file:" + file.string();

@@ -1,6 +1,8 @@
 #include "Mp4Output.h"
 
+#include "FfmpegLog.h"
 #include "MediaError.h"
+#include "PartialFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,32 +21,32 @@ namespace {
 } // namespace
 
 Mp4Output::Mp4Output(const std::filesystem::path& target, Existing existing)
-    : m_target(target) {
-    claim(existing);
+    : m_target(target)
+    , m_partial(partialPathFor(target))
+    , m_existing(existing) {
+    installFfmpegLog();
+    std::error_code ignored;
+    if (existing == Existing::refuse && std::filesystem::exists(target, ignored))
+        failOpen("target exists: " + target.string());
+    claim();
     if (int err = avformat_alloc_output_context2(&m_fmt, nullptr, "mp4", nullptr); err < 0) {
         release();
         failOpen("cannot create the mp4 muxer: " + averror(err));
     }
     // The muxer reopens the file by its url to move the index to the front.
-    const std::string url = "file:" + target.string();
+    const std::string url = "file:" + m_partial.string();
     m_fmt->url = av_strdup(url.c_str());
     if (int err = avio_open(&m_fmt->pb, url.c_str(), AVIO_FLAG_WRITE); err < 0) {
         release();
-        failOpen("cannot open " + target.string() + ": " + averror(err));
+        failOpen("cannot open " + m_partial.string() + ": " + averror(err));
     }
 }
 
-// Creating the file with O_EXCL makes "refuse" race-free and marks the file as ours to remove.
-void Mp4Output::claim(Existing existing) {
-    std::error_code ignored;
-    if (existing == Existing::replace)
-        std::filesystem::remove(m_target, ignored);
-    const int fd = ::open(m_target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        const int e = errno;
-        failOpen((e == EEXIST ? "target exists: " : "cannot create ") + m_target.string() + ": " +
-                 std::strerror(e));
-    }
+// Creating the partial file with O_EXCL marks it as ours to remove.
+void Mp4Output::claim() {
+    const int fd = ::open(m_partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        failOpen("cannot create " + m_partial.string() + ": " + std::strerror(errno));
     ::close(fd);
 }
 
@@ -60,7 +62,7 @@ void Mp4Output::release() {
         m_fmt = nullptr;
     }
     std::error_code ignored;
-    std::filesystem::remove(m_target, ignored);
+    std::filesystem::remove(m_partial, ignored);
 }
 
 AVStream* Mp4Output::addStream() {
@@ -112,6 +114,13 @@ void Mp4Output::finish() {
         throw MediaError(MediaError::Kind::write, "cannot close the file: " + averror(err));
     avformat_free_context(m_fmt);
     m_fmt = nullptr;
+    const std::error_code err =
+        publishPartial(m_partial, m_target, m_existing == Existing::replace);
+    if (err == std::errc::file_exists)
+        failOpen("target exists: " + m_target.string());
+    if (err)
+        throw MediaError(MediaError::Kind::write,
+                         "cannot name " + m_target.string() + ": " + err.message());
     m_finished = true;
 }
 

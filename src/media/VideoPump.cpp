@@ -1,5 +1,6 @@
 #include "VideoPump.h"
 
+#include "CodecIo.h"
 #include "MediaError.h"
 #include "MediaInput.h"
 #include "RangeReader.h"
@@ -99,8 +100,7 @@ void VideoPump::run(const std::atomic<bool>& stop) {
     if (m_held)
         encode(m_held.get(), 0);
     m_held.reset();
-    avcodec_send_frame(m_enc.get(), nullptr);
-    drainEncoder();
+    sendToEncoder(nullptr);
 }
 
 void VideoPump::report(int64_t pts, AVRational tb) {
@@ -115,24 +115,14 @@ void VideoPump::copyPacket(AVPacket* pkt) {
     report(pts, m_inTb);
 }
 
-void VideoPump::decodePacket(AVPacket* pkt) {
-    if (int err = avcodec_send_packet(m_dec.get(), pkt); err < 0 && err != AVERROR_EOF)
-        throw MediaError(MediaError::Kind::read, "cannot decode the video: " + averror(err));
-    FramePtr frame = makeFrame();
-    for (;;) {
-        const int err = avcodec_receive_frame(m_dec.get(), frame.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
-            return;
-        if (err < 0)
-            throw MediaError(MediaError::Kind::read, "cannot decode the video: " + averror(err));
-        takeFrame(frame.get());
-        av_frame_unref(frame.get());
-    }
+void VideoPump::decodePacket(const AVPacket* pkt) {
+    decodeAndDrain(
+        m_dec.get(), pkt, [&](AVFrame* frame) { takeFrame(frame); }, "cannot decode the video");
 }
 
 // Frames arrive with times relative to the range start. The last one before the start is held
 // back and shown at zero unless a frame falls exactly on the start.
-void VideoPump::takeFrame(AVFrame* frame) {
+void VideoPump::takeFrame(const AVFrame* frame) {
     const int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE || pts >= m_endTs)
         return;
@@ -147,7 +137,7 @@ void VideoPump::takeFrame(AVFrame* frame) {
     encode(frame, pts);
 }
 
-void VideoPump::encode(AVFrame* frame, int64_t pts) {
+void VideoPump::encode(const AVFrame* frame, int64_t pts) {
     m_sws.reset(sws_getCachedContext(m_sws.release(), frame->width, frame->height,
                                      AVPixelFormat(frame->format), m_enc->width, m_enc->height,
                                      AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
@@ -170,20 +160,13 @@ void VideoPump::encode(AVFrame* frame, int64_t pts) {
         m_scaled->pict_type = AV_PICTURE_TYPE_I;
         m_lastKey = t;
     }
-    if (int err = avcodec_send_frame(m_enc.get(), m_scaled.get()); err < 0)
-        throw MediaError(MediaError::Kind::write, "cannot encode the video: " + averror(err));
-    drainEncoder();
+    sendToEncoder(m_scaled.get());
     report(pts, m_inTb);
 }
 
-void VideoPump::drainEncoder() {
-    PacketPtr pkt = makePacket();
-    for (;;) {
-        const int err = avcodec_receive_packet(m_enc.get(), pkt.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
-            return;
-        if (err < 0)
-            throw MediaError(MediaError::Kind::write, "cannot encode the video: " + averror(err));
+// Sends `frame` (nullptr: the end) and writes every packet the encoder has ready.
+void VideoPump::sendToEncoder(const AVFrame* frame) {
+    auto write = [&](PacketPtr pkt) {
         // libx264 leaves durations at zero; the muxer would guess the last one.
         if (pkt->duration <= 0)
             pkt->duration = m_frameTicks;
@@ -191,7 +174,8 @@ void VideoPump::drainEncoder() {
             pkt->duration = std::min(pkt->duration, m_endTs - pkt->pts);
         pkt->stream_index = m_ost->index;
         m_out.write(pkt.get(), m_enc->time_base);
-    }
+    };
+    encodeAndDrain(m_enc.get(), frame, write, "cannot encode the video");
 }
 
 } // namespace vantel::media

@@ -30,10 +30,10 @@ public:
 private:
     void openEncoder(const AVStream* in, const ExportPlan& plan, std::optional<double> fps);
     void copyPacket(AVPacket* pkt);
-    void decodePacket(AVPacket* pkt);
-    void takeFrame(AVFrame* frame);
-    void encode(AVFrame* frame, int64_t pts);
-    void drainEncoder();
+    void decodePacket(const AVPacket* pkt);
+    void takeFrame(const AVFrame* frame);
+    void encode(const AVFrame* frame, int64_t pts);
+    void sendToEncoder(const AVFrame* frame);
     void report(int64_t pts, AVRational tb);
 
     InputContextPtr m_in;

@@ -1,5 +1,6 @@
 #include "VideoTrackEncoder.h"
 
+#include "CodecIo.h"
 #include "MediaError.h"
 
 extern "C" {
@@ -130,17 +131,9 @@ void VideoTrackEncoder::flush() {
 }
 
 void VideoTrackEncoder::send(const AVFrame* frame) {
-    if (int err = avcodec_send_frame(m_ctx.get(), frame); err < 0)
-        throw MediaError(MediaError::Kind::write, "Video encoding failed: " + averror(err));
-    for (;;) {
-        PacketPtr packet = makePacket();
-        int err = avcodec_receive_packet(m_ctx.get(), packet.get());
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
-            return;
-        if (err < 0)
-            throw MediaError(MediaError::Kind::write, "Video encoding failed: " + averror(err));
-        hold(std::move(packet));
-    }
+    encodeAndDrain(
+        m_ctx.get(), frame, [&](PacketPtr packet) { hold(std::move(packet)); },
+        "Video encoding failed");
 }
 
 void VideoTrackEncoder::hold(PacketPtr packet) {

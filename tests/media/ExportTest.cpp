@@ -4,6 +4,7 @@
 #include "common/FileSizeLimit.h"
 #include "common/TestEnv.h"
 #include "media/ClipTestSupport.h"
+#include "media/CodecIo.h"
 #include "media/Exporter.h"
 #include "media/FfmpegPtr.h"
 #include "media/FrameGrabber.h"
@@ -12,11 +13,13 @@
 #include "media/RangeCopy.h"
 
 #include <cmath>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <mutex>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace vantel::media {
 namespace {
@@ -135,6 +138,112 @@ TEST(Export, KeepsOnlyTheOverlapAndReportsProgressAgainstIt) {
     EXPECT_NEAR(double(pcm.samples.size()) / pcm.rate, 1.5, 0.03);
 }
 
+test::Pcm slice(const test::Pcm& pcm, double from, double to) {
+    return {{pcm.samples.begin() + std::lround(from * pcm.rate),
+             pcm.samples.begin() + std::lround(to * pcm.rate)},
+            pcm.rate};
+}
+
+// A microphone track that starts 1 s in and stops at 3 s of a 6-second clip: it is mixed where it
+// is, silence elsewhere, and the game sound runs on at the same level to the end.
+TEST(Export, MixesTracksOfUnequalLengthInPlace) {
+    const fs::path src = test::ffmpegSource(
+        "short-mic.mp4",
+        "-f lavfi -i testsrc2=size=160x90:rate=30:duration=6 "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 "
+        "-itsoffset 1 -f lavfi -i sine=frequency=1200:sample_rate=48000:duration=2 "
+        "-map 0 -map 1 -map 2 -c:v libx264 -preset ultrafast -g 30 -c:a aac");
+    const fs::path out = target("short-mic-out.mp4");
+    exportClip(src, out, {});
+    const test::Pcm pcm = test::decodeAudio(out);
+    ASSERT_EQ(pcm.rate, 48000);
+    ASSERT_NEAR(double(pcm.samples.size()) / pcm.rate, 6.0, 0.05);
+    auto micShare = [&](double from, double to) {
+        const test::Pcm part = slice(pcm, from, to);
+        return test::tonePower(part, 1200) / test::tonePower(part, 440);
+    };
+    EXPECT_LT(micShare(0.1, 0.9), 1e-3);
+    EXPECT_GT(micShare(1.2, 2.8), 0.1);
+    EXPECT_LT(micShare(3.3, 5.9), 1e-3);
+    EXPECT_NEAR(decibels(test::rms(slice(pcm, 4.0, 5.0)) / test::rms(slice(pcm, 0.2, 0.8))), 0.0,
+                0.5);
+}
+
+// Redirects standard error to a file for its lifetime.
+class StandardErrorCapture {
+public:
+    explicit StandardErrorCapture(fs::path file)
+        : m_file(std::move(file)) {
+        std::fflush(stderr);
+        const int fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        m_saved = ::dup(STDERR_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StandardErrorCapture() { restore(); }
+    std::string text() {
+        restore();
+        std::ifstream in(m_file);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+private:
+    void restore() {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+    fs::path m_file;
+    int m_saved = -1;
+};
+
+// While an export or a copy runs, its file exists only under a hidden partial name, so nothing
+// lists or plays it half-written; and a normal run says nothing on standard error.
+TEST(Export, WritesUnderAPartialNameAndSaysNothing) {
+    const fs::path dir = testHome() / "partial";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path out = dir / "export.mp4";
+    const fs::path copy = dir / "copy.mp4";
+    bool targetSeen = false;
+    std::vector<std::string> during;
+    StandardErrorCapture captured(testHome() / "stderr.txt");
+    ExportSettings s;
+    s.maxHeight = 120; // re-encoded: the encoder, the scaler and the mix all run
+    exportClip(test::gameAndMicClip(), out, s, [&](double) {
+        targetSeen |= fs::exists(out);
+        if (during.empty())
+            for (const auto& entry : fs::directory_iterator(dir))
+                during.push_back(entry.path().filename().string());
+    });
+    copyRange(test::gameAndMicClip(), copy, TimeRange{0.5, 2.5});
+    EXPECT_EQ(captured.text(), "");
+    EXPECT_FALSE(targetSeen);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_TRUE(during[0].starts_with(".export.mp4.") && during[0].ends_with(".partial"))
+        << during[0];
+    std::vector<std::string> after;
+    for (const auto& entry : fs::directory_iterator(dir))
+        after.push_back(entry.path().filename().string());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, (std::vector<std::string>{"copy.mp4", "export.mp4"}));
+}
+
+// An encoder that fails at its final drain is reported, not taken for a finished one.
+TEST(CodecIo, AFailedDrainIsAnError) {
+    CodecContextPtr unopened(avcodec_alloc_context3(avcodec_find_encoder(AV_CODEC_ID_AAC)));
+    try {
+        encodeAndDrain(
+            unopened.get(), nullptr, [](PacketPtr) {}, "cannot encode");
+        ADD_FAILURE() << "a failed drain passed";
+    } catch (const MediaError& e) {
+        EXPECT_EQ(e.kind(), MediaError::Kind::write);
+    }
+}
+
 // A white flash and a beep at 1.0 s of the source; cut from 0.55 s both land at 0.45 s,
 // whether the picture is copied or re-encoded.
 TEST(Export, KeepsSoundInStepWithPicture) {
@@ -251,6 +360,9 @@ TEST(Export, ReportsAFullDiskAsAWriteFailureAndLeavesNoFile) {
     fs::remove(copy);
     test::FileSizeLimit limit(16 * 1024);
     EXPECT_EQ(exportFailure(src, {}, out), MediaError::Kind::write);
+    for (const auto& entry : fs::directory_iterator(out.parent_path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".full.mp4"))
+            << "a partial file was left";
     EXPECT_FALSE(fs::exists(out));
     try {
         copyRange(src, copy, std::nullopt);
