@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -67,11 +68,13 @@ public:
     void discard();
 
     // Joins the initialisation segment and the newest segments covering at least `seconds` into
-    // a new file. Throws RecordError::nothingBuffered when nothing is buffered, and the file
-    // system's error when the output cannot be written (the partial file is removed). A segment
-    // file that cannot be read (retention may just have deleted it) is left out silently; the
-    // returned range is computed as if it were there.
-    Snapshot snapshot(double seconds) const;
+    // a new file. Only segments that start before `until` (on the sample clock) count, so a
+    // snapshot taken late still ends where its request was made. Throws
+    // RecordError::nothingBuffered when no segment counts, and the file system's error when the
+    // output cannot be written (the partial file is removed). A segment file that cannot be read
+    // (retention may just have deleted it) is left out silently; the returned range is computed
+    // as if it were there.
+    Snapshot snapshot(double seconds, double until = std::numeric_limits<double>::infinity()) const;
     double bufferedSeconds() const;
 
     // The writer's error after a failure; read by the owner after each video frame, on the

@@ -60,7 +60,7 @@ bool readWhole(const fs::path& path, std::vector<uint8_t>& buffer) {
 
 } // namespace
 
-ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds) const {
+ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds, double until) const {
     std::optional<std::vector<uint8_t>> init;
     std::vector<Segment> listed;
     {
@@ -68,6 +68,8 @@ ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds) const {
         init = m_initSegment;
         listed.assign(m_segments.begin(), m_segments.end());
     }
+    while (!listed.empty() && !(listed.back().start < until))
+        listed.pop_back();
     if (!init || listed.empty())
         throw RecordError::nothingBuffered();
     if (!(seconds >= 0.0))

@@ -1,10 +1,12 @@
 #pragma once
 
-// Runs a function on the Qt thread pool and awaits it, passing its result or its exception
-// (any type, unchanged) back to the awaiting coroutine on that coroutine's thread.
+// Runs a function on a Qt thread pool (the global one unless another is given) and awaits it,
+// passing its result or its exception (any type, unchanged) back to the awaiting coroutine on
+// that coroutine's thread.
 
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTask>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <exception>
 #include <optional>
@@ -18,11 +20,13 @@ template <typename R> struct Outcome {
 };
 template <> struct Outcome<void> { std::exception_ptr error; };
 
-template <typename F> auto inBackground(F work) -> QCoro::Task<std::invoke_result_t<F&>> {
+template <typename F>
+auto inBackground(F work, QThreadPool* pool = QThreadPool::globalInstance())
+    -> QCoro::Task<std::invoke_result_t<F&>> {
     using R = std::invoke_result_t<F&>;
     // The future is a named local: GCC 12 destroys lambda temporaries inside a co_await
     // expression twice.
-    QFuture<Outcome<R>> running = QtConcurrent::run([work = std::move(work)]() mutable {
+    QFuture<Outcome<R>> running = QtConcurrent::run(pool, [work = std::move(work)]() mutable {
         Outcome<R> result;
         try {
             if constexpr (std::is_void_v<R>)

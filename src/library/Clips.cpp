@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QThreadPool>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -98,10 +99,39 @@ media::MediaInfo probeSnapshot(const fs::path& snapshot) {
     }
 }
 
+// Saves run on threads of their own, so that a burst of exports or thumbnails on the global pool
+// never holds up the clip the player asked for.
+QThreadPool& savePool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return *pool;
+}
+
 media::TimeRange clipRange(const media::MediaInfo& info, double seconds) {
     const double end = info.videoEnd;
     double start = std::max(info.videoStart, end - seconds);
     return {std::min(start, end), end};
+}
+
+// `range` within the clip's video, as an export keeps it: a range reaching before the start
+// would otherwise give the copy an empty stretch at its front.
+media::TimeRange trimRange(const QString& clip, media::TimeRange range) {
+    media::MediaInfo info;
+    try {
+        info = media::probeMedia(toPath(clip));
+    } catch (const MediaError&) {
+        throw RecordError::exportFailed("Could not start the trim.");
+    }
+    if (info.videoTracks == 0)
+        throw RecordError::exportFailed("That file has no video.");
+    const media::TimeRange kept{std::max(range.start, info.videoStart),
+                                std::min(range.end, info.videoEnd)};
+    if (!(kept.end > kept.start))
+        throw RecordError::exportFailed("Could not start the trim.");
+    return kept;
 }
 
 ClipMeta newClipMeta(const QString& game, const QDateTime& created, double seconds,
@@ -148,9 +178,9 @@ QString safe(const QString& name) {
 }
 
 Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
-              Library& library) {
+              Library& library, double until) {
     const QString game = target ? QString::fromStdString(target->name) : QStringLiteral("Desktop");
-    SnapshotFile snapshot{source.snapshot(seconds).url};
+    SnapshotFile snapshot{source.snapshot(seconds, until).url};
     media::MediaInfo info = probeSnapshot(snapshot.path);
     if (info.videoTracks == 0)
         throw RecordError::nothingBuffered();
@@ -168,6 +198,16 @@ Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& tar
     return Clip{file, meta};
 }
 
+QCoro::Task<Clip> saveFromBuffer(SnapshotSource source, std::optional<GameTarget> target,
+                                 double seconds, Library& library, double until) {
+    auto work = detail::inBackground(
+        [source = std::move(source), target = std::move(target), seconds, &library, until] {
+            return saveClip(source, target, seconds, library, until);
+        },
+        &savePool());
+    co_return co_await std::move(work);
+}
+
 QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, double at) {
     auto work = detail::inBackground([path, maxWidth, at]() -> std::optional<QByteArray> {
         auto bytes = media::jpegFrame(toPath(path), maxWidth, at);
@@ -180,14 +220,15 @@ QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, 
 }
 
 QString trimClip(const Clip& clip, media::TimeRange range, Library& library) {
+    const media::TimeRange kept = trimRange(clip.url, range);
     const QFileInfo source(clip.url);
     const QString file = copyToFreeName(clip.url, source.path(),
                                         source.completeBaseName() + QStringLiteral(" trimmed"),
-                                        range, "Could not start the trim.");
+                                        kept, "Could not start the trim.");
     ClipMeta meta = clip.meta;
     meta.title += QStringLiteral(" (trimmed)");
     meta.created = ClipMeta::wholeSeconds(QDateTime::currentDateTimeUtc());
-    meta.duration = range.duration();
+    meta.duration = kept.duration();
     meta.shareID.reset();
     meta.shareURL.reset();
     library.add(file, meta);

@@ -3,9 +3,11 @@
 // Operations that make clip files: saving the newest seconds of the replay buffer, trimmed
 // copies, exports with options, JPEG frames. No state of their own.
 //
-// Every awaitable here runs its file and FFmpeg work on the Qt thread pool and resumes the
-// awaiting coroutine on its own thread. Failures are thrown: RecordError with the user's words
-// for our own failures, std::filesystem::filesystem_error for the file system.
+// Every awaitable here runs its file and FFmpeg work off the calling thread and resumes the
+// awaiting coroutine on its own thread: saves on threads of their own, so that exports and
+// thumbnails (Qt's global pool) never hold up a save; everything else on the global pool. Failures
+// are thrown: RecordError with the user's words for our own failures,
+// std::filesystem::filesystem_error for the file system.
 
 #include "Clip.h"
 #include "Library.h"
@@ -17,6 +19,7 @@
 #include <QCoro/QCoroTask>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -24,7 +27,8 @@ namespace vantel::Clips {
 
 // What a save needs of a replay buffer, so the save can be exercised without a capture run.
 struct SnapshotSource {
-    std::function<ReplayBuffer::Snapshot(double seconds)> snapshot; // throws like the buffer
+    // Throws like the buffer; `until` as in ReplayBuffer::snapshot.
+    std::function<ReplayBuffer::Snapshot(double seconds, double until)> snapshot;
     int width = 0;
     int height = 0;
 
@@ -46,23 +50,30 @@ struct ExportOptions {
 // folder's parent or root.
 QString safe(const QString& name);
 
-// Saves the newest `seconds` of Capture's buffer as a clip of Capture's target (read now, on the
-// calling thread) into the shared library. Throws RecordError::nothingBuffered without a buffer.
+// Saves the newest `seconds` of Capture's buffer as a clip of Capture's target into the shared
+// library. The buffer, the target and the moment of the request are read now, on the calling
+// thread: media recorded after this call is not in the clip, however late the save runs.
+// Throws RecordError::nothingBuffered without a buffer.
 QCoro::Task<Clip> saveFromBuffer(double seconds);
+// The same for a given source, target and library; `until` is the request's moment on the
+// buffer's sample clock.
+QCoro::Task<Clip> saveFromBuffer(SnapshotSource source, std::optional<GameTarget> target,
+                                 double seconds, Library& library, double until);
 
-// The whole save, synchronously, on the calling thread: snapshot, pass-through copy of
-// [max(video start, end - seconds), end] into "<folder>/<safe game>/<safe game> <date>.mp4"
+// The whole save, synchronously, on the calling thread: snapshot up to `until`, pass-through copy
+// of [max(video start, end - seconds), end] into "<folder>/<safe game>/<safe game> <date>.mp4"
 // (" 2", " 3", ... before ".mp4" when two saves fall in one second), probe, Library::add. The
 // snapshot file is deleted on every path after it was made.
 Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
-              Library& library);
+              Library& library, double until = std::numeric_limits<double>::infinity());
 
 // Awaitable frame grab (see media::jpegFrame); nothing when no frame can be made.
 QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, double at = 0.5);
 
-// Copies `range` of the clip next to it as "<base> trimmed.mp4" (or " trimmed 2.mp4", ...)
-// without re-encoding and adds it to `library`. Returns the new path. Nothing is added on
-// failure.
+// Copies `range` of the clip, clamped to its video, next to it as "<base> trimmed.mp4" (or
+// " trimmed 2.mp4", ...) without re-encoding and adds it to `library`. Returns the new path.
+// A range that holds none of the video fails with "Could not start the trim.". Nothing is added
+// on failure.
 QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range, Library& library);
 QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range);
 // The synchronous core of trimCopy, on the calling thread.

@@ -1,5 +1,7 @@
 #include "Library.h"
 
+#include "media/PartialFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -76,6 +78,9 @@ Library::Library(Places places, QObject* parent)
     if (auto* app = QCoreApplication::instance(); app && thread() != app->thread() && !parent)
         moveToThread(app->thread());
     QDir().mkpath(m_thumbs);
+    // Clips a killed process was writing; this process has written none yet.
+    if (const QString clips = folder(); !clips.isEmpty())
+        media::removeAbandonedPartials(clips.toStdString());
     load();
     reload();
 }

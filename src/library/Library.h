@@ -5,7 +5,9 @@
 //
 // Files are the truth: every non-hidden entry below the folder whose extension is mp4, mov or
 // m4v (any case) is a clip; the index only adds what a file name cannot tell. An index entry
-// whose file is gone stays in the index, unlisted, until the file comes back.
+// whose file is gone stays in the index, unlisted, until the file comes back. Clips being
+// written are hidden partial files (media/PartialFile.h), so they are never listed; the ones a
+// killed process left behind are removed when the library is created.
 //
 // Clip key: the full path with every occurrence of "<folder>/" removed, computed with the folder
 // of the moment, so entries of an earlier folder stop matching after a folder change.

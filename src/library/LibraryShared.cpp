@@ -4,10 +4,11 @@
 #include "Background.h"
 #include "Clips.h"
 #include "Library.h"
-#include "settings/AppPaths.h"
-#include "settings/Settings.h"
 #include "engine/Capture.h"
 #include "engine/RecordError.h"
+#include "media/MediaSample.h"
+#include "settings/AppPaths.h"
+#include "settings/Settings.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -55,15 +56,13 @@ Library& Library::shared() {
 }
 
 QCoro::Task<Clip> Clips::saveFromBuffer(double seconds) {
+    const double requested = media::captureClockNow();
     std::shared_ptr<ReplayBuffer> buffer = Capture::shared().buffer();
     std::optional<GameTarget> target = Capture::shared().target();
     if (!buffer)
         throw RecordError::nothingBuffered();
-    Library& library = Library::shared();
-    auto work =
-        detail::inBackground([source = SnapshotSource::of(buffer), target, seconds, &library] {
-            return saveClip(source, target, seconds, library);
-        });
+    auto work = saveFromBuffer(SnapshotSource::of(std::move(buffer)), std::move(target), seconds,
+                               Library::shared(), requested);
     co_return co_await std::move(work);
 }
 

@@ -6,8 +6,8 @@ SnapshotSource SnapshotSource::of(std::shared_ptr<ReplayBuffer> buffer) {
     SnapshotSource source;
     source.width = buffer->width();
     source.height = buffer->height();
-    source.snapshot = [buffer](double seconds) {
-        return buffer->snapshot(seconds);
+    source.snapshot = [buffer](double seconds, double until) {
+        return buffer->snapshot(seconds, until);
     };
     return source;
 }

@@ -46,19 +46,6 @@ void feedSeconds(FakeWriterState& state, int count) {
 
 } // namespace
 
-TEST(ReplayBufferBitRate, FollowsTheRateRuleAndTruncates) {
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(1920, 1080, 60, Quality::high, Codec::h264), 22394880);
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(1920, 1080, 60, Quality::high, Codec::hevc), 14556672);
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(3840, 2160, 60, Quality::ultra, Codec::h264), 149299200);
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(5120, 2880, 60, Quality::ultra, Codec::h264), 160000000);
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(2560, 1440, 60, Quality::high, Codec::hevc), 25878528);
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(160, 90, 30, Quality::standard, Codec::h264), 43200);
-    // Pixel counts beyond 64 bits still give the cap rather than garbage.
-    EXPECT_EQ(ReplayBuffer::encoderBitRate(2'000'000'000, 2'000'000'000, 2'000'000'000,
-                                           Quality::standard, Codec::hevc),
-              160000000);
-}
-
 TEST(ReplayBuffer, ConfiguresTheWriterAndMakesALockedRunFolder) {
     FakeWriterState state;
     ReplayBuffer buffer(1920, 1080, 60, Quality::high, Codec::hevc, true, 30,

@@ -114,6 +114,12 @@ TEST_F(SnapshotTest, ChoosesTheNewestSegmentsCoveringTheSeconds) {
     EXPECT_EQ(take(snap), joined(40, 40));
     EXPECT_EQ(snap.from, snap.to);
 
+    // A request made while segment 36 was being recorded: what came after is left out.
+    snap = m_buffer->snapshot(5, 135.5);
+    EXPECT_EQ(take(snap), joined(32, 36));
+    EXPECT_EQ(snap.to, 136.0);
+    EXPECT_THROW(m_buffer->snapshot(5, 100.0), RecordError) << "nothing started before 100";
+
     snap = m_buffer->snapshot(1000); // more than buffered: all 32 listed, from the oldest start
     EXPECT_EQ(take(snap), joined(9, 40));
     EXPECT_EQ(snap.from, 108.0);

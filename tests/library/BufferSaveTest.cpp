@@ -7,6 +7,9 @@
 #include "media/Fmp4SegmentWriter.h"
 #include "media/MediaProbe.h"
 
+#include <QSemaphore>
+#include <QThreadPool>
+#include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
@@ -38,8 +41,8 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     Clips::SnapshotSource source = Clips::SnapshotSource::of(buffer);
     const QString kept = at.root + "/snapshot-copy.mp4";
     auto snapshot = source.snapshot;
-    source.snapshot = [&](double seconds) {
-        auto snap = snapshot(seconds);
+    source.snapshot = [&](double seconds, double until) {
+        auto snap = snapshot(seconds, until);
         QFile::remove(kept);
         QFile::copy(QString::fromStdString(snap.url.string()), kept);
         return snap;
@@ -65,6 +68,44 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     const media::MediaInfo whole = media::probeMedia(kept.toStdString());
     EXPECT_NEAR(all.meta.duration, whole.videoEnd - whole.videoStart, frame);
     EXPECT_TRUE(test::leftoverSnapshots().isEmpty());
+    buffer->discard();
+}
+
+// Exports and thumbnails fill the global pool; a save asked for meanwhile runs at once, and its
+// clip ends where the request was made, not where the buffer has got to since.
+TEST(SaveFromReplayBuffer, RunsBesideBusyExportsAndEndsAtTheRequest) {
+    constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 12;
+    auto buffer = std::make_shared<ReplayBuffer>(
+        kWidth, kHeight, kFps, Quality::standard, Codec::h264, false, 30,
+        test::PacedWriter::around(media::makeFmp4SegmentWriter()));
+    for (int i = 0; i < kSeconds * kFps; ++i) {
+        const double pts = 200.0 + double(i) / kFps;
+        buffer->appendVideo(test::makeFrame(kWidth, kHeight, i, pts));
+        buffer->appendAudio(test::makeTone(440, 2, 48000 / kFps, pts), false);
+    }
+    buffer->finish();
+
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    QSemaphore exportsDone;
+    for (int i = 0; i < pool.maxThreadCount(); ++i)
+        pool.start([&] { exportsDone.acquire(); });
+    bool stuck = false;
+    QTimer::singleShot(60000, [&] {
+        stuck = true;
+        exportsDone.release(pool.maxThreadCount());
+    });
+
+    test::LibraryPlaces at("busy");
+    Library library(at.places());
+    const double requested = 206.5; // within the seventh second of the recording
+    const Clip clip = test::await(Clips::saveFromBuffer(Clips::SnapshotSource::of(buffer),
+                                                        std::nullopt, 100, library, requested));
+    EXPECT_FALSE(stuck) << "the save waited for the exports";
+    EXPECT_GT(clip.meta.duration, 6.0);
+    EXPECT_LT(clip.meta.duration, 7.5) << "media recorded after the request is not in the clip";
+    if (!stuck)
+        exportsDone.release(pool.maxThreadCount());
+    pool.waitForDone();
     buffer->discard();
 }
 

@@ -107,7 +107,7 @@ TEST_F(ClipsTest, ClipOfAGameNamedWithALeadingDotIsListed) {
 
 TEST_F(ClipsTest, SaveFailuresPassOnTheirErrorAndLeaveNoSnapshot) {
     Clips::SnapshotSource empty;
-    empty.snapshot = [](double) -> ReplayBuffer::Snapshot {
+    empty.snapshot = [](double, double) -> ReplayBuffer::Snapshot {
         throw RecordError::nothingBuffered();
     };
     EXPECT_THROW(Clips::saveClip(empty, std::nullopt, 5, library), RecordError);
@@ -165,6 +165,44 @@ TEST_F(ClipsTest, TrimCopiesTheRangeNextToTheSource) {
     EXPECT_FALSE(added->meta.shareID);
     EXPECT_FALSE(added->meta.shareURL);
     EXPECT_LE(std::abs(added->meta.created.secsTo(QDateTime::currentDateTimeUtc())), 60);
+}
+
+// A range reaching outside the clip keeps the clip's part of it, as an export does, instead of a
+// longer file with an empty stretch at the front.
+TEST_F(ClipsTest, TrimKeepsOnlyThePartOfTheRangeInsideTheClip) {
+    const QString source = at.clip("Game/four.mp4");
+    QFile::remove(source);
+    QFile::copy(s_withMic, source);
+    const QString out = test::await(Clips::trimCopy({source, {}}, {-1.0, 3.0}, library));
+    EXPECT_NEAR(test::videoLength(out), 3.0, 1.0 / 30 + 1e-3);
+    EXPECT_EQ(test::indexObject(at.index())[library.key(out)].toObject()["duration"].toDouble(),
+              3.0);
+    expectExportFailed(
+        [&] {
+            test::await(Clips::trimCopy({source, {}}, {10.0, 12.0}, library));
+        },
+        "Could not start the trim.");
+}
+
+// A reload while a clip is being written never lists it: it is written under a hidden partial
+// name and named only when complete.
+TEST_F(ClipsTest, AReloadDuringAnExportDoesNotListTheFileBeingWritten) {
+    const QString target = at.folder + "/Game/export.mp4";
+    QDir().mkpath(at.folder + "/Game");
+    QStringList listedDuring;
+    QObject::connect(&library, &Library::clipsChanged, [&](const QList<Clip>& clips) {
+        for (const Clip& clip : clips)
+            listedDuring << clip.url;
+    });
+    Clips::ExportOptions options;
+    options.maxHeight = 60;
+    test::await(Clips::exportClip(s_withMic, target, options, [&](double) { library.reload(); }));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(listedDuring.isEmpty()) << listedDuring.join(", ").toStdString();
+    library.reload();
+    const QList<Clip> after = test::published(library);
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(after[0].url, target);
 }
 
 TEST_F(ClipsTest, BrokenFilesGiveClearErrorsAndNoThumbnail) {

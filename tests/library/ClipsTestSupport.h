@@ -42,7 +42,7 @@ inline Clips::SnapshotSource fakeBuffer(const QString& fixture, int width = 160,
     Clips::SnapshotSource source;
     source.width = width;
     source.height = height;
-    source.snapshot = [fixture](double) {
+    source.snapshot = [fixture](double, double) {
         QString url = QDir::temp().filePath(
             "snap-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + ".mp4");
         QFile::copy(fixture, url);

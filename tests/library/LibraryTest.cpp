@@ -166,6 +166,21 @@ TEST(LibraryIndex, KeepsUnknownShareUrlAbsentAndEntriesOfVanishedFiles) {
     EXPECT_FALSE(back->meta.shareURL);
 }
 
+// Partial files are clips being written; those of a process that has ended are removed when the
+// library starts.
+TEST(LibraryScan, RemovesPartialFilesOfEndedProcessesAndNeverListsPartials) {
+    LibraryPlaces at("partials");
+    const QString ended = at.clip("Game/.x.mp4.vantel-2147483000-0.partial", "half");
+    const QString running = at.clip(
+        QString("Game/.y.mp4.vantel-%1-3.partial").arg(QCoreApplication::applicationPid()), "half");
+    const QString unrelated = at.clip("Game/.notes.partial", "someone else's");
+    Library library(at.places());
+    EXPECT_FALSE(QFile::exists(ended));
+    EXPECT_TRUE(QFile::exists(running)) << "this process may be writing it";
+    EXPECT_TRUE(QFile::exists(unrelated));
+    EXPECT_TRUE(published(library).isEmpty());
+}
+
 TEST(LibraryChanges, UpdateCreatesEntriesOnlyForListedClips) {
     LibraryPlaces at("update");
     const QString clip = at.clip("Game/x.mp4");
