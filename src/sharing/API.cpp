@@ -1,0 +1,135 @@
+#include "API.h"
+
+#include "Account.h"
+#include "Keychain.h"
+#include "settings/SiteUrl.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroNetworkReply>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QThreadStorage>
+#include <memory>
+
+namespace vantel::API {
+
+namespace {
+
+QNetworkAccessManager& network() {
+    static QThreadStorage<QNetworkAccessManager*> managers;
+    if (!managers.hasLocalData())
+        managers.setLocalData(new QNetworkAccessManager);
+    return *managers.localData();
+}
+
+QNetworkRequest buildRequest(const std::optional<QString>& token, const QString& path, bool hasBody,
+                             const QString& type, double timeout) {
+    QNetworkRequest request(siteURL().resolved(QUrl(path)));
+    request.setTransferTimeout(static_cast<int>(timeout * 1000.0));
+    if (token)
+        request.setRawHeader("authorization", "Bearer " + token->toUtf8());
+    request.setRawHeader("user-agent", userAgent());
+    if (hasBody)
+        request.setRawHeader("content-type", type.toUtf8());
+    return request;
+}
+
+struct ReplyDeleter {
+    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+};
+
+QNetworkReply* send(const QNetworkRequest& request, const QString& method,
+                    const std::optional<QByteArray>& body) {
+    const QByteArray verb = method.toLatin1();
+    if (body)
+        return network().sendCustomRequest(request, verb, *body);
+    return network().sendCustomRequest(request, verb);
+}
+
+} // namespace
+
+BadReply::BadReply()
+    : std::runtime_error("The sharing service sent an answer this version of Vantel Record can't "
+                         "read.") {}
+
+QByteArray userAgent() {
+    return "VantelRecord/" + QCoreApplication::applicationVersion().toUtf8();
+}
+
+QString errorMessage(int status, const QByteArray& body) {
+    QJsonDocument document = QJsonDocument::fromJson(body);
+    const QString generic = QStringLiteral("The server said %1.").arg(status);
+    if (!document.isObject())
+        return generic;
+    QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (!it.value().isString())
+            return generic;
+    QJsonValue error = object.value(QLatin1String("error"));
+    return error.isString() ? error.toString() : generic;
+}
+
+QString transportSentence(QNetworkReply::NetworkError code) {
+    switch (code) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("The sharing service refused the connection. Try again in a moment.");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("The connection to the sharing service broke off. Try again.");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("Couldn't find the sharing service. Check your internet connection.");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("The sharing service took too long to answer. Try again.");
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::TooManyRedirectsError:
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("Couldn't open a secure connection to the sharing service.");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral(
+            "Your proxy didn't let the connection to the sharing service through.");
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("You seem to be offline. Check your internet connection.");
+    default:
+        return QStringLiteral(
+            "Couldn't reach the sharing service. Check your internet connection.");
+    }
+}
+
+QCoro::Task<Response> rawWithToken(std::optional<QString> token, QString method, QString path,
+                                   std::optional<QByteArray> body, QString type, double timeout) {
+    QNetworkRequest request = buildRequest(token, path, body.has_value(), type, timeout);
+    token.reset();
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(request, method, body));
+    body.reset();
+    co_await reply.get();
+    QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // Qt numbers connection and proxy failures below 200; a reply cut short has a status but
+    // is a failure all the same.
+    if (!statusAttribute.isValid() ||
+        (reply->error() != QNetworkReply::NoError && reply->error() < 200))
+        throw TransportError(reply->error(), transportSentence(reply->error()));
+    Response response{statusAttribute.toInt(), reply->readAll()};
+    if (response.status == 401)
+        Account::shared().lost();
+    if (response.status >= 400)
+        throw Failure(response.status, errorMessage(response.status, response.body));
+    co_return response;
+}
+
+QCoro::Task<Response> raw(QString method, QString path, std::optional<QByteArray> body,
+                          QString type, double timeout) {
+    const QString account = QStringLiteral("token");
+    std::optional<QString> token = co_await Keychain::get(account);
+    auto request = rawWithToken(std::move(token), std::move(method), std::move(path),
+                                std::move(body), std::move(type), timeout);
+    co_return co_await std::move(request);
+}
+
+} // namespace vantel::API

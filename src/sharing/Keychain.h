@@ -1,0 +1,38 @@
+#pragma once
+
+// The secure store of the sign-in token: one string per account name under the service
+// "vantel-record". The only account used is "token".
+//
+// Backends, chosen once per process at the first call:
+// - the Secret Service (gnome-keyring, KWallet's bridge, KeePassXC) through QtKeychain, when the
+//   D-Bus session bus has "org.freedesktop.secrets" running or activatable;
+// - otherwise a file in the support folder that only the user can read (mode 0600 from its
+//   creation on, written through a fresh 0600 file and a rename, so it is never wider).
+// VANTEL_KEYCHAIN=file or VANTEL_KEYCHAIN=secret-service forces a backend.
+//
+// Failures are never reported: a read that fails counts as no value, a write that fails leaves
+// nothing stored, a removal of a missing entry is harmless.
+//
+// Threads: the Secret Service calls need an event loop on the awaiting thread; in practice
+// everything here runs on the main thread.
+
+#include <QCoro/QCoroTask>
+#include <QString>
+#include <optional>
+
+namespace vantel::Keychain {
+
+enum class Backend { secretService, file };
+
+// The backend this process uses.
+Backend backend();
+
+QCoro::Task<std::optional<QString>> get(QString account);
+// Replaces any earlier value of `account`.
+QCoro::Task<> set(QString account, QString value);
+QCoro::Task<> remove(QString account);
+
+// Where the file backend keeps `account` (whether or not that backend is in use).
+QString filePath(const QString& account);
+
+} // namespace vantel::Keychain

@@ -1,0 +1,257 @@
+#include "Sharing.h"
+
+#include "API.h"
+#include "Account.h"
+#include "PartReader.h"
+#include "WorkFolder.h"
+#include "library/Background.h"
+#include "settings/Settings.h"
+
+#include <QCoro/QCoroTimer>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <stdexcept>
+
+namespace vantel::Sharing {
+
+namespace {
+
+const QString post = QStringLiteral("POST");
+const QString put = QStringLiteral("PUT");
+const QString mp4 = QStringLiteral("video/mp4");
+
+Library& libraryOf(const Tools& tools) {
+    return tools.library ? *tools.library : Library::shared();
+}
+
+QString clipPath(const QString& id) {
+    return QStringLiteral("/api/clips/") + QString::fromLatin1(QUrl::toPercentEncoding(id));
+}
+
+QByteArray json(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString signInFirst() {
+    return QStringLiteral("Sign in first.");
+}
+
+bool retryable(const API::Failure& failure) {
+    return failure.status() >= 500 || failure.status() == 429;
+}
+
+// One upload under the retry rule: its own attempt counter and delay.
+QCoro::Task<> upload(QString path, QByteArray bytes, QString type, double timeout,
+                     const Tools& tools) {
+    double delay = firstDelay;
+    for (int attempt = 1;; ++attempt) {
+        std::exception_ptr failure;
+        try {
+            co_await API::raw(put, path, bytes, type, timeout);
+            co_return;
+        } catch (const API::Failure& error) {
+            if (!retryable(error))
+                throw;
+            failure = std::current_exception();
+        } catch (const API::TransportError&) {
+            failure = std::current_exception();
+        }
+        if (attempt == maxAttempts)
+            std::rethrow_exception(failure);
+        co_await tools.wait(delay);
+        delay = std::min(delay * 2.0, maxDelay);
+    }
+}
+
+int64_t fileSize(const QString& path) {
+    QFileInfo info(path);
+    if (!info.exists())
+        throw std::runtime_error("The upload copy of the clip is missing.");
+    return info.size();
+}
+
+QByteArray readWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error(
+            QStringLiteral("Couldn't read the preview: %1").arg(file.errorString()).toStdString());
+    return file.readAll();
+}
+
+Clips::ExportOptions previewOptions(const Clips::ExportOptions& options) {
+    Clips::ExportOptions preview = options;
+    preview.maxHeight = 720;
+    preview.forceH264 = true;
+    preview.bitrate = 4'500'000;
+    return preview;
+}
+
+QCoro::Task<Created> create(const QString& title, const Clip& clip, const VideoFacts& facts,
+                            int64_t size, bool preview) {
+    QJsonObject body{{QStringLiteral("title"), title},
+                     {QStringLiteral("game"), clip.meta.game},
+                     {QStringLiteral("duration"), facts.duration},
+                     {QStringLiteral("width"), static_cast<qint64>(facts.width)},
+                     {QStringLiteral("height"), static_cast<qint64>(facts.height)},
+                     {QStringLiteral("size"), static_cast<qint64>(size)},
+                     {QStringLiteral("preview"), preview}};
+    const QString path = QStringLiteral("/api/clips");
+    API::Response response = co_await API::raw(post, path, json(body));
+    co_return Created::fromJson(response.body);
+}
+
+QCoro::Task<> uploadParts(QString copy, QString id, int64_t partSize, int64_t parts,
+                          const Progress& report, const Tools& tools) {
+    PartReader reader(copy);
+    for (int64_t n = 1; n <= parts; ++n) {
+        const int64_t offset = (n - 1) * partSize;
+        auto reading = detail::inBackground(
+            [&reader, offset, partSize] { return reader.read(offset, partSize); });
+        QByteArray part = co_await std::move(reading);
+        const QString path = clipPath(id) + QStringLiteral("/video/%1").arg(n);
+        co_await upload(path, std::move(part), mp4, videoTimeout, tools);
+        report(QStringLiteral("Uploading"), 0.35 + 0.6 * static_cast<double>(n) / parts);
+    }
+}
+
+QCoro::Task<Done> complete(QString id, int64_t parts) {
+    const QString path = clipPath(id) + QStringLiteral("/done");
+    QByteArray body = json({{QStringLiteral("parts"), static_cast<qint64>(parts)}});
+    API::Response response = co_await API::raw(post, path, std::move(body));
+    Done done = Done::fromJson(response.body);
+    checkLink(done.url);
+    co_return done;
+}
+
+QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportOptions options,
+                             QString title, Progress report, Tools tools) {
+    const QString copy = folder.file(QStringLiteral("clip.mp4"));
+    report(QStringLiteral("Preparing"), 0.0);
+    options.forceH264 = true;
+    std::function<void(double)> copyProgress = [report](double p) {
+        report(QStringLiteral("Preparing"), p * 0.25);
+    };
+    co_await tools.render(clip.url, copy, options, copyProgress);
+    const int64_t size = fileSize(copy);
+    const bool preview = size > previewThreshold;
+    const QString previewFile = folder.file(QStringLiteral("preview.mp4"));
+    if (preview) {
+        std::function<void(double)> previewProgress = [report](double p) {
+            report(QStringLiteral("Preparing"), 0.25 + p * 0.1);
+        };
+        co_await tools.render(clip.url, previewFile, previewOptions(options), previewProgress);
+    }
+    const double thumbAt = thumbnailTime(clip.meta.duration);
+    std::optional<QByteArray> thumb = co_await tools.thumbnail(copy, 1280.0, thumbAt);
+    VideoFacts facts = co_await tools.facts(copy);
+    Created created = co_await create(title, clip, facts, size, preview);
+    const int64_t parts = partCount(size, created.partSize);
+    co_await uploadParts(copy, created.id, created.partSize, parts, report, tools);
+    if (preview) {
+        auto reading = detail::inBackground([previewFile] { return readWhole(previewFile); });
+        QByteArray bytes = co_await std::move(reading);
+        const QString path = clipPath(created.id) + QStringLiteral("/preview");
+        co_await upload(path, std::move(bytes), mp4, videoTimeout, tools);
+    }
+    if (thumb) {
+        const QString path = clipPath(created.id) + QStringLiteral("/thumb");
+        const QString jpeg = QStringLiteral("image/jpeg");
+        co_await upload(path, *thumb, jpeg, API::defaultTimeout, tools);
+    }
+    Done done = co_await complete(created.id, parts);
+    report(QStringLiteral("Done"), 1.0);
+    libraryOf(tools).update(clip.url, [&](ClipMeta& meta) {
+        meta.shareID = created.id;
+        meta.shareURL = done.url;
+        meta.title = title;
+    });
+    co_return done.url;
+}
+
+} // namespace
+
+Tools Tools::standard() {
+    Tools tools;
+    tools.render = &Clips::exportClip;
+    tools.thumbnail = &Clips::jpegFrame;
+    tools.facts = &VideoFacts::load;
+    tools.wait = [](double seconds) -> QCoro::Task<> {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(std::llround(seconds * 1000.0)));
+    };
+    return tools;
+}
+
+int64_t partCount(int64_t size, int64_t partSize) {
+    if (partSize <= 0)
+        throw std::runtime_error(
+            QStringLiteral("The sharing service asked for upload parts of %1 "
+                           "bytes, so the clip can't be sent. Try again later.")
+                .arg(partSize)
+                .toStdString());
+    if (std::min(size, partSize) > maxPartBytes)
+        throw std::runtime_error(QStringLiteral("The sharing service asked for upload parts of %1 "
+                                                "MB, more than Vantel Record holds in memory at "
+                                                "once. Try again later.")
+                                     .arg(partSize / 1'000'000)
+                                     .toStdString());
+    return std::max<int64_t>(1, size / partSize + (size % partSize != 0 ? 1 : 0));
+}
+
+double thumbnailTime(double duration) {
+    return std::min(duration / 3.0, 1.0);
+}
+
+void checkLink(const QString& link) {
+    QUrl url(link, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
+        throw std::runtime_error("The sharing service sent a link that isn't a web address.");
+}
+
+QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString title,
+                           Progress progress, Tools tools) {
+    if (!co_await Account::token())
+        throw API::Failure(401, signInFirst());
+    Progress report = [progress](const QString& label, double fraction) {
+        if (progress)
+            progress(label, fraction);
+    };
+    WorkFolder folder; // removed with its contents when this coroutine ends, however it ends
+    auto sharing = shareIn(folder, std::move(clip), std::move(options), std::move(title),
+                           std::move(report), std::move(tools));
+    co_return co_await std::move(sharing);
+}
+
+QCoro::Task<> unshare(Clip clip, Library* library) {
+    if (!clip.meta.shareID)
+        co_return;
+    try {
+        const QString method = QStringLiteral("DELETE");
+        const QString path = clipPath(*clip.meta.shareID);
+        co_await API::raw(method, path);
+    } catch (const API::Failure& failure) {
+        if (failure.status() != 404)
+            throw;
+    }
+    (library ? *library : Library::shared()).update(clip.url, [](ClipMeta& meta) {
+        meta.shareID.reset();
+        meta.shareURL.reset();
+    });
+}
+
+QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools) {
+    if (!Settings::shared().copyLinkAfterClip() || !Account::shared().user())
+        co_return std::nullopt;
+    QString title = clip.meta.title;
+    auto sharing =
+        share(std::move(clip), Clips::ExportOptions{}, std::move(title), {}, std::move(tools));
+    co_return co_await std::move(sharing);
+}
+
+} // namespace vantel::Sharing

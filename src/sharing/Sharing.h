@@ -1,0 +1,91 @@
+#pragma once
+
+// Turning a library clip into a public link, and taking the link back.
+//
+// share() renders an H.264 upload copy (and, above 45,000,000 bytes, a 720-line preview) into a
+// fresh "share-<UUID>" folder under the temporary folder, registers the copy with the service,
+// uploads it in parts of the size the service asks for (one part in memory at a time, read from
+// the file as it goes), uploads the preview and a thumbnail, completes the upload and stores the
+// link, the share id and the title in the clip's metadata. The working folder is removed on
+// every path; a failed share leaves the clip's metadata untouched.
+//
+// Parts, preview and thumbnail are retried on transport errors, 429 and 5xx: 6 attempts with
+// waits of 1, 2, 4, 8 and 16 seconds; any other error status fails at once. Completion is sent
+// once.
+//
+// Threads: share() and unshare() are coroutines on the awaiting thread (the main thread in the
+// program); renders, file reads and probes run on the Qt thread pool. `progress` is called on
+// the share's thread or, while rendering, on the export's thread. Several shares may run at
+// once. Library::update is the only write to shared state.
+//
+// Errors are thrown as they come (API::Failure, API::TransportError, API::BadReply, RecordError
+// and std::runtime_error of the renders and files); what() is the sentence to show. Without a
+// stored token, API::Failure 401 "Sign in first." before anything else happens.
+
+#include "Replies.h"
+#include "VideoFacts.h"
+#include "library/Clip.h"
+#include "library/Clips.h"
+#include "library/Library.h"
+
+#include <QByteArray>
+#include <QCoro/QCoroTask>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace vantel::Sharing {
+
+using Progress = std::function<void(const QString& label, double fraction)>;
+
+inline constexpr int64_t previewThreshold = 45'000'000; // larger copies get a preview
+inline constexpr int maxAttempts = 6;
+inline constexpr double firstDelay = 1.0;
+inline constexpr double maxDelay = 20.0;
+inline constexpr double videoTimeout = 300.0;
+// The largest part held in memory; a service asking for more is refused.
+inline constexpr int64_t maxPartBytes = 256LL * 1024 * 1024;
+
+// What a share uses from the rest of the program. Tests replace pieces: a render that writes a
+// file of a chosen size, a clock that records the waits instead of sleeping.
+struct Tools {
+    std::function<QCoro::Task<>(QString source, QString target, Clips::ExportOptions options,
+                                std::function<void(double)> progress)>
+        render;
+    std::function<QCoro::Task<std::optional<QByteArray>>(QString file, double maxWidth, double at)>
+        thumbnail;
+    std::function<QCoro::Task<VideoFacts>(QString file)> facts;
+    std::function<QCoro::Task<>(double seconds)> wait;
+    Library* library = nullptr; // none: Library::shared()
+
+    // Clips::exportClip, Clips::jpegFrame, VideoFacts::load, a real timer.
+    static Tools standard();
+};
+
+// Shares `clip` rendered with `options` (forceH264 always on) under `title`. Returns the link.
+QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString title,
+                           Progress progress = {}, Tools tools = Tools::standard());
+
+// Removes the clip's link on the service ("DELETE"); on success or 404 clears shareID and
+// shareURL. A clip without shareID sends nothing. Other failures are thrown and keep the link.
+QCoro::Task<> unshare(Clip clip, Library* library = nullptr);
+
+// The automatic step after a save: when "autoShare" is on and a user is signed in, shares the
+// new clip with the default options under its own title and returns the link for the caller to
+// copy and announce ("Link copied"); otherwise nothing. Errors are thrown (the save flow shows
+// "Couldn't save the clip" with them). Main thread.
+QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools = Tools::standard());
+
+// The number of parts for a copy of `size` bytes: size / partSize rounded up, at least 1.
+// Throws std::runtime_error for a part size of 0 or less, or one larger than maxPartBytes for a
+// copy that big.
+int64_t partCount(int64_t size, int64_t partSize);
+
+// Where the thumbnail is taken: min(duration / 3, 1.0) seconds.
+double thumbnailTime(double duration);
+
+// Throws std::runtime_error unless `link` is an absolute http or https address.
+void checkLink(const QString& link);
+
+} // namespace vantel::Sharing

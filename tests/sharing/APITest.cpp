@@ -1,0 +1,186 @@
+// The service client against the loopback service: what goes out on the wire, and how answers
+// turn into records and errors.
+
+#include "sharing/API.h"
+
+#include "SharingTestSupport.h"
+#include "sharing/Replies.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QTcpServer>
+#include <QThread>
+#include <thread>
+
+namespace vantel::test {
+namespace {
+
+using Reply = TestService::Reply;
+
+class APITest : public SharingTest {};
+
+API::Response send(const QString& method, const QString& path, std::optional<QByteArray> body = {},
+                   double timeout = 60.0) {
+    return await(
+        API::raw(method, path, std::move(body), QStringLiteral("application/json"), timeout));
+}
+
+template <typename E> E failureOf(const QString& method, const QString& path) {
+    try {
+        send(method, path);
+    } catch (const E& error) {
+        return error;
+    }
+    throw std::logic_error("no failure");
+}
+
+TEST_F(APITest, HeadersCarryTheAgentAlwaysTheTokenWhenStoredAndATypeOnlyWithABody) {
+    service().script("POST", "/api/x", {Reply{200, "{}"}, Reply{200, "{}"}});
+    service().script("DELETE", "/api/x", {Reply{204, {}, {}}});
+    send("POST", "/api/x", QByteArray("{\"a\":1}"));
+    const QString token = storeValidToken();
+    send("POST", "/api/x", QByteArray());
+    send("DELETE", "/api/x");
+
+    const auto& requests = service().requests();
+    ASSERT_EQ(requests.size(), 3);
+    const QByteArray agent = "VantelRecord/" + QCoreApplication::applicationVersion().toUtf8();
+    for (const auto& request : requests)
+        EXPECT_EQ(request.headers.value("user-agent"), agent);
+    EXPECT_FALSE(requests[0].headers.contains("authorization"));
+    EXPECT_EQ(requests[0].headers.value("content-type"), "application/json");
+    EXPECT_EQ(requests[0].body, "{\"a\":1}");
+    // An empty body is still a body: it has a type.
+    EXPECT_EQ(requests[1].headers.value("authorization"), "Bearer " + token.toUtf8());
+    EXPECT_EQ(requests[1].headers.value("content-type"), "application/json");
+    EXPECT_EQ(requests[2].method, "DELETE");
+    EXPECT_FALSE(requests[2].headers.contains("content-type"));
+    EXPECT_EQ(requests[2].bodySize, 0);
+}
+
+TEST_F(APITest, ErrorAnswersGiveTheServiceMessageOrTheGenericSentence) {
+    service().script("PUT", "/api/e",
+                     {
+                         Reply{404, R"({"error":"That clip is gone."})"},
+                         Reply{500, "<html><body>Oops</body></html>", "text/html"},
+                         Reply{400, R"({"error":"Bad title.","code":5})"},
+                         Reply{502, {}},
+                         Reply{404, R"(["error"])"},
+                         Reply{204, {}, {}},
+                     });
+    auto first = failureOf<API::Failure>("PUT", "/api/e");
+    EXPECT_EQ(first.status(), 404);
+    EXPECT_EQ(first.message(), "That clip is gone.");
+    EXPECT_STREQ(first.what(), "That clip is gone.");
+    EXPECT_EQ(failureOf<API::Failure>("PUT", "/api/e").message(), "The server said 500.");
+    EXPECT_EQ(failureOf<API::Failure>("PUT", "/api/e").message(), "The server said 400.");
+    auto gateway = failureOf<API::Failure>("PUT", "/api/e");
+    EXPECT_EQ(gateway.status(), 502);
+    EXPECT_EQ(gateway.message(), "The server said 502.");
+    EXPECT_EQ(failureOf<API::Failure>("PUT", "/api/e").message(), "The server said 404.");
+    API::Response ok = send("PUT", "/api/e");
+    EXPECT_EQ(ok.status, 204);
+    EXPECT_TRUE(ok.body.isEmpty());
+}
+
+TEST_F(APITest, TransportFailuresReadAsSentencesNotQtNames) {
+    service().script("POST", "/api/t", {Reply{.drop = true}, Reply{200, "{}", {}, false, 3000}});
+    auto dropped = failureOf<API::TransportError>("POST", "/api/t");
+    EXPECT_EQ(QString::fromUtf8(dropped.what()),
+              "The connection to the sharing service broke off. Try again.");
+    try {
+        send("POST", "/api/t", std::nullopt, 0.3);
+        FAIL() << "a reply slower than the timeout succeeded";
+    } catch (const API::TransportError& error) {
+        EXPECT_EQ(QString::fromUtf8(error.what()),
+                  "The sharing service took too long to answer. Try again.");
+    }
+    for (int code = 0; code <= 499; ++code) {
+        QString sentence = API::transportSentence(static_cast<QNetworkReply::NetworkError>(code));
+        EXPECT_FALSE(sentence.contains(QLatin1String("Error"))) << code;
+        EXPECT_TRUE(sentence.endsWith(u'.')) << code;
+    }
+}
+
+TEST_F(APITest, RefusedConnectionIsASentence) {
+    // A port where nothing listens, reached through a second client bound to it.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply> reply(
+        manager.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)))));
+    ASSERT_TRUE(waitFor([&] { return reply->isFinished(); }));
+    EXPECT_EQ(API::transportSentence(reply->error()),
+              "The sharing service refused the connection. Try again in a moment.");
+}
+
+TEST_F(APITest, UnauthorizedClearsTheSharedAccountOnTheMainThread) {
+    Account& account = Account::shared();
+    ASSERT_TRUE(waitFor([&] { return account.isRestored(); }));
+    account.setBrowser([](const QUrl& page) {
+        QString code = service().signInCodeFor(page);
+        QMetaObject::invokeMethod(
+            &Account::shared(),
+            [code] {
+                Account::shared().handle(QStringLiteral("vantelrecord://auth?code=") + code);
+            },
+            Qt::QueuedConnection);
+    });
+    account.signIn();
+    ASSERT_TRUE(waitFor([&] { return account.user().has_value(); }));
+    const QString verifierBefore = account.verifier().value_or(QString());
+
+    QThread* clearedOn = nullptr;
+    auto watch = QObject::connect(&account, &Account::userChanged, &account,
+                                  [&] { clearedOn = QThread::currentThread(); });
+    service().script("POST", "/api/clips", {Reply{401, {}}});
+    auto failure = failureOf<API::Failure>("POST", "/api/clips");
+    EXPECT_EQ(failure.status(), 401);
+    EXPECT_EQ(failure.message(), "The server said 401.");
+    ASSERT_TRUE(waitFor([&] { return !account.user().has_value(); }));
+    EXPECT_EQ(clearedOn, QCoreApplication::instance()->thread());
+    EXPECT_FALSE(storedToken().has_value());
+    EXPECT_FALSE(Settings::shared().store().contains(QStringLiteral("user")));
+    QObject::disconnect(watch);
+    EXPECT_TRUE(verifierBefore.isEmpty());
+
+    // lost() from another thread still clears on the main thread, later.
+    account.signIn();
+    ASSERT_TRUE(waitFor([&] { return account.user().has_value(); }));
+    clearedOn = nullptr;
+    watch = QObject::connect(&account, &Account::userChanged, &account,
+                             [&] { clearedOn = QThread::currentThread(); });
+    std::thread([&] { account.lost(); }).join();
+    EXPECT_TRUE(account.user().has_value());
+    ASSERT_TRUE(waitFor([&] { return !account.user().has_value(); }));
+    EXPECT_EQ(clearedOn, QCoreApplication::instance()->thread());
+    QObject::disconnect(watch);
+}
+
+TEST(RepliesTest, RecordsNeedTheirKeysWithTheirTypes) {
+    auto created = Sharing::Created::fromJson(R"({"id":"a","partSize":5000000,"url":"u","x":[1]})");
+    EXPECT_EQ(created.id, "a");
+    EXPECT_EQ(created.partSize, 5000000);
+    EXPECT_THROW(Sharing::Created::fromJson(R"({"id":"a","partSize":"5","url":"u"})"),
+                 API::BadReply);
+    EXPECT_THROW(Sharing::Created::fromJson(R"({"id":"a","partSize":1.5,"url":"u"})"),
+                 API::BadReply);
+    EXPECT_THROW(Sharing::Created::fromJson(R"({"id":"a","partSize":5})"), API::BadReply);
+    EXPECT_THROW(Sharing::Done::fromJson("<html>"), API::BadReply);
+    EXPECT_EQ(Sharing::Done::fromJson(R"({"url":"https://x/c/1"})").url, "https://x/c/1");
+
+    auto reply =
+        TokenReply::fromJson(R"({"token":"t","user":{"id":"1","name":"N","avatar":null}})");
+    EXPECT_EQ(reply.user, (AccountUser{"1", "N", std::nullopt}));
+    EXPECT_THROW(TokenReply::fromJson(R"({"token":"t","user":{"id":"1"}})"), API::BadReply);
+    EXPECT_THROW(TokenReply::fromJson(R"({"token":"t","user":{"id":"1","name":"N","avatar":3}})"),
+                 API::BadReply);
+    AccountUser user{"1", "N", QStringLiteral("https://a/p.png")};
+    EXPECT_EQ(AccountUser::fromJson(user.toJson()), user);
+    EXPECT_EQ((AccountUser{"1", "N"}.toJson()), R"({"id":"1","name":"N"})");
+}
+
+} // namespace
+} // namespace vantel::test

@@ -1,0 +1,53 @@
+#include "SharingTestSupport.h"
+
+#include "sharing/Keychain.h"
+
+#include <gtest/gtest.h>
+
+namespace vantel::test {
+
+namespace {
+
+TestService* started = nullptr;
+
+// Runs once before the first test, after the application object exists: the site address is
+// read only once per process, so the service must listen before anything asks for it.
+class ServiceEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        qputenv("VANTEL_KEYCHAIN", "file");
+        started = new TestService;
+        if (!started->listen())
+            qFatal("the test service cannot listen on 127.0.0.1");
+        qputenv("VANTEL_SITE_URL", started->base().toString().toUtf8());
+    }
+    void TearDown() override {
+        delete started;
+        started = nullptr;
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
+
+} // namespace
+
+TestService& service() {
+    return *started;
+}
+
+QString storeValidToken() {
+    QString token = service().issueToken();
+    await(Keychain::set(QStringLiteral("token"), token));
+    return token;
+}
+
+void removeToken() {
+    await(Keychain::remove(QStringLiteral("token")));
+}
+
+std::optional<QString> storedToken() {
+    return await(Keychain::get(QStringLiteral("token")));
+}
+
+} // namespace vantel::test
