@@ -1,5 +1,6 @@
 #include "ui/Glyphs.h"
 
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -99,16 +100,26 @@ void drawFolder(QPainter& p) {
 
 void draw(Glyph glyph, QPainter& p) {
     switch (glyph) {
-    case Glyph::Play: return drawPlay(p);
-    case Glyph::Pause: return drawPause(p);
-    case Glyph::FullScreen: return drawFullScreen(p);
-    case Glyph::ChevronLeft: return drawChevronLeft(p);
-    case Glyph::Scissors: return drawScissors(p);
-    case Glyph::Link: return drawLink(p);
-    case Glyph::Person: return drawPerson(p);
-    case Glyph::ArrowUp: return drawArrowUp(p);
-    case Glyph::Trash: return drawTrash(p);
-    case Glyph::Folder: return drawFolder(p);
+    case Glyph::Play:
+        return drawPlay(p);
+    case Glyph::Pause:
+        return drawPause(p);
+    case Glyph::FullScreen:
+        return drawFullScreen(p);
+    case Glyph::ChevronLeft:
+        return drawChevronLeft(p);
+    case Glyph::Scissors:
+        return drawScissors(p);
+    case Glyph::Link:
+        return drawLink(p);
+    case Glyph::Person:
+        return drawPerson(p);
+    case Glyph::ArrowUp:
+        return drawArrowUp(p);
+    case Glyph::Trash:
+        return drawTrash(p);
+    case Glyph::Folder:
+        return drawFolder(p);
     }
 }
 
@@ -127,9 +138,15 @@ QPixmap render(Glyph glyph, const QColor& color, int side) {
 } // namespace
 
 QIcon glyphIcon(Glyph glyph, const QColor& color) {
+    // Cards paint their symbols on every repaint: draw each one once.
+    static QHash<quint64, QIcon> made;
+    const quint64 key = (quint64(glyph) << 32) | color.rgba();
+    if (auto found = made.constFind(key); found != made.constEnd())
+        return *found;
     QIcon icon;
     for (int side : {16, 24, 32, 48})
         icon.addPixmap(render(glyph, color, side));
+    made.insert(key, icon);
     return icon;
 }
 

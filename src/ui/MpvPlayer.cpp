@@ -103,10 +103,16 @@ void MpvPlayer::open(const QString& path, bool autoplay) {
         emit failed(tr("Could not start the player."));
         return;
     }
+    // The video output needs the renderer, which exists once the widget is first shown.
+    if (m_render)
+        loadFile();
+}
+
+void MpvPlayer::loadFile() {
     mpv_set_property_string(m_mpv, "pause", "yes");
     mpv_set_property_string(m_mpv, "lavfi-complex", "");
     mpv_set_property_string(m_mpv, "af", "");
-    const QByteArray file = path.toUtf8();
+    const QByteArray file = m_path.toUtf8();
     const char* command[] = {"loadfile", file.constData(), nullptr};
     mpv_command_async(m_mpv, 0, command);
 }
@@ -134,8 +140,8 @@ void MpvPlayer::seek(double seconds, bool exact) {
     if (!m_mpv)
         return;
     const QByteArray to = QByteArray::number(std::max(0.0, seconds), 'f', 3);
-    const char* command[] = {"seek", to.constData(), exact ? "absolute+exact" : "absolute+keyframes",
-                             nullptr};
+    const char* command[] = {"seek", to.constData(),
+                             exact ? "absolute+exact" : "absolute+keyframes", nullptr};
     mpv_command_async(m_mpv, 0, command);
     m_position = std::max(0.0, seconds);
 }
@@ -163,8 +169,8 @@ QString MpvPlayer::property(const char* name) const {
 
 void MpvPlayer::applyWeights() {
     // Both weights in one command: two commands would let one filter run with half the change.
-    const QByteArray weights = QByteArray::number(m_game, 'f', 3) + ' ' +
-                               QByteArray::number(m_mic, 'f', 3);
+    const QByteArray weights =
+        QByteArray::number(m_game, 'f', 3) + ' ' + QByteArray::number(m_mic, 'f', 3);
     const char* command[] = {"af-command", "mix", "weights", weights.constData(), nullptr};
     // The command reaches every filter of the chain and returns the last one's answer, which
     // is an error although amix took the weights; nothing to check here.
@@ -261,6 +267,8 @@ void MpvPlayer::initializeGL() {
         freeRenderContext();
         doneCurrent();
     });
+    if (!m_path.isEmpty())
+        loadFile();
 }
 
 void MpvPlayer::freeRenderContext() {

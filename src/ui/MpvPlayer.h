@@ -28,7 +28,8 @@ public:
     explicit MpvPlayer(QWidget* parent = nullptr);
     ~MpvPlayer() override;
 
-    // Opens `path`; playback starts as soon as the file is open when `autoplay`.
+    // Opens `path`; playback starts as soon as the file is open when `autoplay`. The file is
+    // opened once the surface is first shown (the video output needs it).
     void open(const QString& path, bool autoplay = true);
 
     void play();
@@ -66,6 +67,7 @@ protected:
 
 private:
     void createHandle();
+    void loadFile();
     void handleEvents();
     void handleProperty(const char* name, int format, void* value);
     void onFileLoaded();

@@ -72,6 +72,9 @@ PlayerView::PlayerView(QWidget* parent)
 QWidget* PlayerView::makeBar() {
     auto* bar = new QWidget;
     bar->setObjectName(QStringLiteral("playerBar"));
+    bar->setStyleSheet(QStringLiteral(
+        "QToolButton { background: transparent; border: none; border-radius: 6px; padding: 4px; }"
+        "QToolButton:hover { background: rgba(255, 255, 255, 0.08); }"));
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);

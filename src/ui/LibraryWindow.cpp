@@ -1,0 +1,286 @@
+#include "ui/LibraryWindow.h"
+
+#include "library/Library.h"
+#include "settings/Settings.h"
+#include "ui/ClipCardDelegate.h"
+#include "ui/ClipGrid.h"
+#include "ui/ClipListModel.h"
+#include "ui/GameSidebar.h"
+#include "ui/ShowInFolder.h"
+#include "ui/StatusFooter.h"
+#include "ui/Theme.h"
+#include "ui/ThumbnailCache.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QSortFilterProxyModel>
+#include <QStackedWidget>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vantel {
+
+// The grid's rows under the sidebar filter.
+class GameFilterModel : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    void setGame(const std::optional<QString>& game) {
+        m_game = game;
+        invalidateRowsFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        if (!m_game)
+            return true;
+        const QModelIndex index = sourceModel()->index(row, 0, parent);
+        return index.data(ClipListModel::GameRole).toString() == *m_game;
+    }
+
+private:
+    std::optional<QString> m_game;
+};
+
+namespace {
+
+// The widest a card shows its picture, in device pixels of a 2x screen at most.
+int pictureWidth(const QWidget* widget) {
+    return int(ClipGrid::kMaxCard * std::min(2.0, widget->devicePixelRatioF()));
+}
+
+} // namespace
+
+LibraryWindow::LibraryWindow(Services services, QWidget* parent)
+    : QWidget(parent)
+    , m_services(std::move(services)) {
+    if (!m_services.library)
+        m_services.library = &Library::shared();
+    if (!m_services.reveal)
+        m_services.reveal = showInFolder;
+    setObjectName(QStringLiteral("libraryWindow"));
+    setWindowTitle(tr("Clips"));
+    Theme::styleWindow(this);
+    resize(1080, 700);
+    setMinimumSize(900, 560);
+
+    Library* library = m_services.library;
+    m_thumbs = new ThumbnailCache([library](Clip clip) { return library->thumbnail(clip); },
+                                  pictureWidth(this), this);
+    m_model = new ClipListModel(m_thumbs, this);
+    m_filter = new GameFilterModel(this);
+    m_filter->setSourceModel(m_model);
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    m_sidebar = new GameSidebar;
+    m_divider = new QWidget;
+    m_divider->setFixedWidth(1);
+    m_divider->setAutoFillBackground(true);
+    QPalette line = m_divider->palette();
+    line.setColor(QPalette::Window, Theme::line());
+    m_divider->setPalette(line);
+    m_main = new QStackedWidget;
+    row->addWidget(m_sidebar);
+    row->addWidget(m_divider);
+    row->addWidget(m_main, 1);
+
+    m_grid = new ClipGrid;
+    m_grid->setModel(m_filter);
+    m_emptyPage = makeEmptyPage();
+    m_detailPage = new QWidget;
+    new QVBoxLayout(m_detailPage);
+    m_detailPage->layout()->setContentsMargins(0, 0, 0, 0);
+    m_main->addWidget(m_grid);
+    m_main->addWidget(m_emptyPage);
+    m_main->addWidget(m_detailPage);
+
+    connect(m_sidebar, &GameSidebar::gameChosen, this, &LibraryWindow::chooseGame);
+    connect(m_grid, &ClipGrid::clipClicked, this, &LibraryWindow::select);
+    connect(m_grid, &ClipGrid::menuRequested, this, &LibraryWindow::showMenu);
+    connect(library, &Library::clipsChanged, this, &LibraryWindow::published);
+
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::saveHotkeyChanged, this, &LibraryWindow::showEmptyHint);
+    connect(&settings, &Settings::bufferSecondsChanged, this, &LibraryWindow::showEmptyHint);
+    showEmptyHint();
+
+    // Relative dates on the cards age while the window stays open.
+    auto* minute = new QTimer(this);
+    minute->setInterval(60'000);
+    connect(minute, &QTimer::timeout, m_grid->viewport(), qOverload<>(&QWidget::update));
+    minute->start();
+
+    published(library->clips());
+}
+
+LibraryWindow::~LibraryWindow() = default;
+
+QWidget* LibraryWindow::makeEmptyPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("emptyState"));
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(40, 40, 40, 40);
+    column->setSpacing(8);
+    auto* heading = new QLabel(tr("No clips yet"));
+    heading->setObjectName(QStringLiteral("emptyHeading"));
+    heading->setFont(Theme::font(17, QFont::DemiBold));
+    heading->setAlignment(Qt::AlignCenter);
+    m_emptyHint = new QLabel;
+    m_emptyHint->setObjectName(QStringLiteral("emptyHint"));
+    m_emptyHint->setFont(Theme::font(13));
+    m_emptyHint->setProperty("muted", true);
+    m_emptyHint->setAlignment(Qt::AlignCenter);
+    m_emptyHint->setWordWrap(true);
+    column->addStretch(1);
+    column->addWidget(heading);
+    column->addWidget(m_emptyHint);
+    column->addStretch(1);
+    return page;
+}
+
+void LibraryWindow::showEmptyHint() {
+    Settings& settings = Settings::shared();
+    const QString shortcut = settings.saveHotkey().display();
+    m_emptyHint->setText(tr("Press %1 while you play to save the last %2 seconds.")
+                             .arg(shortcut)
+                             .arg(settings.bufferSeconds()));
+    m_sidebar->footer()->setShortcut(shortcut);
+}
+
+QString LibraryWindow::emptyText() const {
+    return m_emptyHint->text();
+}
+
+StatusFooter* LibraryWindow::footer() const {
+    return m_sidebar->footer();
+}
+
+QList<Clip> LibraryWindow::shown() const {
+    QList<Clip> clips;
+    for (int row = 0; row < m_filter->rowCount(); ++row)
+        clips.append(m_filter->index(row, 0).data(ClipListModel::ClipRole).value<Clip>());
+    return clips;
+}
+
+QString LibraryWindow::showing() const {
+    if (m_main->currentWidget() == m_detailPage)
+        return QStringLiteral("detail");
+    return m_main->currentWidget() == m_grid ? QStringLiteral("grid") : QStringLiteral("empty");
+}
+
+void LibraryWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Library* library = m_services.library;
+    QThreadPool::globalInstance()->start([library] { library->reload(); });
+}
+
+void LibraryWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && m_detail) {
+        if (isFullScreen())
+            setFullScreen(false);
+        else
+            back();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void LibraryWindow::published(const QList<Clip>& clips) {
+    m_model->setClips(clips);
+    m_sidebar->rows()->setClips(clips);
+    refreshMain();
+}
+
+void LibraryWindow::chooseGame(const std::optional<QString>& game) {
+    m_game = game;
+    m_selected.reset();
+    m_filter->setGame(game);
+    m_sidebar->rows()->setGame(game);
+    m_grid->scrollToTop();
+    refreshMain();
+}
+
+void LibraryWindow::select(const Clip& clip) {
+    m_selected = clip;
+    refreshMain();
+}
+
+void LibraryWindow::back() {
+    m_selected.reset();
+    refreshMain();
+}
+
+void LibraryWindow::refreshMain() {
+    const int row = m_selected ? m_model->rowOf(m_selected->url) : -1;
+    if (row >= 0) {
+        const Clip current = m_model->clips()[row];
+        if (m_detail && m_detail->clip().url == current.url)
+            m_detail->setClip(current);
+        else
+            openDetail(current);
+        m_main->setCurrentWidget(m_detailPage);
+        return;
+    }
+    closeDetail();
+    m_main->setCurrentWidget(m_filter->rowCount() > 0 ? static_cast<QWidget*>(m_grid)
+                                                      : m_emptyPage);
+}
+
+void LibraryWindow::openDetail(const Clip& clip) {
+    closeDetail();
+    m_detail = new ClipDetail(clip, m_services);
+    m_detailPage->layout()->addWidget(m_detail);
+    connect(m_detail, &ClipDetail::back, this, &LibraryWindow::back);
+    connect(m_detail, &ClipDetail::fullScreenRequested, this, &LibraryWindow::setFullScreen);
+}
+
+void LibraryWindow::closeDetail() {
+    if (!m_detail)
+        return;
+    if (isFullScreen())
+        setFullScreen(false);
+    // Deleted later: a button of the view may be what asked to go back. Out of the window at
+    // once, so nothing finds the old view meanwhile.
+    m_detail->hide();
+    m_detail->setParent(nullptr);
+    m_detail->deleteLater();
+    m_detail = nullptr;
+}
+
+void LibraryWindow::showMenu(const Clip& clip, const QPoint& at) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(tr("Show in Folder"), this, [this, clip] { m_services.reveal(clip.url); });
+    if (clip.meta.shareURL)
+        menu->addAction(tr("Copy link"), this, [clip] { copyText(*clip.meta.shareURL); });
+    menu->addSeparator();
+    Library* library = m_services.library;
+    menu->addAction(tr("Move to Trash"), this, [library, clip] {
+        QThreadPool::globalInstance()->start([library, clip] { library->deleteClip(clip); });
+    });
+    menu->popup(at);
+}
+
+void LibraryWindow::setFullScreen(bool on) {
+    if (on == isFullScreen())
+        return;
+    m_sidebar->setVisible(!on);
+    m_divider->setVisible(!on);
+    if (m_detail)
+        m_detail->setTheatre(on);
+    if (on) {
+        m_wasMaximized = isMaximized();
+        showFullScreen();
+    } else if (m_wasMaximized) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+}
+
+} // namespace vantel
