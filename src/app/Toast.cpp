@@ -27,6 +27,17 @@ bool sameArea(const QScreen* screen, const QRect& pixels) {
            qAbs(logical.height() * ratio - pixels.height()) < 2;
 }
 
+Toast::Presentation initialPresentation() {
+    const QByteArray forced = qgetenv("VANTEL_TOAST");
+    if (forced == "notification")
+        return Toast::Presentation::notification;
+    if (forced == "panel")
+        return Toast::Presentation::panel;
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"))
+               ? Toast::Presentation::notification
+               : Toast::Presentation::panel;
+}
+
 } // namespace
 
 Toast& Toast::shared() {
@@ -36,7 +47,9 @@ Toast& Toast::shared() {
 
 Toast::Toast()
     : m_display(recordedDisplay)
-    , m_monitors([] { return GameDetector::shared().workspace().monitors(); }) {
+    , m_monitors([] { return GameDetector::shared().workspace().monitors(); })
+    , m_presentation(initialPresentation())
+    , m_notifier(new platform::DesktopNotifier(this)) {
     m_hide.setSingleShot(true);
     m_hide.setTimerType(Qt::PreciseTimer);
     connect(&m_hide, &QTimer::timeout, this, &Toast::fadeOut);
@@ -78,6 +91,10 @@ QRect Toast::screenArea(std::optional<std::uint32_t> display,
 }
 
 void Toast::show(const QString& title, const QString& detail, bool ok) {
+    if (m_presentation == Presentation::notification) {
+        m_notifier->notify(title, detail, !ok, int((kFadeIn + kHold + kFadeOut).count()));
+        return;
+    }
     if (!m_panel)
         createPanel();
     m_fade->stop();

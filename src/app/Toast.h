@@ -10,9 +10,13 @@
 // a display id, or a matching monitor, the primary screen. The panel never takes the focus
 // from a game and clicks pass through it (see ToastView).
 //
+// Where programs cannot place their own windows (Wayland), toasts are desktop notifications
+// instead, each replacing the one before. VANTEL_TOAST=panel|notification forces the choice.
+//
 // Thread: main thread only; show() returns at once.
 
 #include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopNotifier.h"
 #include "ui/ToastView.h"
 
 #include <QObject>
@@ -51,6 +55,10 @@ public:
     using MonitorSource = std::function<QList<platform::Monitor>()>;
     void setSources(DisplaySource display, MonitorSource monitors);
 
+    enum class Presentation { panel, notification };
+    Presentation presentation() const { return m_presentation; }
+    void setPresentation(Presentation presentation) { m_presentation = presentation; }
+
     // The panel; null before the first toast.
     ToastView* view() const { return m_panel.data(); }
 
@@ -71,6 +79,8 @@ private:
     bool m_fadingOut = false;
     DisplaySource m_display;
     MonitorSource m_monitors;
+    Presentation m_presentation;
+    platform::DesktopNotifier* m_notifier = nullptr;
 };
 
 } // namespace vantel

@@ -11,6 +11,7 @@
 #include "ui/ToastView.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QScreen>
@@ -71,6 +72,28 @@ QImage shotAround(const QWidget* toast, const QString& name) {
     test::saveShot(image, name);
     return image;
 }
+
+// A notification server of our own on the session bus that records what it is asked to show.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        uint replaces;
+        QString summary;
+        QString body;
+        int urgency;
+        int timeout;
+    };
+    QList<Shown> shown;
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap& hints, int timeout) {
+        shown.append({replaces, summary, body, hints.value("urgency").toInt(), timeout});
+        return replaces ? replaces : 41;
+    }
+};
 
 class ToastE2e : public testing::Test {
 protected:
@@ -199,5 +222,37 @@ TEST_F(ToastE2e, WithACompositorTheCornersAreTranslucent) {
     EXPECT_FALSE(view->composited());
 }
 
+TEST_F(ToastE2e, WhereNoPanelMayBePlacedEachToastReplacesTheLastNotification) {
+    FakeNotifications server;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.registerService("org.freedesktop.Notifications"));
+    ASSERT_TRUE(bus.registerObject("/org/freedesktop/Notifications", &server,
+                                   QDBusConnection::ExportAllSlots));
+    Toast::shared().setPresentation(Toast::Presentation::notification);
+    const bool panelShown = Toast::shared().view() && Toast::shared().view()->isVisible();
+
+    Toast::shared().show("Clip saved", "Minecraft · 0:30 <b>");
+    ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 1; }, 10s));
+    pump(200ms);
+    Toast::shared().show("Couldn't save the clip", "Nothing recorded yet. Give it a second.",
+                         false);
+    ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 2; }, 10s));
+    Toast::shared().setPresentation(Toast::Presentation::panel);
+    bus.unregisterObject("/org/freedesktop/Notifications");
+    bus.unregisterService("org.freedesktop.Notifications");
+
+    EXPECT_EQ(server.shown[0].replaces, 0u);
+    EXPECT_EQ(server.shown[0].summary, "Clip saved");
+    EXPECT_EQ(server.shown[0].body, "Minecraft · 0:30 &lt;b&gt;") << "bodies may hold markup";
+    EXPECT_EQ(server.shown[0].urgency, 0);
+    EXPECT_EQ(server.shown[0].timeout, 3000);
+    EXPECT_EQ(server.shown[1].replaces, 41u);
+    EXPECT_EQ(server.shown[1].urgency, 1);
+    EXPECT_EQ(Toast::shared().view() && Toast::shared().view()->isVisible(), panelShown)
+        << "no panel of our own";
+}
+
 } // namespace
 } // namespace vantel
+
+#include "ToastE2eTest.moc"
