@@ -6,12 +6,15 @@
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QThreadStorage>
 #include <memory>
+#include <variant>
 
 namespace vantel::API {
 
@@ -40,12 +43,53 @@ struct ReplyDeleter {
     void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
 
-QNetworkReply* send(const QNetworkRequest& request, const QString& method,
-                    const std::optional<QByteArray>& body) {
+// What a request carries: nothing, bytes in memory, or a file streamed as it is sent.
+using Body = std::variant<std::monostate, QByteArray, QString>;
+
+QNetworkReply* send(const QNetworkRequest& request, const QString& method, const Body& body) {
     const QByteArray verb = method.toLatin1();
-    if (body)
-        return network().sendCustomRequest(request, verb, *body);
+    if (const auto* bytes = std::get_if<QByteArray>(&body))
+        return network().sendCustomRequest(request, verb, *bytes);
+    if (const auto* path = std::get_if<QString>(&body)) {
+        auto* file = new QFile(*path);
+        if (!file->open(QIODevice::ReadOnly)) {
+            const QString reason = file->errorString();
+            delete file;
+            throw std::runtime_error(QStringLiteral("Couldn't read %1: %2")
+                                         .arg(QFileInfo(*path).fileName(), reason)
+                                         .toStdString());
+        }
+        QNetworkReply* reply = network().sendCustomRequest(request, verb, file);
+        file->setParent(reply);
+        return reply;
+    }
     return network().sendCustomRequest(request, verb);
+}
+
+QCoro::Task<Response> exchange(std::optional<QString> token, QString method, QString path,
+                               Body body, QString type, double timeout) {
+    const bool hasBody = !std::holds_alternative<std::monostate>(body);
+    QNetworkRequest request = buildRequest(token, path, hasBody, type, timeout);
+    token.reset();
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(request, method, body));
+    body = std::monostate();
+    co_await reply.get();
+    QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // Qt numbers connection and proxy failures below 200; a reply cut short has a status but
+    // is a failure all the same.
+    if (!statusAttribute.isValid() ||
+        (reply->error() != QNetworkReply::NoError && reply->error() < 200))
+        throw TransportError(reply->error(), transportSentence(reply->error()));
+    Response response{statusAttribute.toInt(), reply->readAll()};
+    if (response.status == 401)
+        Account::shared().lost();
+    if (response.status >= 400)
+        throw Failure(response.status, errorMessage(response.status, response.body));
+    co_return response;
+}
+
+Body bodyOf(std::optional<QByteArray> bytes) {
+    return bytes ? Body(std::move(*bytes)) : Body();
 }
 
 } // namespace
@@ -104,31 +148,26 @@ QString transportSentence(QNetworkReply::NetworkError code) {
 
 QCoro::Task<Response> rawWithToken(std::optional<QString> token, QString method, QString path,
                                    std::optional<QByteArray> body, QString type, double timeout) {
-    QNetworkRequest request = buildRequest(token, path, body.has_value(), type, timeout);
-    token.reset();
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(request, method, body));
-    body.reset();
-    co_await reply.get();
-    QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // Qt numbers connection and proxy failures below 200; a reply cut short has a status but
-    // is a failure all the same.
-    if (!statusAttribute.isValid() ||
-        (reply->error() != QNetworkReply::NoError && reply->error() < 200))
-        throw TransportError(reply->error(), transportSentence(reply->error()));
-    Response response{statusAttribute.toInt(), reply->readAll()};
-    if (response.status == 401)
-        Account::shared().lost();
-    if (response.status >= 400)
-        throw Failure(response.status, errorMessage(response.status, response.body));
-    co_return response;
+    auto request = exchange(std::move(token), std::move(method), std::move(path),
+                            bodyOf(std::move(body)), std::move(type), timeout);
+    co_return co_await std::move(request);
 }
 
 QCoro::Task<Response> raw(QString method, QString path, std::optional<QByteArray> body,
                           QString type, double timeout) {
     const QString account = QStringLiteral("token");
     std::optional<QString> token = co_await Keychain::get(account);
-    auto request = rawWithToken(std::move(token), std::move(method), std::move(path),
-                                std::move(body), std::move(type), timeout);
+    auto request = exchange(std::move(token), std::move(method), std::move(path),
+                            bodyOf(std::move(body)), std::move(type), timeout);
+    co_return co_await std::move(request);
+}
+
+QCoro::Task<Response> rawFile(QString method, QString path, QString file, QString type,
+                              double timeout) {
+    const QString account = QStringLiteral("token");
+    std::optional<QString> token = co_await Keychain::get(account);
+    auto request = exchange(std::move(token), std::move(method), std::move(path),
+                            Body(std::move(file)), std::move(type), timeout);
     co_return co_await std::move(request);
 }
 

@@ -81,6 +81,11 @@ QCoro::Task<Response> rawWithToken(std::optional<QString> token, QString method,
                                    QString type = QStringLiteral("application/json"),
                                    double timeout = defaultTimeout);
 
+// raw() with the contents of `file` as the body, read as the request goes out, so a large file is
+// never held in memory. A file that cannot be opened throws std::runtime_error.
+QCoro::Task<Response> rawFile(QString method, QString path, QString file, QString type,
+                              double timeout = defaultTimeout);
+
 // The message of an error answer: the "error" value of a JSON object whose values are all
 // strings, else "The server said <status>.".
 QString errorMessage(int status, const QByteArray& body);

@@ -132,7 +132,8 @@ QCoro::Task<> Account::exchange(QString code, QString verifier) {
         const QString method = QStringLiteral("POST");
         const QString path = QStringLiteral("/api/app/token");
         QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
-        API::Response response = co_await API::raw(method, path, std::move(bytes));
+        auto request = API::raw(method, path, std::move(bytes));
+        API::Response response = co_await std::move(request);
         TokenReply reply = TokenReply::fromJson(response.body);
         co_await Keychain::set(tokenAccount, reply.token);
         m_store.setValue(settingsKey::user, reply.user.toJson());
@@ -159,7 +160,8 @@ QCoro::Task<> Account::logout() {
     try {
         const QString method = QStringLiteral("POST");
         const QString path = QStringLiteral("/api/app/logout");
-        co_await API::rawWithToken(std::move(stored), method, path);
+        auto request = API::rawWithToken(std::move(stored), method, path);
+        co_await std::move(request);
     } catch (const std::exception&) {
     }
 }

@@ -45,14 +45,28 @@ bool retryable(const API::Failure& failure) {
     return failure.status() >= 500 || failure.status() == 429;
 }
 
+// What one upload sends: bytes in memory, or a file read afresh at every attempt.
+struct Payload {
+    QByteArray bytes;
+    QString file;
+};
+
+QCoro::Task<API::Response> sendOnce(const QString& path, const Payload& payload,
+                                    const QString& type, double timeout) {
+    if (!payload.file.isEmpty())
+        return API::rawFile(put, path, payload.file, type, timeout);
+    return API::raw(put, path, payload.bytes, type, timeout);
+}
+
 // One upload under the retry rule: its own attempt counter and delay.
-QCoro::Task<> upload(QString path, QByteArray bytes, QString type, double timeout,
+QCoro::Task<> upload(QString path, Payload payload, QString type, double timeout,
                      const Tools& tools) {
     double delay = firstDelay;
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
         try {
-            co_await API::raw(put, path, bytes, type, timeout);
+            auto sending = sendOnce(path, payload, type, timeout);
+            co_await std::move(sending);
             co_return;
         } catch (const API::Failure& error) {
             if (!retryable(error))
@@ -75,14 +89,6 @@ int64_t fileSize(const QString& path) {
     return info.size();
 }
 
-QByteArray readWhole(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(
-            QStringLiteral("Couldn't read the preview: %1").arg(file.errorString()).toStdString());
-    return file.readAll();
-}
-
 Clips::ExportOptions previewOptions(const Clips::ExportOptions& options) {
     Clips::ExportOptions preview = options;
     preview.maxHeight = 720;
@@ -101,7 +107,8 @@ QCoro::Task<Created> create(const QString& title, const Clip& clip, const VideoF
                      {QStringLiteral("size"), static_cast<qint64>(size)},
                      {QStringLiteral("preview"), preview}};
     const QString path = QStringLiteral("/api/clips");
-    API::Response response = co_await API::raw(post, path, json(body));
+    auto request = API::raw(post, path, json(body));
+    API::Response response = co_await std::move(request);
     co_return Created::fromJson(response.body);
 }
 
@@ -114,7 +121,8 @@ QCoro::Task<> uploadParts(QString copy, QString id, int64_t partSize, int64_t pa
             [&reader, offset, partSize] { return reader.read(offset, partSize); });
         QByteArray part = co_await std::move(reading);
         const QString path = clipPath(id) + QStringLiteral("/video/%1").arg(n);
-        co_await upload(path, std::move(part), mp4, videoTimeout, tools);
+        auto uploading = upload(path, Payload{std::move(part), {}}, mp4, videoTimeout, tools);
+        co_await std::move(uploading);
         report(QStringLiteral("Uploading"), 0.35 + 0.6 * static_cast<double>(n) / parts);
     }
 }
@@ -122,7 +130,8 @@ QCoro::Task<> uploadParts(QString copy, QString id, int64_t partSize, int64_t pa
 QCoro::Task<Done> complete(QString id, int64_t parts) {
     const QString path = clipPath(id) + QStringLiteral("/done");
     QByteArray body = json({{QStringLiteral("parts"), static_cast<qint64>(parts)}});
-    API::Response response = co_await API::raw(post, path, std::move(body));
+    auto request = API::raw(post, path, std::move(body));
+    API::Response response = co_await std::move(request);
     Done done = Done::fromJson(response.body);
     checkLink(done.url);
     co_return done;
@@ -149,21 +158,25 @@ QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportO
     const double thumbAt = thumbnailTime(clip.meta.duration);
     std::optional<QByteArray> thumb = co_await tools.thumbnail(copy, 1280.0, thumbAt);
     VideoFacts facts = co_await tools.facts(copy);
-    Created created = co_await create(title, clip, facts, size, preview);
+    auto creating = create(title, clip, facts, size, preview);
+    Created created = co_await std::move(creating);
     const int64_t parts = partCount(size, created.partSize);
-    co_await uploadParts(copy, created.id, created.partSize, parts, report, tools);
+    auto uploadingParts = uploadParts(copy, created.id, created.partSize, parts, report, tools);
+    co_await std::move(uploadingParts);
     if (preview) {
-        auto reading = detail::inBackground([previewFile] { return readWhole(previewFile); });
-        QByteArray bytes = co_await std::move(reading);
+        // Streamed from the file: a five-minute preview is over 150 MB.
         const QString path = clipPath(created.id) + QStringLiteral("/preview");
-        co_await upload(path, std::move(bytes), mp4, videoTimeout, tools);
+        auto uploading = upload(path, Payload{{}, previewFile}, mp4, videoTimeout, tools);
+        co_await std::move(uploading);
     }
     if (thumb) {
         const QString path = clipPath(created.id) + QStringLiteral("/thumb");
         const QString jpeg = QStringLiteral("image/jpeg");
-        co_await upload(path, *thumb, jpeg, API::defaultTimeout, tools);
+        auto uploading = upload(path, Payload{*thumb, {}}, jpeg, API::defaultTimeout, tools);
+        co_await std::move(uploading);
     }
-    Done done = co_await complete(created.id, parts);
+    auto completing = complete(created.id, parts);
+    Done done = co_await std::move(completing);
     report(QStringLiteral("Done"), 1.0);
     libraryOf(tools).update(clip.url, [&](ClipMeta& meta) {
         meta.shareID = created.id;
@@ -234,7 +247,8 @@ QCoro::Task<> unshare(Clip clip, Library* library) {
     try {
         const QString method = QStringLiteral("DELETE");
         const QString path = clipPath(*clip.meta.shareID);
-        co_await API::raw(method, path);
+        auto request = API::raw(method, path);
+        co_await std::move(request);
     } catch (const API::Failure& failure) {
         if (failure.status() != 404)
             throw;

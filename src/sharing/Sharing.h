@@ -5,9 +5,9 @@
 // share() renders an H.264 upload copy (and, above 45,000,000 bytes, a 720-line preview) into a
 // fresh "share-<UUID>" folder under the temporary folder, registers the copy with the service,
 // uploads it in parts of the size the service asks for (one part in memory at a time, read from
-// the file as it goes), uploads the preview and a thumbnail, completes the upload and stores the
-// link, the share id and the title in the clip's metadata. The working folder is removed on
-// every path; a failed share leaves the clip's metadata untouched.
+// the file as it goes), uploads the preview (streamed from its file) and a thumbnail, completes the
+// upload and stores the link, the share id and the title in the clip's metadata. The working folder
+// is removed on every path; a failed share leaves the clip's metadata untouched.
 //
 // Parts, preview and thumbnail are retried on transport errors, 429 and 5xx: 6 attempts with
 // waits of 1, 2, 4, 8 and 16 seconds; any other error status fails at once. Completion is sent

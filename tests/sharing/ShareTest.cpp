@@ -191,6 +191,8 @@ TEST_F(ShareTest, PreviewOnlyAbove45000000Bytes) {
     media::TimeRange range{0.5, 2.0};
     auto progress = [](const QString&, double) {
     };
+    // The preview is read from its file again for a second attempt.
+    service().script("PUT", "/api/clips/*/preview", {Reply{503, {}}});
     Clips::ExportOptions options;
     options.range = range;
     options.gameVolume = 0.5f;
@@ -206,6 +208,11 @@ TEST_F(ShareTest, PreviewOnlyAbove45000000Bytes) {
     EXPECT_EQ(preview.range->start, 0.5);
     EXPECT_TRUE(QJsonDocument::fromJson(service().requests()[0].body)["preview"].toBool());
     EXPECT_EQ(service().upload(service().lastClipId())->previewHash, sha(copyBytes(0, 1000)));
+    EXPECT_EQ(m_waits, std::vector<double>{1});
+    EXPECT_EQ(service()
+                  .requestsTo("PUT", "/api/clips/" + service().lastClipId().toUtf8() + "/preview")
+                  .size(),
+              2);
 }
 
 TEST_F(ShareTest, PartsCoverTheCopyExactlyWithoutAnEmptyOne) {

@@ -89,6 +89,7 @@ public:
 
     // A token the service accepts, as if a sign-in had happened.
     QString issueToken();
+    void acceptToken(const QString& token) { m_tokens.insert(token); }
     bool tokenValid(const QString& token) const { return m_tokens.contains(token); }
     // Remembers a one-time code for `challenge` as the sign-in page does; returns the code.
     QString issueCode(const QString& challenge);
