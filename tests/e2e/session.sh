@@ -74,14 +74,37 @@ start_pulse() {
     pactl set-default-source mic.monitor
 }
 
+# A Secret Service (gnome-keyring) on the session bus, unlocked before any program asks: a
+# locked or bus-activated keyring would open a password dialog on the display instead. Its
+# keyrings live in the session folder.
+start_keyring() {
+    command -v gnome-keyring-daemon >/dev/null || return 0
+    local home="$session/keyring"
+    mkdir -p "$home/data" "$home/run"
+    chmod 700 "$home/run"
+    printf 'vantel-session' | env HOME="$home" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/run" \
+        gnome-keyring-daemon --foreground --unlock --components=secrets >"$session/keyring.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 200); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
+            grep -q 'boolean true' && return 0
+        sleep 0.05
+    done
+    echo "gnome-keyring did not start" >&2
+    cat "$session/keyring.log" >&2
+    return 1
+}
+
 export VANTEL_SESSION_DIR="$session"
 start_x || exit 1
 start_dbus || exit 1
 start_pulse || exit 1
+start_keyring || exit 1
 "$@"
 status=$?
 if [[ $status -ne 0 ]]; then
-    for log in xvfb openbox pulse; do
+    for log in xvfb openbox pulse keyring; do
         [[ -s "$session/$log.log" ]] && { echo "--- $log.log" >&2; tail -n 20 "$session/$log.log" >&2; }
     done
 fi

@@ -15,7 +15,11 @@ TestService* started = nullptr;
 class ServiceEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+#ifndef VANTEL_TEST_REAL_KEYRING
+        // Unit tests keep the token in the file store; the keyring test uses the session's
+        // Secret Service.
         qputenv("VANTEL_KEYCHAIN", "file");
+#endif
         started = new TestService;
         if (!started->listen())
             qFatal("the test service cannot listen on 127.0.0.1");
