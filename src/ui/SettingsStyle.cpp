@@ -33,7 +33,9 @@ QComboBox { padding: 3px 10px; }
 QListView#apps { background: @bg; border: 1px solid @line; border-radius: 8px; padding: 4px; }
 QListView#apps::item { padding: 4px 6px; border-radius: 6px; }
 QListView#apps::item:selected { background: @selected; color: @ink; }
-QLabel#link { color: @accent; }
+QPushButton#sharedClips { background: transparent; border: none; color: @accent;
+    padding: 2px 6px; }
+QPushButton#sharedClips:hover { text-decoration: underline; }
 )");
     const std::pair<const char*, QString> names[] = {
         {"@selected", Theme::css(QColor(46, 58, 18))},

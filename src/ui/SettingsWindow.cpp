@@ -9,8 +9,11 @@
 #include "Theme.h"
 #include "ToggleSwitch.h"
 #include "library/Library.h"
+#include "platform/freedesktop/Autostart.h"
 #include "platform/freedesktop/DesktopEntries.h"
 #include "settings/Settings.h"
+#include "settings/SiteUrl.h"
+#include "sharing/Account.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
@@ -124,11 +127,12 @@ SettingsWindow::Desktop SettingsWindow::Desktop::system() {
 }
 
 SettingsWindow::SettingsWindow(QWidget* parent)
-    : SettingsWindow(Desktop::system(), parent) {}
+    : SettingsWindow(Desktop::system(), Account::shared(), parent) {}
 
-SettingsWindow::SettingsWindow(Desktop desktop, QWidget* parent)
+SettingsWindow::SettingsWindow(Desktop desktop, Account& account, QWidget* parent)
     : QWidget(parent)
     , m_desktop(std::move(desktop))
+    , m_account(account)
     , m_catalog(platform::DesktopEntries::shared())
     , m_games(std::make_unique<ExtraGamesModel>(m_catalog)) {
     setObjectName(QStringLiteral("settingsWindow"));
@@ -148,6 +152,7 @@ SettingsWindow::SettingsWindow(Desktop desktop, QWidget* parent)
     buildClipping();
     buildGames();
     buildStorage();
+    buildAccount();
     buildGeneral();
     m_page->addStretch();
 
@@ -164,6 +169,7 @@ SettingsWindow::SettingsWindow(Desktop desktop, QWidget* parent)
     refreshRecording();
     refreshSwitches();
     refreshGames();
+    refreshAccount();
 }
 
 SettingsWindow::~SettingsWindow() = default;
@@ -318,8 +324,65 @@ void SettingsWindow::buildStorage() {
             [this] { m_desktop.openFolder(Settings::shared().folder()); });
 }
 
+void SettingsWindow::buildAccount() {
+    QVBoxLayout* group = section(QStringLiteral("Account"));
+    auto* signIn = new QPushButton(QStringLiteral("Sign in with Discord"));
+    signIn->setObjectName(QStringLiteral("signIn"));
+    Accent::apply(signIn);
+    m_signedOut =
+        labelledRow(QStringLiteral("Share clips as links on ") + siteURL().host(), signIn);
+    m_signedOut->setObjectName(QStringLiteral("signedOut"));
+
+    m_signedIn = new QWidget;
+    m_signedIn->setObjectName(QStringLiteral("signedIn"));
+    auto* signedInRows = new QVBoxLayout(m_signedIn);
+    signedInRows->setContentsMargins(0, 0, 0, 0);
+    signedInRows->setSpacing(0);
+    auto* signOut = new QPushButton(QStringLiteral("Sign out"));
+    signOut->setObjectName(QStringLiteral("signOut"));
+    QWidget* userRow = labelledRow(QString(), signOut);
+    m_userName = userRow->findChild<QLabel*>();
+    m_userName->setObjectName(QStringLiteral("userName"));
+    auto* link = new QPushButton(QStringLiteral("Your shared clips"));
+    link->setObjectName(QStringLiteral("sharedClips"));
+    link->setFlat(true);
+    link->setCursor(Qt::PointingHandCursor);
+    auto* linkRow = new QWidget;
+    auto* linkLayout = new QHBoxLayout(linkRow);
+    linkLayout->setContentsMargins(8, 2, 14, 6);
+    linkLayout->addWidget(link);
+    linkLayout->addStretch();
+    signedInRows->addWidget(userRow);
+    signedInRows->addWidget(linkRow);
+
+    group->addWidget(m_signedOut);
+    group->addWidget(m_signedIn);
+    connect(signIn, &QPushButton::clicked, &m_account, &Account::signIn);
+    connect(signOut, &QPushButton::clicked, &m_account, &Account::signOut);
+    connect(link, &QPushButton::clicked, this,
+            [this] { m_desktop.openUrl(siteURL(QStringLiteral("me"))); });
+    connect(&m_account, &Account::userChanged, this, &SettingsWindow::refreshAccount);
+}
+
+void SettingsWindow::refreshAccount() {
+    const std::optional<Account::User>& user = m_account.user();
+    m_signedOut->setVisible(!user);
+    m_signedIn->setVisible(user.has_value());
+    if (user)
+        m_userName->setText(QStringLiteral("Signed in as ") + user->name);
+    m_autoShare->setEnabled(user.has_value());
+}
+
 void SettingsWindow::buildGeneral() {
-    section(QStringLiteral("General"));
+    QVBoxLayout* group = section(QStringLiteral("General"));
+    m_openAtLogin = toggle(QStringLiteral("openAtLogin"));
+    setChecked(m_openAtLogin, platform::Autostart::enabled());
+    addRow(group, labelledRow(QStringLiteral("Open at login"), m_openAtLogin));
+    connect(m_openAtLogin, &ToggleSwitch::clicked, this, [this](bool on) {
+        // A failed write is not reported: the switch shows what the file now says.
+        platform::Autostart::setEnabled(on);
+        setChecked(m_openAtLogin, platform::Autostart::enabled());
+    });
 }
 
 void SettingsWindow::connectStore() {

@@ -3,8 +3,10 @@
 // The settings window, "Vantel Record Settings", 560 x 680: seven sections (Recording, Audio,
 // Clipping, Games, Storage, Account, General) in a scrolling grouped form. Every control writes
 // straight through to the settings store, which saves and announces the change; there is no
-// apply step. Controls follow the store live, the size estimate is recomputed on every change.
-// The extra games and "Open at login" are read once when the window is made.
+// apply step. Controls follow the store and the account live, the size estimate is recomputed
+// on every change. The extra games and "Open at login" are read once when the window is made.
+// "Upload and copy a link after every clip" is disabled while nobody is signed in; its stored
+// value stays as it is.
 //
 // The dialogs and the file manager are reached through `Desktop`, so a test can stand in for
 // the person choosing; the defaults open the real ones.
@@ -18,11 +20,14 @@
 #include <memory>
 
 class QComboBox;
+class QPushButton;
+class QUrl;
 class QLabel;
 class QVBoxLayout;
 
 namespace vantel {
 
+class Account;
 class ElidedLabel;
 class ExtraGamesModel;
 class HotkeyField;
@@ -40,12 +45,15 @@ public:
         std::function<void(const QString& folder)> openFolder;
         // Rescans the clip folder after it changed.
         std::function<void()> reloadLibrary;
+        // Opens a web page in the browser.
+        std::function<void(const QUrl& url)> openUrl;
 
         static Desktop system();
     };
 
+    // Over the program's desktop and Account::shared().
     explicit SettingsWindow(QWidget* parent = nullptr);
-    explicit SettingsWindow(Desktop desktop, QWidget* parent = nullptr);
+    SettingsWindow(Desktop desktop, Account& account, QWidget* parent = nullptr);
     ~SettingsWindow() override;
 
     // The working copy of the extra games.
@@ -62,6 +70,7 @@ private:
     void buildClipping();
     void buildGames();
     void buildStorage();
+    void buildAccount();
     void buildGeneral();
     void connectStore();
 
@@ -69,8 +78,10 @@ private:
     void refreshSwitches();
     void refreshGames();
     void refreshEstimate();
+    void refreshAccount();
 
     Desktop m_desktop;
+    Account& m_account;
     AppCatalog m_catalog;
     std::unique_ptr<ExtraGamesModel> m_games;
     QVBoxLayout* m_page = nullptr;
@@ -89,6 +100,10 @@ private:
     ToggleSwitch* m_autoShare = nullptr;
     QWidget* m_gameRows = nullptr;
     ElidedLabel* m_folder = nullptr;
+    ToggleSwitch* m_openAtLogin = nullptr;
+    QWidget* m_signedOut = nullptr;
+    QWidget* m_signedIn = nullptr;
+    QLabel* m_userName = nullptr;
 };
 
 } // namespace vantel

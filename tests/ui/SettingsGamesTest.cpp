@@ -6,6 +6,7 @@
 #include "platform/freedesktop/DesktopEntries.h"
 #include "settings/Notifications.h"
 #include "settings/Settings.h"
+#include "sharing/Account.h"
 #include "ui/AppPicker.h"
 #include "ui/ExtraGamesModel.h"
 #include "ui/SettingsWindow.h"
@@ -57,7 +58,7 @@ protected:
 
 TEST_F(Games, RowsShowNamesOrTheBareIdAndEditsAreStoredWhole) {
     Settings::setExtraGames({"org.example.SkyRacer", "gone.app", "org.example.SkyRacer"});
-    SettingsWindow window(desktop());
+    SettingsWindow window(desktop(), Account::shared());
     window.show();
     EXPECT_EQ(shownNames(window), QStringList({"Sky Racer", "gone.app", "Sky Racer"}));
 

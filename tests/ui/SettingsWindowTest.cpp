@@ -6,14 +6,19 @@
 #include "SettingsTestSupport.h"
 #include "common/Screenshots.h"
 #include "common/TestEnv.h"
+#include "platform/freedesktop/Autostart.h"
 #include "settings/AppPaths.h"
 #include "settings/Notifications.h"
 #include "settings/Settings.h"
+#include "sharing/Account.h"
 #include "ui/HotkeyField.h"
 #include "ui/SettingsChoices.h"
 #include "ui/ToggleSwitch.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -71,7 +76,7 @@ protected:
 };
 
 TEST_F(Window, OffersTheChoicesWithTheirLabels) {
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Vantel Record Settings"));
     EXPECT_EQ(window.size(), QSize(560, 680));
     EXPECT_EQ(itemsOf(find<QComboBox>(window, "replayLength")),
@@ -93,7 +98,7 @@ TEST_F(Window, OffersTheChoicesWithTheirLabels) {
 }
 
 TEST_F(Window, EstimateFollowsEveryChangeAndChoicesAreStored) {
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     choose(find<QComboBox>(window, "resolution"), QStringLiteral("1080p"));
     choose(find<QComboBox>(window, "frameRate"), QStringLiteral("60 fps"));
     choose(find<QComboBox>(window, "quality"), QStringLiteral("High"));
@@ -118,7 +123,7 @@ TEST_F(Window, EstimateFollowsEveryChangeAndChoicesAreStored) {
 }
 
 TEST_F(Window, FollowsTheStoreLive) {
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     Settings& s = Settings::shared();
     s.setFps(120);
     s.setQuality(Quality::ultra);
@@ -135,7 +140,7 @@ TEST_F(Window, FollowsTheStoreLive) {
 }
 
 TEST_F(Window, SwitchesWriteThrough) {
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     window.show();
     Settings& s = Settings::shared();
     s.setRecordMic(false);
@@ -150,7 +155,7 @@ TEST_F(Window, SwitchesWriteThrough) {
 
 TEST_F(Window, RecordedShortcutIsStoredAndAnnouncedAtOnce) {
     Settings::shared().setSaveHotkey(Hotkey::defaultSave());
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     window.show();
     int posts = 0;
     QObject context;
@@ -176,7 +181,7 @@ TEST_F(Window, RecordedShortcutIsStoredAndAnnouncedAtOnce) {
 TEST_F(Window, ClipFolderRowChangesReloadsAndOpens) {
     Settings& s = Settings::shared();
     const QString before = s.folder();
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     window.show();
     m_nextFolder.clear();
     find<QPushButton>(window, "changeFolder")->click();
@@ -194,8 +199,31 @@ TEST_F(Window, ClipFolderRowChangesReloadsAndOpens) {
     s.setFolder(before);
 }
 
+TEST_F(Window, OpenAtLoginWritesTheAutostartEntryAndShowsWhatTheFileSays) {
+    const QString entry = platform::Autostart::entryPath();
+    QFile::remove(entry);
+    SettingsWindow window(m_desktop, Account::shared());
+    window.show();
+    auto* openAtLogin = find<ToggleSwitch>(window, "openAtLogin");
+    EXPECT_FALSE(openAtLogin->isChecked());
+    openAtLogin->click();
+    EXPECT_TRUE(QFile::exists(entry));
+    EXPECT_TRUE(openAtLogin->isChecked());
+    openAtLogin->click();
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(openAtLogin->isChecked());
+
+    // A folder that cannot hold the entry: the switch flips back.
+    const QString folder = QFileInfo(entry).path();
+    QDir(folder).removeRecursively();
+    test::writeFile(folder.toStdString(), "not a folder");
+    openAtLogin->click();
+    EXPECT_FALSE(openAtLogin->isChecked());
+    QFile::remove(folder);
+}
+
 TEST_F(Window, Screenshot) {
-    SettingsWindow window(m_desktop);
+    SettingsWindow window(m_desktop, Account::shared());
     window.show();
     test::saveWidgetShot(&window, QStringLiteral("settings-window"));
     auto* scroll = window.findChild<QScrollArea*>();

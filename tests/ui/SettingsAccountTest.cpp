@@ -1,0 +1,121 @@
+// The account rows in their two forms and the upload switch that depends on them, over real
+// accounts restored from a settings file and the file keychain; and the screenshots of both.
+
+#include "SettingsTestSupport.h"
+#include "common/Screenshots.h"
+#include "common/TestEnv.h"
+#include "settings/Settings.h"
+#include "settings/SiteUrl.h"
+#include "sharing/Account.h"
+#include "sharing/Keychain.h"
+#include "ui/SettingsWindow.h"
+#include "ui/ToggleSwitch.h"
+
+#include <QCoro/QCoroTask>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace vantel {
+namespace {
+
+class AccountRows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QCoro::waitFor(Keychain::set(QStringLiteral("token"), QStringLiteral("t0ken")));
+        m_desktop = SettingsWindow::Desktop::system();
+        m_desktop.openUrl = [this](const QUrl& url) {
+            m_opened << url;
+        };
+    }
+
+    // An account restored from a store that holds `userJson` (none: nobody signed in).
+    std::unique_ptr<Account> account(const QByteArray& userJson) {
+        static int counter = 0;
+        const QString path = QString::fromStdString(test::testHome().string()) +
+                             QStringLiteral("/account-%1.ini").arg(counter++);
+        m_stores.push_back(std::make_unique<QSettings>(path, QSettings::IniFormat));
+        if (!userJson.isEmpty())
+            m_stores.back()->setValue(QStringLiteral("user"), userJson);
+        auto made = std::make_unique<Account>(*m_stores.back());
+        made->setBrowser([this](const QUrl& page) { m_signInPages << page; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return made->isRestored(); }, 10000));
+        return made;
+    }
+
+    static void showAccountSection(SettingsWindow& window) {
+        auto* scroll = window.findChild<QScrollArea*>();
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    }
+
+    SettingsWindow::Desktop m_desktop;
+    std::vector<std::unique_ptr<QSettings>> m_stores;
+    QList<QUrl> m_opened;
+    QList<QUrl> m_signInPages;
+};
+
+TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
+    Settings::shared().setCopyLinkAfterClip(true); // stored earlier, while signed in
+    std::unique_ptr<Account> nobody = account({});
+    ASSERT_FALSE(nobody->user());
+    SettingsWindow window(m_desktop, *nobody);
+    window.show();
+    test::saveWidgetShot(&window, QStringLiteral("settings-signed-out"));
+    showAccountSection(window);
+    test::saveWidgetShot(&window, QStringLiteral("settings-signed-out-account"));
+
+    auto* upload = window.findChild<ToggleSwitch*>(QStringLiteral("autoShare"));
+    EXPECT_FALSE(upload->isEnabled());
+    upload->click();
+    QTest::mouseClick(upload, Qt::LeftButton);
+    EXPECT_TRUE(Settings::shared().copyLinkAfterClip()) << "the stored value must stay";
+
+    EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("signedOut"))->isVisible());
+    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("signedIn"))->isVisible());
+    const QString host = siteURL().host();
+    EXPECT_TRUE(
+        window.findChild<QWidget*>(QStringLiteral("signedOut"))->findChild<QLabel*>()->text() ==
+        QStringLiteral("Share clips as links on ") + host);
+    window.findChild<QPushButton*>(QStringLiteral("signIn"))->click();
+    ASSERT_EQ(m_signInPages.size(), 1);
+    EXPECT_EQ(m_signInPages[0].path(), QStringLiteral("/auth/app"));
+    Settings::shared().setCopyLinkAfterClip(false);
+}
+
+TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
+    std::unique_ptr<Account> mira = account(R"({"id":"42","name":"Mira"})");
+    ASSERT_TRUE(mira->user());
+    SettingsWindow window(m_desktop, *mira);
+    window.show();
+    showAccountSection(window);
+    test::saveWidgetShot(&window, QStringLiteral("settings-signed-in"));
+
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("userName"))->text(),
+              QStringLiteral("Signed in as Mira"));
+    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("signedOut"))->isVisible());
+    auto* upload = window.findChild<ToggleSwitch*>(QStringLiteral("autoShare"));
+    EXPECT_TRUE(upload->isEnabled());
+    Settings::shared().setCopyLinkAfterClip(false);
+    upload->click();
+    EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
+
+    window.findChild<QPushButton*>(QStringLiteral("sharedClips"))->click();
+    EXPECT_EQ(m_opened, QList<QUrl>({siteURL(QStringLiteral("me"))}));
+
+    // Signed out elsewhere (the service refused the token): the rows follow at once.
+    mira->lost();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !mira->user(); }, 5000));
+    EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("signedOut"))->isVisible());
+    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("signedIn"))->isVisible());
+    EXPECT_FALSE(upload->isEnabled());
+    EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
+    Settings::shared().setCopyLinkAfterClip(false);
+}
+
+} // namespace
+} // namespace vantel
