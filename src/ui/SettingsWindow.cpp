@@ -155,6 +155,12 @@ SettingsWindow::SettingsWindow(Desktop desktop, Account& account, QWidget* paren
     buildAccount();
     buildGeneral();
     m_page->addStretch();
+    // Filled before the scroll area lays the page out, so its first layout is the real one.
+    connectStore();
+    refreshRecording();
+    refreshSwitches();
+    refreshGames();
+    refreshAccount();
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("settingsScroll"));
@@ -164,12 +170,6 @@ SettingsWindow::SettingsWindow(Desktop desktop, Account& account, QWidget* paren
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
-
-    connectStore();
-    refreshRecording();
-    refreshSwitches();
-    refreshGames();
-    refreshAccount();
 }
 
 SettingsWindow::~SettingsWindow() = default;
@@ -325,51 +325,57 @@ void SettingsWindow::buildStorage() {
 }
 
 void SettingsWindow::buildAccount() {
-    QVBoxLayout* group = section(QStringLiteral("Account"));
+    m_accountRows = section(QStringLiteral("Account"));
+    connect(&m_account, &Account::userChanged, this, &SettingsWindow::refreshAccount);
+}
+
+QWidget* SettingsWindow::signedOutForm() {
     auto* signIn = new QPushButton(QStringLiteral("Sign in with Discord"));
     signIn->setObjectName(QStringLiteral("signIn"));
     Accent::apply(signIn);
-    m_signedOut =
+    QWidget* form =
         labelledRow(QStringLiteral("Share clips as links on ") + siteURL().host(), signIn);
-    m_signedOut->setObjectName(QStringLiteral("signedOut"));
+    form->setObjectName(QStringLiteral("signedOut"));
+    connect(signIn, &QPushButton::clicked, &m_account, &Account::signIn);
+    return form;
+}
 
-    m_signedIn = new QWidget;
-    m_signedIn->setObjectName(QStringLiteral("signedIn"));
-    auto* signedInRows = new QVBoxLayout(m_signedIn);
-    signedInRows->setContentsMargins(0, 0, 0, 0);
-    signedInRows->setSpacing(0);
+QWidget* SettingsWindow::signedInForm(const QString& name) {
+    auto* form = new QWidget;
+    form->setObjectName(QStringLiteral("signedIn"));
+    auto* rows = new QVBoxLayout(form);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
     auto* signOut = new QPushButton(QStringLiteral("Sign out"));
     signOut->setObjectName(QStringLiteral("signOut"));
-    QWidget* userRow = labelledRow(QString(), signOut);
-    m_userName = userRow->findChild<QLabel*>();
-    m_userName->setObjectName(QStringLiteral("userName"));
+    QWidget* userRow = labelledRow(QStringLiteral("Signed in as ") + name, signOut);
+    userRow->findChild<QLabel*>()->setObjectName(QStringLiteral("userName"));
     auto* link = new QPushButton(QStringLiteral("Your shared clips"));
     link->setObjectName(QStringLiteral("sharedClips"));
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
     auto* linkRow = new QWidget;
     auto* linkLayout = new QHBoxLayout(linkRow);
-    linkLayout->setContentsMargins(8, 2, 14, 6);
+    linkLayout->setContentsMargins(8, 0, 14, 8);
     linkLayout->addWidget(link);
     linkLayout->addStretch();
-    signedInRows->addWidget(userRow);
-    signedInRows->addWidget(linkRow);
-
-    group->addWidget(m_signedOut);
-    group->addWidget(m_signedIn);
-    connect(signIn, &QPushButton::clicked, &m_account, &Account::signIn);
+    rows->addWidget(userRow);
+    rows->addWidget(linkRow);
     connect(signOut, &QPushButton::clicked, &m_account, &Account::signOut);
     connect(link, &QPushButton::clicked, this,
             [this] { m_desktop.openUrl(siteURL(QStringLiteral("me"))); });
-    connect(&m_account, &Account::userChanged, this, &SettingsWindow::refreshAccount);
+    return form;
 }
 
 void SettingsWindow::refreshAccount() {
+    // Later, not now: the button that signed in or out may be the one being clicked.
+    while (QLayoutItem* item = m_accountRows->takeAt(0)) {
+        item->widget()->hide();
+        item->widget()->deleteLater();
+        delete item;
+    }
     const std::optional<Account::User>& user = m_account.user();
-    m_signedOut->setVisible(!user);
-    m_signedIn->setVisible(user.has_value());
-    if (user)
-        m_userName->setText(QStringLiteral("Signed in as ") + user->name);
+    m_accountRows->addWidget(user ? signedInForm(user->name) : signedOutForm());
     m_autoShare->setEnabled(user.has_value());
 }
 

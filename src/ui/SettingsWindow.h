@@ -79,6 +79,8 @@ private:
     void refreshGames();
     void refreshEstimate();
     void refreshAccount();
+    QWidget* signedOutForm();
+    QWidget* signedInForm(const QString& name);
 
     Desktop m_desktop;
     Account& m_account;
@@ -101,9 +103,7 @@ private:
     QWidget* m_gameRows = nullptr;
     ElidedLabel* m_folder = nullptr;
     ToggleSwitch* m_openAtLogin = nullptr;
-    QWidget* m_signedOut = nullptr;
-    QWidget* m_signedIn = nullptr;
-    QLabel* m_userName = nullptr;
+    QVBoxLayout* m_accountRows = nullptr;
 };
 
 } // namespace vantel

@@ -48,6 +48,12 @@ protected:
         return made;
     }
 
+    // The account form shown now (replaced forms are deleted first).
+    static QWidget* form(SettingsWindow& window, const char* name) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return window.findChild<QWidget*>(QLatin1String(name));
+    }
+
     static void showAccountSection(SettingsWindow& window) {
         auto* scroll = window.findChild<QScrollArea*>();
         scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
@@ -65,8 +71,10 @@ TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
     ASSERT_FALSE(nobody->user());
     SettingsWindow window(m_desktop, *nobody);
     window.show();
+    QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-signed-out"));
     showAccountSection(window);
+    QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-signed-out-account"));
 
     auto* upload = window.findChild<ToggleSwitch*>(QStringLiteral("autoShare"));
@@ -75,8 +83,8 @@ TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
     QTest::mouseClick(upload, Qt::LeftButton);
     EXPECT_TRUE(Settings::shared().copyLinkAfterClip()) << "the stored value must stay";
 
-    EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("signedOut"))->isVisible());
-    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("signedIn"))->isVisible());
+    EXPECT_TRUE(form(window, "signedOut"));
+    EXPECT_FALSE(form(window, "signedIn"));
     const QString host = siteURL().host();
     EXPECT_TRUE(
         window.findChild<QWidget*>(QStringLiteral("signedOut"))->findChild<QLabel*>()->text() ==
@@ -93,11 +101,12 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     SettingsWindow window(m_desktop, *mira);
     window.show();
     showAccountSection(window);
+    QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-signed-in"));
 
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("userName"))->text(),
               QStringLiteral("Signed in as Mira"));
-    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("signedOut"))->isVisible());
+    EXPECT_FALSE(form(window, "signedOut"));
     auto* upload = window.findChild<ToggleSwitch*>(QStringLiteral("autoShare"));
     EXPECT_TRUE(upload->isEnabled());
     Settings::shared().setCopyLinkAfterClip(false);
@@ -110,8 +119,8 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     // Signed out elsewhere (the service refused the token): the rows follow at once.
     mira->lost();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !mira->user(); }, 5000));
-    EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("signedOut"))->isVisible());
-    EXPECT_FALSE(window.findChild<QWidget*>(QStringLiteral("signedIn"))->isVisible());
+    EXPECT_TRUE(form(window, "signedOut"));
+    EXPECT_FALSE(form(window, "signedIn"));
     EXPECT_FALSE(upload->isEnabled());
     EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
     Settings::shared().setCopyLinkAfterClip(false);

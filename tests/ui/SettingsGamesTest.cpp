@@ -108,6 +108,7 @@ TEST(AppPickerTest, ListsInstalledAppsByNameAndSearchesNamesAndIds) {
                                   "Retro Emulator", "Sky Racer"}))
         << "sorted by name, NoDisplay entries left out";
     EXPECT_TRUE(picker.selectedId().isEmpty());
+    QCoreApplication::processEvents();
     test::saveWidgetShot(&picker, QStringLiteral("settings-app-picker"));
 
     QTest::keyClicks(picker.searchField(), QStringLiteral("DUNG"));

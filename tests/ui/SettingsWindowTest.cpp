@@ -223,12 +223,16 @@ TEST_F(Window, OpenAtLoginWritesTheAutostartEntryAndShowsWhatTheFileSays) {
 }
 
 TEST_F(Window, Screenshot) {
+    Settings::setExtraGames({"org.example.SkyRacer", "net.example.Dungeon", "gone.app"});
     SettingsWindow window(m_desktop, Account::shared());
     window.show();
+    QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-window"));
     auto* scroll = window.findChild<QScrollArea*>();
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-window-bottom"));
+    Settings::setExtraGames({});
 }
 
 } // namespace
