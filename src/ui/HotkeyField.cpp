@@ -1,6 +1,7 @@
 #include "HotkeyField.h"
 
 #include "Theme.h"
+#include "platform/freedesktop/EventSound.h"
 #include "settings/KeyboardLayout.h"
 
 #include <QApplication>
@@ -110,8 +111,13 @@ bool isModifierKey(int qtKey) {
     }
 }
 
+// The desktop's warning sound; the display's bell where no sound server plays it.
 void playWarning() {
-    QApplication::beep();
+    platform::EventSound::play("dialog-warning", [](bool played) {
+        if (!played)
+            QMetaObject::invokeMethod(
+                qApp, [] { QApplication::beep(); }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace
