@@ -268,4 +268,19 @@ QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools) {
     co_return co_await std::move(sharing);
 }
 
+QCoro::Task<QString> shareLibraryFile(QString path, Tools tools) {
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    std::optional<Clip> found;
+    for (const Clip& clip : libraryOf(tools).clips())
+        if (!wanted.isEmpty() && QFileInfo(clip.url).canonicalFilePath() == wanted)
+            found = clip;
+    if (!found)
+        throw std::runtime_error(
+            QStringLiteral("%1 isn't a clip in your library.").arg(path).toStdString());
+    QString title = found->meta.title;
+    auto sharing =
+        share(std::move(*found), Clips::ExportOptions{}, std::move(title), {}, std::move(tools));
+    co_return co_await std::move(sharing);
+}
+
 } // namespace vantel::Sharing

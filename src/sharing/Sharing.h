@@ -77,6 +77,11 @@ QCoro::Task<> unshare(Clip clip, Library* library = nullptr);
 // "Couldn't save the clip" with them). Main thread.
 QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools = Tools::standard());
 
+// "vantel-record share FILE": the library clip at `path` (any spelling of its path) shared with
+// the default options under its own title. Throws std::runtime_error when the file is not a clip
+// of the library, and whatever share() throws. Main thread.
+QCoro::Task<QString> shareLibraryFile(QString path, Tools tools = Tools::standard());
+
 // The number of parts for a copy of `size` bytes: size / partSize rounded up, at least 1.
 // Throws std::runtime_error for a part size of 0 or less, or one larger than maxPartBytes for a
 // copy that big.

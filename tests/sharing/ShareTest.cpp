@@ -419,6 +419,26 @@ TEST_F(ShareTest, ARealClipIsRenderedDescribedAndSent) {
     EXPECT_EQ(VideoFacts::read(m_places->folder + "/missing.mp4").duration, 0.0);
 }
 
+TEST_F(ShareTest, AFileIsSharedByItsPathOnlyWhenItIsALibraryClip) {
+    published(*m_library);
+    const QString spelled = m_places->folder + "/Game/../Game/Game 1.mp4";
+    const QString link = await(Sharing::shareLibraryFile(spelled, tools()));
+    EXPECT_EQ(link, service().base().toString() + "c/" + service().lastClipId());
+    EXPECT_EQ(QJsonDocument::fromJson(service().requests()[0].body)["title"].toString(),
+              "Old title");
+
+    const QString outside = m_places->root + "/elsewhere.mp4";
+    writeFile(outside.toStdString(), "x");
+    try {
+        await(Sharing::shareLibraryFile(outside, tools()));
+        FAIL() << "a file outside the library was shared";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(QString::fromUtf8(error.what()), outside + " isn't a clip in your library.");
+    }
+    EXPECT_THROW(await(Sharing::shareLibraryFile(m_places->folder + "/nothing.mp4", tools())),
+                 std::runtime_error);
+}
+
 TEST_F(ShareTest, AutomaticSharingOnlyWhenTurnedOnAndSignedIn) {
     Settings::shared().setCopyLinkAfterClip(false);
     EXPECT_FALSE(await(Sharing::shareAfterSave(m_clip, tools())));
