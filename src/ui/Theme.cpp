@@ -165,11 +165,11 @@ QMenu {
     background: @panel; color: @ink; border: 1px solid @lineStrong; border-radius: 8px;
     padding: 5px 0;
 }
-QMenu::item { padding: 5px 22px 5px 14px; background: transparent; }
+QMenu::item { padding: 5px 28px 5px 14px; background: transparent; }
 QMenu::item:selected { background: @raised; }
 QMenu::item:disabled { color: @muted; }
 QMenu::separator { height: 1px; background: @lineStrong; margin: 5px 10px; }
-QMenu::right-arrow { width: 8px; height: 8px; }
+QMenu::right-arrow { width: 10px; height: 10px; right: 8px; }
 QTabBar::tab { background: transparent; color: @muted; padding: 6px 12px; border: none; }
 QTabBar::tab:selected { color: @ink; border-bottom: 2px solid @accent; }
 )");

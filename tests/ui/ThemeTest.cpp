@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -138,6 +139,25 @@ TEST(Theme, StyledWindowIsDarkAndTheSampleLooksFinished) {
         distance(shot.pixelColor(field->geometry().center() + QPoint(field->width() / 2 - 6, 0)),
                  Theme::panel()),
         12);
+}
+
+TEST(Theme, MenusMatchTheWindows) {
+    QWidget window;
+    Theme::styleWindow(&window);
+    QMenu menu;
+    menu.addAction(QStringLiteral("Recording Desktop"))->setEnabled(false);
+    menu.addAction(QStringLiteral("30 s ready · 1080p 60 fps"))->setEnabled(false);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Save Clip  Alt+Shift+C"));
+    menu.addMenu(QStringLiteral("Save Last"))->addAction(QStringLiteral("10 seconds"));
+    menu.addAction(QStringLiteral("Pause Recording"));
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Quit Vantel Record"));
+    menu.popup(QPoint(0, 0));
+    const QImage shot = test::saveWidgetShot(&menu, QStringLiteral("theme-menu"));
+    const QColor middle = shot.pixelColor(shot.width() / 2, shot.height() - 3);
+    EXPECT_LT(distance(middle, Theme::panel()), 12) << middle.name().toStdString();
+    menu.hide();
 }
 
 TEST(Theme, MonoFontIsFixedPitchAtTheAskedSize) {
