@@ -35,6 +35,7 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
         ASSERT_FALSE(buffer->failed()) << *buffer->failed();
     }
     buffer->finish();
+    EXPECT_EQ(buffer->segments().size(), 32u) << "the window plus two seconds";
 
     test::LibraryPlaces at("buffer");
     Library library(at.places());
@@ -49,6 +50,8 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     };
 
     const Clip clip = Clips::saveClip(source, GameTarget{"Game", 1, std::nullopt}, 10, library);
+    EXPECT_EQ(test::run("ffmpeg -nostdin -v error -i '" + kept.toStdString() + "' -f null -"), "")
+        << "the joined segments decode cleanly";
     const double frame = 1.0 / kFps + 1e-3;
     EXPECT_NEAR(clip.meta.duration, 10.0, frame);
     EXPECT_NEAR(test::videoLength(clip.url), 10.0, frame);

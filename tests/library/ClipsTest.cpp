@@ -229,6 +229,8 @@ TEST_F(ClipsTest, BrokenFilesGiveClearErrorsAndNoThumbnail) {
         }
         const QString target = at.root + "/export.mp4";
         EXPECT_THROW(test::await(Clips::exportClip(broken, target, {})), RecordError);
+        EXPECT_TRUE(QDir(at.root).entryList({"*export.mp4*"}, QDir::Files | QDir::Hidden).isEmpty())
+            << "a failed export leaves nothing behind";
         EXPECT_FALSE(test::await(library.thumbnail({broken, {}})));
         EXPECT_FALSE(QFile::exists(library.thumbURL(broken)));
     }
