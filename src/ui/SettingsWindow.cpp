@@ -82,6 +82,23 @@ QComboBox* picker(const QString& name) {
     return combo;
 }
 
+template <typename T> QString labelOf(T value) {
+    const std::string_view text = label(value);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A picker of `values` shown by `labelOf`; a choice the user makes goes to `store`.
+template <typename T, typename Values, typename Label, typename Store>
+QComboBox* choicePicker(const char* name, const Values& values, Label labelOf, Store store) {
+    QComboBox* combo = picker(QLatin1String(name));
+    for (T value : values)
+        combo->addItem(labelOf(value), static_cast<int>(value));
+    QObject::connect(combo, &QComboBox::activated, combo, [combo, store](int index) {
+        store(static_cast<T>(combo->itemData(index).toInt()));
+    });
+    return combo;
+}
+
 ToggleSwitch* toggle(const QString& name) {
     auto* s = new ToggleSwitch;
     s->setObjectName(name);
@@ -192,51 +209,28 @@ QVBoxLayout* SettingsWindow::section(const QString& title) {
 void SettingsWindow::buildRecording() {
     QVBoxLayout* group = section(QStringLiteral("Recording"));
     Settings& s = Settings::shared();
-    m_mode = picker(QStringLiteral("record"));
-    for (CaptureMode mode : allCaptureModes)
-        m_mode->addItem(QString::fromUtf8(label(mode).data()), static_cast<int>(mode));
-    m_replayLength = picker(QStringLiteral("replayLength"));
-    for (int seconds : SettingsChoices::replayLengths())
-        m_replayLength->addItem(SettingsChoices::replayLengthLabel(seconds), seconds);
-    m_resolution = picker(QStringLiteral("resolution"));
-    for (int height : SettingsChoices::resolutions())
-        m_resolution->addItem(SettingsChoices::resolutionLabel(height), height);
-    m_frameRate = picker(QStringLiteral("frameRate"));
-    for (int fps : SettingsChoices::frameRates())
-        m_frameRate->addItem(SettingsChoices::frameRateLabel(fps), fps);
-    m_quality = picker(QStringLiteral("quality"));
-    for (Quality q : allQualities)
-        m_quality->addItem(QString::fromUtf8(label(q).data()), static_cast<int>(q));
-    m_format = picker(QStringLiteral("format"));
-    for (Codec c : allCodecs)
-        m_format->addItem(QString::fromUtf8(label(c).data()), static_cast<int>(c));
-
+    using namespace SettingsChoices;
+    m_mode = choicePicker<CaptureMode>("record", allCaptureModes, labelOf<CaptureMode>,
+                                       [&s](CaptureMode m) { s.setMode(m); });
+    m_replayLength = choicePicker<int>("replayLength", replayLengths(), replayLengthLabel,
+                                       [&s](int seconds) { s.setBufferSeconds(seconds); });
+    m_resolution = choicePicker<int>("resolution", resolutions(), resolutionLabel,
+                                     [&s](int height) { s.setMaxHeight(height); });
+    m_frameRate = choicePicker<int>("frameRate", frameRates(), frameRateLabel,
+                                    [&s](int fps) { s.setFps(fps); });
+    m_quality = choicePicker<Quality>("quality", allQualities, labelOf<Quality>,
+                                      [&s](Quality q) { s.setQuality(q); });
+    m_format =
+        choicePicker<Codec>("format", allCodecs, labelOf<Codec>, [&s](Codec c) { s.setCodec(c); });
     addRow(group, labelledRow(QStringLiteral("Record"), m_mode));
     addRow(group, labelledRow(QStringLiteral("Replay length"), m_replayLength));
     addRow(group, labelledRow(QStringLiteral("Resolution"), m_resolution));
     addRow(group, labelledRow(QStringLiteral("Frame rate"), m_frameRate));
     addRow(group, labelledRow(QStringLiteral("Quality"), m_quality));
     addRow(group, labelledRow(QStringLiteral("Format"), m_format));
-    m_estimate = secondaryText(
-        SettingsChoices::estimateText(s, SettingsChoices::mainScreenHeight()), nullptr);
+    m_estimate = secondaryText(estimateText(s, mainScreenHeight()), nullptr);
     m_estimate->setObjectName(QStringLiteral("estimate"));
     addRow(group, paddedRow(m_estimate));
-
-    auto intOf = [](QComboBox* c, int i) {
-        return c->itemData(i).toInt();
-    };
-    connect(m_mode, &QComboBox::activated, this,
-            [this, intOf, &s](int i) { s.setMode(static_cast<CaptureMode>(intOf(m_mode, i))); });
-    connect(m_replayLength, &QComboBox::activated, this,
-            [this, intOf, &s](int i) { s.setBufferSeconds(intOf(m_replayLength, i)); });
-    connect(m_resolution, &QComboBox::activated, this,
-            [this, intOf, &s](int i) { s.setMaxHeight(intOf(m_resolution, i)); });
-    connect(m_frameRate, &QComboBox::activated, this,
-            [this, intOf, &s](int i) { s.setFps(intOf(m_frameRate, i)); });
-    connect(m_quality, &QComboBox::activated, this,
-            [this, intOf, &s](int i) { s.setQuality(static_cast<Quality>(intOf(m_quality, i))); });
-    connect(m_format, &QComboBox::activated, this,
-            [this, intOf, &s](int i) { s.setCodec(static_cast<Codec>(intOf(m_format, i))); });
 }
 
 void SettingsWindow::buildAudio() {
@@ -408,13 +402,13 @@ void SettingsWindow::connectStore() {
 
 void SettingsWindow::refreshRecording() {
     const Settings& s = Settings::shared();
-    select(m_mode, static_cast<int>(s.mode()), QString::fromUtf8(label(s.mode()).data()));
+    select(m_mode, static_cast<int>(s.mode()), labelOf(s.mode()));
     select(m_replayLength, s.bufferSeconds(),
            SettingsChoices::replayLengthLabel(s.bufferSeconds()));
     select(m_resolution, s.maxHeight(), SettingsChoices::resolutionLabel(s.maxHeight()));
     select(m_frameRate, s.fps(), SettingsChoices::frameRateLabel(s.fps()));
-    select(m_quality, static_cast<int>(s.quality()), QString::fromUtf8(label(s.quality()).data()));
-    select(m_format, static_cast<int>(s.codec()), QString::fromUtf8(label(s.codec()).data()));
+    select(m_quality, static_cast<int>(s.quality()), labelOf(s.quality()));
+    select(m_format, static_cast<int>(s.codec()), labelOf(s.codec()));
     refreshEstimate();
 }
 
@@ -442,30 +436,33 @@ void SettingsWindow::refreshGames() {
         delete item;
     }
     for (int i = 0; i < m_games->rowCount(); ++i) {
-        const QModelIndex index = m_games->index(i);
-        const QString id = index.data(ExtraGamesModel::IdRole).toString();
-        auto* row = new QWidget;
-        row->setObjectName(QStringLiteral("gameRow"));
-        row->setMinimumHeight(kRowHeight);
-        auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(14, 4, 12, 4);
-        auto* icon = new QLabel;
-        icon->setPixmap(index.data(Qt::DecorationRole).value<QIcon>().pixmap(20, 20));
-        auto* name = new QLabel(index.data(Qt::DisplayRole).toString());
-        name->setObjectName(QStringLiteral("gameName"));
-        name->setToolTip(id);
-        auto* remove = new QPushButton(QStringLiteral("Remove"));
-        remove->setObjectName(QStringLiteral("remove"));
-        layout->addWidget(icon);
-        layout->addWidget(name);
-        layout->addStretch();
-        layout->addWidget(remove);
         auto* divider = new QFrame;
         divider->setObjectName(QStringLiteral("divider"));
         rows->addWidget(divider);
-        rows->addWidget(row);
-        connect(remove, &QPushButton::clicked, this, [this, id] { m_games->remove(id); });
+        rows->addWidget(gameRow(m_games->index(i)));
     }
+}
+
+QWidget* SettingsWindow::gameRow(const QModelIndex& index) {
+    const QString id = index.data(ExtraGamesModel::IdRole).toString();
+    auto* row = new QWidget;
+    row->setObjectName(QStringLiteral("gameRow"));
+    row->setMinimumHeight(kRowHeight);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 4, 12, 4);
+    auto* icon = new QLabel;
+    icon->setPixmap(index.data(Qt::DecorationRole).value<QIcon>().pixmap(20, 20));
+    auto* name = new QLabel(index.data(Qt::DisplayRole).toString());
+    name->setObjectName(QStringLiteral("gameName"));
+    name->setToolTip(id);
+    auto* remove = new QPushButton(QStringLiteral("Remove"));
+    remove->setObjectName(QStringLiteral("remove"));
+    layout->addWidget(icon);
+    layout->addWidget(name);
+    layout->addStretch();
+    layout->addWidget(remove);
+    connect(remove, &QPushButton::clicked, this, [this, id] { m_games->remove(id); });
+    return row;
 }
 
 void SettingsWindow::addGame() {

@@ -23,6 +23,7 @@ class QComboBox;
 class QPushButton;
 class QUrl;
 class QLabel;
+class QModelIndex;
 class QVBoxLayout;
 
 namespace vantel {
@@ -77,6 +78,7 @@ private:
     void refreshRecording();
     void refreshSwitches();
     void refreshGames();
+    QWidget* gameRow(const QModelIndex& index);
     void refreshEstimate();
     void refreshAccount();
     QWidget* signedOutForm();
