@@ -1,9 +1,9 @@
 #include "SharedServices.h"
 
-#include "settings/Notifications.h"
-#include "settings/Settings.h"
 #include "engine/Capture.h"
 #include "engine/GameDetector.h"
+#include "settings/Notifications.h"
+#include "settings/Settings.h"
 
 namespace vantel {
 

@@ -1,22 +1,68 @@
-// vantel-record: prints its version and the settings it loaded. "--version" prints the version
-// alone.
+// vantel-record: the tray program, or a command to the running one (see CommandLine.h).
 
-#include "settings/Settings.h"
+#include "CommandLine.h"
+#include "InstanceClient.h"
+#include "InstanceProtocol.h"
+#include "Program.h"
 
 #include <QCoreApplication>
+#include <QLockFile>
 #include <QTextStream>
+#include <QThread>
+
+namespace {
+
+using vantel::Invocation;
+
+// The program must run as the instance when this process takes the lock; otherwise another
+// process is the instance (or is becoming it: give it a moment to listen).
+bool becomeInstance(QLockFile& lock) {
+    lock.setStaleLockTime(0);
+    return lock.tryLock(0);
+}
+
+void waitForInstance() {
+    for (int i = 0; i < 50 && !vantel::InstanceClient::reachable(vantel::instance::socketPath());
+         ++i)
+        QThread::msleep(100);
+}
+
+int askInstance(int argc, char** argv, const Invocation& invocation, bool waitForIt) {
+    QCoreApplication app(argc, argv);
+    if (waitForIt)
+        waitForInstance();
+    return vantel::runCommand(invocation);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantel-record"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
-    QTextStream out(stdout);
-    if (app.arguments().contains(QStringLiteral("--version"))) {
-        out << VANTEL_VERSION << Qt::endl;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const Invocation invocation = vantel::parseCommandLine(arguments);
+    switch (invocation.kind) {
+    case Invocation::Kind::version:
+        QTextStream(stdout) << VANTEL_VERSION << '\n';
         return 0;
+    case Invocation::Kind::help:
+        QTextStream(stdout) << vantel::usageText();
+        return 0;
+    case Invocation::Kind::invalid:
+        QTextStream(stderr) << "vantel-record: " << invocation.error << "\n\n"
+                            << vantel::usageText();
+        return 2;
+    case Invocation::Kind::save:
+    case Invocation::Kind::status:
+        return askInstance(argc, argv, invocation, false);
+    case Invocation::Kind::run:
+    case Invocation::Kind::url:
+        break;
     }
-    out << "Vantel Record " << VANTEL_VERSION << Qt::endl;
-    for (const auto& [key, value] : vantel::Settings::shared().entries())
-        out << key << ": " << value << Qt::endl;
-    return 0;
+    QLockFile lock(vantel::instance::lockPath());
+    if (!becomeInstance(lock))
+        return askInstance(argc, argv, invocation, true);
+    return vantel::runInstance(argc, argv, invocation);
 }

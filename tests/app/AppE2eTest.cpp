@@ -1,11 +1,12 @@
 // The program and the key names against a real X server (run inside the Xvfb session).
 
+#include "common/TestEnv.h"
 #include "settings/Hotkey.h"
 #include "settings/KeyboardLayout.h"
-#include "common/TestEnv.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -67,37 +68,39 @@ TEST_F(X11Layout, KeyNamesFollowTheServerKeymapAndActiveGroup) {
     EXPECT_EQ((Hotkey{16, Hotkey::kAlt}).display(), "Alt+Z");
 }
 
-class Program : public ::testing::Test {
-protected:
-    QString run(const QStringList& arguments, const QString& configHome = {}) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!configHome.isEmpty())
-            env.insert("XDG_CONFIG_HOME", configHome);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(VANTEL_PROGRAM), arguments);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        EXPECT_EQ(p.exitCode(), 0);
-        return QString::fromUtf8(p.readAllStandardOutput());
-    }
+struct Outcome {
+    int status = -1;
+    QString out, err;
 };
 
-TEST_F(Program, PrintsItsVersionAndTheLoadedSettings) {
-    EXPECT_EQ(run({"--version"}), "0.1.0\n");
+Outcome run(const QStringList& arguments) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR",
+               QString::fromStdString((test::testHome() / "no-instance").string()));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VANTEL_PROGRAM), arguments);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
 
-    const QStringList lines = run({}).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 14);
-    EXPECT_EQ(lines[0], "Vantel Record 0.1.0");
-    EXPECT_TRUE(lines.contains("hkMods: 2560"));
-    EXPECT_TRUE(lines.contains(
-        "folder: " + QString::fromStdString((test::testHome() / "Videos/Vantel Record").string())));
-
-    const auto config = test::testHome() / "other-config";
-    test::writeFile(config / "vantel-record/settings.ini",
-                    "[General]\nquality=ultra\nfolder=/data/clips\n");
-    const QString custom = run({}, QString::fromStdString(config.string()));
-    EXPECT_TRUE(custom.contains("quality: ultra\n"));
-    EXPECT_TRUE(custom.contains("folder: /data/clips\n"));
+TEST(Program, AnswersVersionHelpAndBadArgumentsAndSaysWhenNoInstanceRuns) {
+    std::filesystem::create_directories(test::testHome() / "no-instance");
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "0.1.0\n");
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.contains("save [SECONDS]"));
+    const Outcome bad = run({"save", "soon"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(bad.err.startsWith("vantel-record: the length must be a number of seconds"));
+    for (const char* command : {"save", "status"}) {
+        const Outcome alone = run({command});
+        EXPECT_EQ(alone.status, 1) << command;
+        EXPECT_EQ(alone.err, "Vantel Record is not running.\n") << command;
+    }
 }
 
 } // namespace

@@ -3,12 +3,12 @@
 
 #include "app/SharedServices.h"
 
-#include "settings/Settings.h"
 #include "common/TestEnv.h"
 #include "engine/Capture.h"
 #include "engine/GameDetector.h"
 #include "platform/CaptureSource.h"
 #include "platform/Workspace.h"
+#include "settings/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,284 @@
+#include "AppController.h"
+
+#include "TrayIcon.h"
+#include "UpdateCheck.h"
+#include "engine/GameDetector.h"
+#include "engine/RecordError.h"
+#include "settings/Notifications.h"
+#include "settings/Settings.h"
+#include "settings/SiteUrl.h"
+#include "ui/Theme.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTimer>
+#include <QDesktopServices>
+#include <chrono>
+
+namespace vantel {
+
+namespace {
+using namespace std::chrono_literals;
+constexpr auto kUpdateInterval = 6h;
+constexpr auto kSavePoll = 50ms;
+
+const WindowSpec kLibrary{QStringLiteral("library"), QStringLiteral("Clips"), {1080, 700}, true};
+const WindowSpec kSettings{
+    QStringLiteral("settings"), QStringLiteral("Vantel Record Settings"), {560, 680}, false};
+const WindowSpec kWelcome{
+    QStringLiteral("welcome"), QStringLiteral("Vantel Record"), {520, 470}, false};
+} // namespace
+
+AppController::AppController(Parts parts, QObject* parent)
+    : QObject(parent)
+    , m_parts(std::move(parts))
+    , m_windows(m_parts.settings.store(), m_parts.windowFactory)
+    , m_versionFile(siteURL(QStringLiteral("app/version.json"))) {
+    m_updateTimer.setInterval(kUpdateInterval);
+    connect(&m_updateTimer, &QTimer::timeout, this, [this] { checkForUpdate(); });
+}
+
+AppController::~AppController() {
+    m_parts.capture.onState = nullptr;
+    if (m_parts.detector)
+        m_parts.detector->onChange = nullptr;
+}
+
+void AppController::launch(bool withTray) {
+    if (withTray)
+        m_tray = std::make_unique<TrayIcon>(
+            [this] { return menuEntries(); },
+            [this](MenuAction action, int seconds) { runMenuAction(action, seconds); });
+    refreshIcon();
+    m_parts.capture.onState = [this](Capture::State state) {
+        show(state);
+    };
+    if (m_parts.detector)
+        m_parts.detector->onChange = [this] {
+            sync();
+        };
+    Notifications::shared().observe(notification::captureSettingsChanged, this,
+                                    [this] { restartAfterSettings(); });
+    Notifications::shared().observe(notification::hotkeyChanged, this, [this] { bindHotkey(); });
+    bindHotkey();
+    const bool onboarded = AppState::readFlag(m_parts.settings.store(), settingsKey::onboarded);
+    if (onboarded && m_parts.shell.hasPermission())
+        sync();
+    else
+        openWelcome();
+    checkForUpdate();
+    m_updateTimer.start();
+}
+
+void AppController::sync() {
+    syncTask();
+}
+
+QCoro::Task<> AppController::syncTask() {
+    if (!m_parts.shell.hasPermission()) {
+        m_parts.state.setRecording(false);
+        m_parts.state.setStatusLine(
+            QString::fromStdString(RecordError::permission().errorDescription()));
+        refreshIcon();
+        co_return;
+    }
+    if (m_parts.state.paused()) {
+        co_await m_parts.capture.stop();
+        show(Capture::State::off());
+    } else {
+        co_await m_parts.capture.sync();
+    }
+}
+
+QCoro::Task<SaveResult> AppController::saveClip(std::optional<double> seconds) {
+    if (m_saving || m_quitting)
+        co_return SaveResult{SaveResult::Kind::dropped, {}, {}};
+    if (!m_parts.capture.buffer()) {
+        const QString line = m_parts.state.statusLine();
+        m_parts.shell.toast(QStringLiteral("Not recording"), line, false);
+        co_return SaveResult{SaveResult::Kind::notRecording, {}, line};
+    }
+    m_saving = true;
+    const double length = seconds.value_or(double(m_parts.settings.bufferSeconds()));
+    SaveResult result;
+    try {
+        result.clip = co_await m_parts.saver(length);
+        result.kind = SaveResult::Kind::saved;
+        showSaved(result.clip);
+    } catch (const std::exception& error) {
+        result.detail = QString::fromStdString(Capture::explain(error));
+        m_parts.shell.toast(QStringLiteral("Couldn't save the clip"), result.detail, false);
+    }
+    m_saving = false;
+    co_return result;
+}
+
+void AppController::showSaved(const Clip& clip) {
+    if (m_parts.settings.playSound())
+        m_parts.shell.playSaveSound();
+    m_parts.shell.toast(QStringLiteral("Clip saved"),
+                        clip.meta.game + QStringLiteral(" · ") + fmtDuration(clip.meta.duration),
+                        true);
+}
+
+void AppController::togglePause() {
+    m_parts.state.setPaused(!m_parts.state.paused());
+    refreshIcon();
+    sync();
+}
+
+QCoro::Task<> AppController::quit() {
+    if (m_quitting)
+        co_return;
+    m_quitting = true;
+    m_hotkey.reset();
+    // A save in flight still reads the buffer's segments: let it finish before they go.
+    while (m_saving)
+        co_await QCoro::sleepFor(kSavePoll);
+    co_await m_parts.capture.stop();
+    emit quitting();
+}
+
+void AppController::openLibrary() {
+    m_windows.open(kLibrary);
+}
+
+void AppController::openSettings() {
+    m_windows.open(kSettings);
+}
+
+void AppController::openWelcome() {
+    m_windows.open(kWelcome);
+}
+
+void AppController::closeWindow(const QString& id) {
+    m_windows.close(id);
+}
+
+void AppController::welcomeFinished() {
+    closeWindow(kWelcome.id);
+    sync();
+    if (m_parts.shell.hasPermission())
+        m_parts.shell.toast(
+            QStringLiteral("Vantel Record is on"),
+            m_parts.settings.saveHotkey().display() + QStringLiteral(" saves a clip"), true);
+}
+
+void AppController::wake() {
+    restartAfterWake();
+}
+
+// A paused recorder stays paused through sleep, and a recorder waiting for a game keeps
+// waiting: only a run that was active is restarted (its stream rarely survives a suspend).
+QCoro::Task<> AppController::restartAfterWake() {
+    if (m_parts.state.paused() || m_quitting)
+        co_return;
+    if (m_parts.capture.target())
+        co_await m_parts.capture.restart();
+    else
+        co_await syncTask();
+}
+
+// Stopping first makes the next run take the new options; syncing (not starting) keeps a
+// paused recorder paused.
+QCoro::Task<> AppController::restartAfterSettings() {
+    if (m_quitting)
+        co_return;
+    co_await m_parts.capture.stop();
+    co_await syncTask();
+}
+
+void AppController::openUrl(const QUrl& url) {
+    if (url.scheme().compare(QLatin1String("vantelrecord"), Qt::CaseInsensitive) != 0)
+        return;
+    if (m_urlHandler)
+        m_urlHandler(url);
+}
+
+QCoro::Task<> AppController::checkForUpdate() {
+    const std::optional<AppUpdate> update =
+        co_await vantel::checkForUpdate(m_network, m_versionFile, m_parts.version);
+    if (update)
+        m_parts.state.setUpdate(*update);
+}
+
+std::vector<MenuEntry> AppController::menuEntries() const {
+    MenuFacts facts;
+    facts.statusLine = m_parts.state.statusLine();
+    if (const std::shared_ptr<ReplayBuffer> buffer = m_parts.capture.buffer())
+        facts.buffer = BufferFacts{buffer->bufferedSeconds(), buffer->height()};
+    facts.bufferSeconds = m_parts.settings.bufferSeconds();
+    facts.fps = m_parts.settings.fps();
+    facts.hotkeyDisplay = m_parts.settings.saveHotkey().display();
+    facts.paused = m_parts.state.paused();
+    facts.update = m_parts.state.update();
+    return statusMenu(facts);
+}
+
+QStringList AppController::statusLines() const {
+    QStringList lines{m_parts.state.statusLine()};
+    if (const std::shared_ptr<ReplayBuffer> buffer = m_parts.capture.buffer())
+        lines << readyLine(buffer->bufferedSeconds(), m_parts.settings.bufferSeconds(),
+                           buffer->height(), m_parts.settings.fps());
+    if (!m_hotkeyProblem.isEmpty())
+        lines << m_hotkeyProblem;
+    return lines;
+}
+
+void AppController::show(const Capture::State& state) {
+    m_parts.state.setRecording(state.kind == Capture::State::Kind::recording);
+    m_parts.state.setStatusLine(statusLineFor(state, m_parts.state.paused()));
+    refreshIcon();
+}
+
+void AppController::refreshIcon() {
+    if (m_tray)
+        m_tray->show(trayIconFor(m_parts.state.recording(), m_parts.state.paused()),
+                     trayToolTip(m_parts.state.statusLine()));
+}
+
+void AppController::bindHotkey() {
+    m_hotkey.reset();
+    const Hotkey hotkey = m_parts.settings.saveHotkey();
+    m_hotkey = m_parts.shell.bindHotkey(hotkey, [this] { saveClip(); });
+    if (m_hotkey && m_hotkey->registered()) {
+        m_hotkeyProblem.clear();
+        return;
+    }
+    m_hotkeyProblem = hotkey.display() + QStringLiteral(" is used by another program");
+    m_parts.shell.toast(QStringLiteral("Shortcut unavailable"), m_hotkeyProblem, false);
+}
+
+void AppController::runMenuAction(MenuAction action, int seconds) {
+    switch (action) {
+    case MenuAction::saveClip:
+        saveClip();
+        break;
+    case MenuAction::saveLast:
+        saveClip(double(seconds));
+        break;
+    case MenuAction::togglePause:
+        togglePause();
+        break;
+    case MenuAction::openLibrary:
+        openLibrary();
+        break;
+    case MenuAction::openSettings:
+        openSettings();
+        break;
+    case MenuAction::openUpdate:
+        openUpdate();
+        break;
+    case MenuAction::quit:
+        quit();
+        break;
+    case MenuAction::none:
+        break;
+    }
+}
+
+void AppController::openUpdate() {
+    if (const std::optional<AppUpdate> update = m_parts.state.update())
+        QDesktopServices::openUrl(update->url);
+}
+
+} // namespace vantel

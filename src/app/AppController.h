@@ -1,0 +1,133 @@
+#pragma once
+
+// The tray program's controller: starts everything at launch, decides when capture must be
+// brought in line with the pause switch, the settings and the game detector, turns capture
+// states into the status line and the tray icon, runs the save-clip flow, checks for a newer
+// version, hands the program's URLs on, and opens the windows.
+//
+// Decisions live here and in StatusMenu; the tray icon and the windows only show them. The
+// desktop (toasts, sound, global shortcut, permission) comes in through ShellServices, so the
+// decisions are tested without a display.
+//
+// Threads: main thread only. Capture operations run in coroutines on the main thread, so they
+// never overlap a menu action; the save itself and the update check run off it and come back
+// before they touch the state. m_saving is read and written on the main thread only.
+
+#include "AppState.h"
+#include "ShellServices.h"
+#include "StatusMenu.h"
+#include "WindowManager.h"
+#include "engine/Capture.h"
+#include "library/Clip.h"
+
+#include <QCoro/QCoroTask>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vantel {
+
+class GameDetector;
+class Settings;
+class TrayIcon;
+
+// How a save request ended, for whoever asked (the command line prints it).
+struct SaveResult {
+    enum class Kind { saved, dropped, notRecording, failed };
+    Kind kind = Kind::failed;
+    Clip clip;      // saved
+    QString detail; // notRecording: the status line; failed: the error's text
+};
+
+class AppController : public QObject {
+    Q_OBJECT
+public:
+    using Saver = std::function<QCoro::Task<Clip>(double seconds)>;
+    using UrlHandler = std::function<void(const QUrl& url)>;
+
+    struct Parts {
+        Settings& settings;
+        Capture& capture;
+        GameDetector* detector = nullptr; // null: no game following (tests)
+        AppState& state;
+        ShellServices& shell;
+        WindowManager::Factory windowFactory;
+        Saver saver; // Clips::saveFromBuffer in the program
+        QString version;
+    };
+
+    explicit AppController(Parts parts, QObject* parent = nullptr);
+    ~AppController() override;
+
+    // The launch sequence: tray icon (unless `withTray` is false), callbacks, notifications,
+    // shortcut, then recording or the welcome window, then the update check now and every 6 h.
+    void launch(bool withTray = true);
+
+    // Brings capture in line with the permission and the pause switch.
+    void sync();
+    QCoro::Task<> syncTask();
+    // The save-clip flow; no length: the buffer length.
+    QCoro::Task<SaveResult> saveClip(std::optional<double> seconds = std::nullopt);
+    void togglePause();
+    // Waits for a running save, stops capture (its run folder is deleted), then emits
+    // quitting(), on which the program ends its event loop. Further calls do nothing.
+    QCoro::Task<> quit();
+    void openLibrary();
+    void openSettings();
+    void openWelcome();
+    void closeWindow(const QString& id);
+    // After the machine woke: restart capture (see wake()).
+    void wake();
+    // A URL handed to the program; only scheme "vantelrecord" is passed on.
+    void openUrl(const QUrl& url);
+    void setUrlHandler(UrlHandler handler) { m_urlHandler = std::move(handler); }
+    // The welcome window's "Start": stored "onboarded" already; close it, sync, say so.
+    void welcomeFinished();
+
+    QCoro::Task<> checkForUpdate();
+    void setVersionFile(const QUrl& url) { m_versionFile = url; }
+
+    // The menu as it would be built now.
+    std::vector<MenuEntry> menuEntries() const;
+    // The status line, the "… s ready …" line while a buffer exists, and the shortcut problem
+    // while the shortcut is not held.
+    QStringList statusLines() const;
+    // "<shortcut> is used by another program" while the shortcut could not be registered.
+    QString hotkeyProblem() const { return m_hotkeyProblem; }
+
+    WindowManager& windows() { return m_windows; }
+    TrayIcon* tray() const { return m_tray.get(); }
+    bool saving() const { return m_saving; }
+
+signals:
+    // quit() finished stopping; nothing records any more.
+    void quitting();
+
+private:
+    void show(const Capture::State& state);
+    void refreshIcon();
+    void bindHotkey();
+    void runMenuAction(MenuAction action, int seconds);
+    void openUpdate();
+    QCoro::Task<> restartAfterSettings();
+    QCoro::Task<> restartAfterWake();
+    void showSaved(const Clip& clip);
+
+    Parts m_parts;
+    WindowManager m_windows;
+    std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<HotkeyBinding> m_hotkey;
+    QString m_hotkeyProblem;
+    bool m_saving = false;
+    bool m_quitting = false;
+    QNetworkAccessManager m_network;
+    QUrl m_versionFile;
+    QTimer m_updateTimer;
+    UrlHandler m_urlHandler;
+};
+
+} // namespace vantel

@@ -1,0 +1,36 @@
+#pragma once
+
+// What the application controller needs of the desktop around it: toasts, the "clip saved"
+// sound, the global save shortcut and the screen-recording permission. The program passes the
+// real desktop services; the controller's tests pass their own recorder of these calls.
+//
+// Threads: main thread only.
+
+#include "settings/Hotkey.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace vantel {
+
+// A registered global shortcut; destroying it releases the keys.
+class HotkeyBinding {
+public:
+    virtual ~HotkeyBinding() = default;
+    // False when the display server refused the keys (another program holds them).
+    virtual bool registered() const = 0;
+};
+
+class ShellServices {
+public:
+    virtual ~ShellServices() = default;
+    virtual void toast(const QString& title, const QString& detail, bool ok) = 0;
+    virtual void playSaveSound() = 0;
+    // `action` runs on the main thread, outside the key handler, for every press.
+    virtual std::unique_ptr<HotkeyBinding> bindHotkey(const Hotkey& hotkey,
+                                                      std::function<void()> action) = 0;
+    virtual bool hasPermission() = 0;
+};
+
+} // namespace vantel
