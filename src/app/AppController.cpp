@@ -2,6 +2,7 @@
 
 #include "TrayIcon.h"
 #include "UpdateCheck.h"
+#include "WelcomeWindow.h"
 #include "engine/GameDetector.h"
 #include "engine/RecordError.h"
 #include "settings/Notifications.h"
@@ -147,7 +148,12 @@ void AppController::openSettings() {
 }
 
 void AppController::openWelcome() {
-    m_windows.open(kWelcome);
+    const bool fresh = !m_windows.isOpen(kWelcome.id);
+    auto* welcome = qobject_cast<WelcomeWindow*>(m_windows.open(kWelcome));
+    if (!fresh || !welcome)
+        return;
+    connect(welcome, &WelcomeWindow::started, this, &AppController::welcomeFinished);
+    connect(welcome, &WelcomeWindow::relaunching, this, [this] { quit(); });
 }
 
 void AppController::closeWindow(const QString& id) {
@@ -194,11 +200,13 @@ void AppController::openUrl(const QUrl& url) {
         m_urlHandler(url);
 }
 
-QCoro::Task<> AppController::checkForUpdate() {
-    const std::optional<AppUpdate> update =
-        co_await vantel::checkForUpdate(m_network, m_versionFile, m_parts.version);
-    if (update)
-        m_parts.state.setUpdate(*update);
+void AppController::checkForUpdate() {
+    vantel::checkForUpdate(m_network, m_versionFile, m_parts.version, this,
+                           [this](std::optional<AppUpdate> update) {
+                               if (update)
+                                   m_parts.state.setUpdate(*update);
+                               emit updateChecked();
+                           });
 }
 
 std::vector<MenuEntry> AppController::menuEntries() const {

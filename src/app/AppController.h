@@ -88,7 +88,8 @@ public:
     // The welcome window's "Start": stored "onboarded" already; close it, sync, say so.
     void welcomeFinished();
 
-    QCoro::Task<> checkForUpdate();
+    // Starts an update check; updateChecked() follows when it ends, whatever the outcome.
+    void checkForUpdate();
     void setVersionFile(const QUrl& url) { m_versionFile = url; }
 
     // The menu as it would be built now.
@@ -106,6 +107,7 @@ public:
 signals:
     // quit() finished stopping; nothing records any more.
     void quitting();
+    void updateChecked();
 
 private:
     void show(const Capture::State& state);

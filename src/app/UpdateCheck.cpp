@@ -1,11 +1,9 @@
 #include "UpdateCheck.h"
 
-#include <QCoro/QCoroNetworkReply>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <memory>
 
 namespace vantel {
 
@@ -64,14 +62,19 @@ std::optional<AppUpdate> newerVersion(const QByteArray& body, const QString& run
     return AppUpdate{version.toString(), address};
 }
 
-QCoro::Task<std::optional<AppUpdate>> checkForUpdate(QNetworkAccessManager& network,
-                                                     QUrl versionFile, QString running) {
-    std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(versionFile)));
-    co_await qCoro(reply.get()).waitForFinished();
-    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (reply->error() != QNetworkReply::NoError && !answered)
-        co_return std::nullopt;
-    co_return newerVersion(reply->readAll(), running);
+void checkForUpdate(QNetworkAccessManager& network, const QUrl& versionFile, const QString& running,
+                    QObject* context, std::function<void(std::optional<AppUpdate>)> done) {
+    QNetworkReply* reply = network.get(QNetworkRequest(versionFile));
+    QObject::connect(reply, &QNetworkReply::finished, context,
+                     [reply, running, done = std::move(done)] {
+                         reply->deleteLater();
+                         const bool answered =
+                             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+                         if (reply->error() != QNetworkReply::NoError && !answered)
+                             done(std::nullopt);
+                         else
+                             done(newerVersion(reply->readAll(), running));
+                     });
 }
 
 } // namespace vantel

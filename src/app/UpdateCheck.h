@@ -8,10 +8,10 @@
 #include "AppState.h"
 
 #include <QByteArray>
-#include <QCoro/QCoroTask>
 #include <QNetworkAccessManager>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <optional>
 
 namespace vantel {
@@ -26,8 +26,10 @@ int compareVersions(const QString& a, const QString& b);
 // http or https address, or when the remote version is not newer.
 std::optional<AppUpdate> newerVersion(const QByteArray& body, const QString& running);
 
-// One check against `versionFile` through `network`; resumes on the calling thread.
-QCoro::Task<std::optional<AppUpdate>> checkForUpdate(QNetworkAccessManager& network,
-                                                     QUrl versionFile, QString running);
+// Starts one check against `versionFile` through `network`. `done` runs on the calling thread
+// with the update or nothing, unless `context` is destroyed first; the request then ends with
+// the manager.
+void checkForUpdate(QNetworkAccessManager& network, const QUrl& versionFile, const QString& running,
+                    QObject* context, std::function<void(std::optional<AppUpdate>)> done);
 
 } // namespace vantel

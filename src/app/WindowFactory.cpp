@@ -1,8 +1,12 @@
 #include "WindowFactory.h"
 
+#include "WelcomeWindow.h"
+
 namespace vantel {
 
-QWidget* createWindowContent(const QString&) {
+QWidget* createWindowContent(const QString& id) {
+    if (id == QLatin1String("welcome"))
+        return new WelcomeWindow;
     return new QWidget;
 }
 

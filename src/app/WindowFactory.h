@@ -1,8 +1,9 @@
 #pragma once
 
 // Makes the content of the program's windows by id: "library" (the clips), "settings" and
-// "welcome". The window map owns what it returns. A window that is not built yet is an empty
-// widget, so its menu item still opens a window of the right title and size.
+// "welcome". The window map owns what it returns and gives it its title and size. A window that
+// is not built yet ("library", "settings") is an empty widget, so its menu item still opens a
+// window of the right title and size.
 //
 // Threads: main thread.
 

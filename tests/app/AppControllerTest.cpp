@@ -7,6 +7,7 @@
 #include "engine/RecordError.h"
 #include "settings/Notifications.h"
 
+#include <QPushButton>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -25,8 +26,13 @@ TEST(AppController, AFreshHomeOpensTheWelcomeWindowAndRecordsNothing) {
     EXPECT_EQ(rig.backend->streams, 0);
     EXPECT_EQ(rig.state.statusLine(), "Starting");
 
-    AppState::writeFlag(rig.settings.store(), settingsKey::onboarded, true);
-    rig.controller->welcomeFinished();
+    QPushButton* start = nullptr;
+    for (QPushButton* button :
+         rig.controller->windows().window("welcome")->findChildren<QPushButton*>())
+        if (button->text() == "Start" && button->isVisibleTo(button->window()))
+            start = button;
+    ASSERT_TRUE(start);
+    start->click();
     ASSERT_TRUE(waitUntil([&] { return rig.state.recording(); }));
     EXPECT_FALSE(rig.controller->windows().isOpen("welcome"));
     EXPECT_EQ(rig.state.statusLine(), "Recording Desktop");

@@ -6,6 +6,7 @@
 #include "app/AppController.h"
 #include "app/AppState.h"
 #include "app/ShellServices.h"
+#include "app/WelcomeWindow.h"
 #include "common/TestEnv.h"
 #include "engine/Capture.h"
 #include "settings/Settings.h"
@@ -153,7 +154,12 @@ struct ShellRig {
             return std::make_unique<IdleWriter>();
         });
         controller = std::make_unique<AppController>(AppController::Parts{
-            settings, capture, nullptr, state, shell, [](const QString&) { return new QWidget; },
+            settings, capture, nullptr, state, shell,
+            [this](const QString& id) -> QWidget* {
+                if (id == "welcome")
+                    return new WelcomeWindow([this] { return shell.permission; });
+                return new QWidget;
+            },
             [this](double seconds) { return saver(seconds); }, QStringLiteral("1.9.3")});
         controller->setVersionFile(QUrl("http://127.0.0.1:1/app/version.json"));
     }

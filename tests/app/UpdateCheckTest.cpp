@@ -6,6 +6,7 @@
 #include "LoopbackHttp.h"
 #include "ShellRig.h"
 
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 namespace vantel::test {
@@ -38,24 +39,30 @@ TEST(UpdateCheck, OnlyAWellFormedNewerVersionCounts) {
         EXPECT_FALSE(newerVersion(bad, "1.0")) << bad;
 }
 
+void check(ShellRig& rig) {
+    QSignalSpy checked(rig.controller.get(), &AppController::updateChecked);
+    rig.controller->checkForUpdate();
+    ASSERT_TRUE(checked.wait(10000));
+}
+
 TEST(UpdateCheck, AsksTheVersionFileAndSetsTheUpdateOnlyForANewerOne) {
     LoopbackHttp server;
     ShellRig rig;
     rig.controller->setVersionFile(QUrl(server.url("app/version.json")));
 
     server.body = R"({"version":"1.9.3","url":"https://example.org/get"})";
-    await(rig.controller->checkForUpdate());
+    check(rig);
     EXPECT_EQ(server.lastPath, "/app/version.json");
     EXPECT_FALSE(rig.state.update()) << "an equal version changes nothing";
 
     server.body = "<html>busy</html>";
     server.status = 503;
-    await(rig.controller->checkForUpdate());
+    check(rig);
     EXPECT_FALSE(rig.state.update()) << "a broken body changes nothing";
 
     server.status = 200;
     server.body = R"({"version":"1.10.0","url":"https://example.org/get"})";
-    await(rig.controller->checkForUpdate());
+    check(rig);
     ASSERT_TRUE(rig.state.update());
     EXPECT_EQ(rig.state.update()->version, "1.10.0");
     const std::vector<MenuEntry> menu = rig.controller->menuEntries();
@@ -64,12 +71,12 @@ TEST(UpdateCheck, AsksTheVersionFileAndSetsTheUpdateOnlyForANewerOne) {
     }));
 
     server.body = "garbage";
-    await(rig.controller->checkForUpdate());
+    check(rig);
     EXPECT_EQ(rig.state.update()->version, "1.10.0") << "a found update is never cleared";
     EXPECT_EQ(server.requests, 4);
 
     server.close();
-    await(rig.controller->checkForUpdate());
+    check(rig);
     EXPECT_EQ(rig.state.update()->version, "1.10.0") << "nothing answering changes nothing";
 }
 
