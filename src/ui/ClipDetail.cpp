@@ -412,11 +412,15 @@ void ClipDetail::share() {
     if (title.isEmpty())
         title = m_clip.meta.title;
     QPointer<ClipDetail> self(this);
-    auto progress = [self](const QString& stage, double fraction) {
-        if (self)
+    // Progress may arrive queued from another thread; none may bring the busy line back after
+    // the share ended.
+    auto ended = std::make_shared<bool>(false);
+    auto progress = [self, ended](const QString& stage, double fraction) {
+        if (self && !*ended)
             self->setBusy(stage, fraction);
     };
-    auto finish = [self](std::optional<QString> failure) {
+    auto finish = [self, ended](std::optional<QString> failure) {
+        *ended = true;
         if (!self)
             return;
         self->setError(failure);

@@ -5,6 +5,7 @@
 
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyle>
 
 namespace vantel {
 
@@ -68,7 +69,10 @@ void ClipGrid::resizeEvent(QResizeEvent* event) {
 }
 
 void ClipGrid::fitColumns() {
-    const int width = viewport()->width();
+    // The width the view lays its items out in: it keeps room for the scroll bar whether or not
+    // the bar shows, so the columns must fit that room, not the current viewport.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    const int width = maximumViewportSize().width() - bar;
     if (width == m_fittedWidth)
         return;
     m_fittedWidth = width;

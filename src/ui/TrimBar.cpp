@@ -155,6 +155,8 @@ TrimPanel::TrimPanel(QWidget* parent)
     , m_cancel(new QPushButton(tr("Cancel")))
     , m_confirm(new QPushButton(tr("Trim"))) {
     setObjectName(QStringLiteral("trimPanel"));
+    m_confirm->setObjectName(QStringLiteral("trimConfirm"));
+    m_cancel->setObjectName(QStringLiteral("trimCancel"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);

@@ -14,7 +14,7 @@
 namespace vantel::test {
 
 // Runs the event loop until `done` holds (at most `ms`); returns done().
-inline bool waitFor(const std::function<bool()>& done, int ms = 10000) {
+inline bool eventually(const std::function<bool()>& done, int ms = 10000) {
     return QTest::qWaitFor(done, ms);
 }
 
@@ -57,7 +57,7 @@ struct TestLibrary {
 
     // Waits until the published list has `count` clips.
     bool published(qsizetype count) {
-        return waitFor([&] { return library->clips().size() == count; });
+        return eventually([&] { return library->clips().size() == count; });
     }
 };
 

@@ -15,7 +15,7 @@
 namespace vantel {
 namespace {
 
-using test::waitFor;
+using test::eventually;
 
 TEST(TrimBar, HandlesKeepOrderAndMinimumLengthAndReportTheFrameTime) {
     TrimPanel panel;
@@ -125,13 +125,13 @@ TEST(ThumbnailCache, LoadsTheNewestRequestsFirstTwoAtATimeAndCachesThem) {
     EXPECT_EQ(started, (QStringList{"1", "2"}));
     EXPECT_EQ(cache.loading(), 2);
     release[0]();
-    ASSERT_TRUE(waitFor([&] { return started.size() == 3; }));
+    ASSERT_TRUE(eventually([&] { return started.size() == 3; }));
     EXPECT_EQ(started.last(), "bad"); // the newest waiting request goes next
     for (int i = 1; i < 5; ++i) {
-        ASSERT_TRUE(waitFor([&] { return release.size() > i; })) << i;
+        ASSERT_TRUE(eventually([&] { return release.size() > i; })) << i;
         release[i]();
     }
-    ASSERT_TRUE(waitFor([&] { return cache.loading() == 0; }));
+    ASSERT_TRUE(eventually([&] { return cache.loading() == 0; }));
     EXPECT_EQ(ready.size(), 4);
     const QImage one = cache.picture(clipAt("1"));
     EXPECT_EQ(one.width(), 320); // scaled to the widest card

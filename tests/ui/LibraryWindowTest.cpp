@@ -24,9 +24,9 @@
 namespace vantel {
 namespace {
 
+using test::eventually;
 using test::FakeShareService;
 using test::TestLibrary;
-using test::waitFor;
 
 struct Toasted {
     QString title;
@@ -185,7 +185,7 @@ TEST_F(LibraryWindowTest, ActionRowFollowsSignInTrimAndSharing) {
 
     // The link lands in the library; the same detail view switches its row.
     sharing.finishShare(QStringLiteral("https://clips.example/c/1"));
-    ASSERT_TRUE(waitFor([&] { return part<QPushButton>("copyLinkButton") != nullptr; }));
+    ASSERT_TRUE(eventually([&] { return part<QPushButton>("copyLinkButton") != nullptr; }));
     EXPECT_EQ(window->detail(), detail);
     EXPECT_FALSE(detail->busy().has_value());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://clips.example/c/1");
@@ -197,7 +197,7 @@ TEST_F(LibraryWindowTest, ActionRowFollowsSignInTrimAndSharing) {
     EXPECT_EQ(part<QPushButton>("shareButton"), nullptr);
     // Stopping the share brings the share button back once the library says so.
     part<QPushButton>("stopSharingButton")->click();
-    ASSERT_TRUE(waitFor([&] { return part<QPushButton>("shareButton") != nullptr; }));
+    ASSERT_TRUE(eventually([&] { return part<QPushButton>("shareButton") != nullptr; }));
 }
 
 TEST_F(LibraryWindowTest, AFailedShareShowsTheErrorAndFreesTheButton) {
@@ -208,7 +208,7 @@ TEST_F(LibraryWindowTest, AFailedShareShowsTheErrorAndFreesTheButton) {
     ClipDetail* detail = openClip(clip);
     part<QPushButton>("shareButton")->click();
     sharing.failShare(QStringLiteral("The clip is too large."));
-    ASSERT_TRUE(waitFor([&] { return detail->error().has_value(); }));
+    ASSERT_TRUE(eventually([&] { return detail->error().has_value(); }));
     EXPECT_EQ(*detail->error(), "The clip is too large.");
     EXPECT_TRUE(part<QLabel>("errorText")->isVisibleTo(detail));
     EXPECT_FALSE(detail->busy().has_value());
@@ -226,7 +226,7 @@ TEST_F(LibraryWindowTest, RenameTrimsBlanksIgnoresEmptyTitlesAndTellsTheService)
     emit field->returnPressed();
     field->setText(QStringLiteral("  Clutch\tround \t"));
     emit field->returnPressed();
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(eventually([&] {
         const auto clips = lib.library->clips();
         return !clips.isEmpty() && clips[0].meta.title == "Clutch\tround";
     }));
@@ -241,7 +241,7 @@ TEST_F(LibraryWindowTest, RenameTrimsBlanksIgnoresEmptyTitlesAndTellsTheService)
     ASSERT_EQ(sharing.sentTitles.size(), 1);
     EXPECT_EQ(sharing.sentTitles[0].first, "id-shared");
     EXPECT_EQ(sharing.sentTitles[0].second, "Ace");
-    ASSERT_TRUE(waitFor([&] { return window->detail()->clip().meta.title == "Ace"; }));
+    ASSERT_TRUE(eventually([&] { return window->detail()->clip().meta.title == "Ace"; }));
 }
 
 TEST_F(LibraryWindowTest, MovingTheOpenClipToTheTrashReturnsToTheGridWithoutIt) {
