@@ -3,6 +3,7 @@
 #include "GlobalHotkey.h"
 #include "Toast.h"
 #include "engine/Capture.h"
+#include "platform/freedesktop/EventSound.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -33,7 +34,9 @@ void DesktopShell::toast(const QString& title, const QString& detail, bool ok) {
     Toast::shared().show(title, detail, ok);
 }
 
-void DesktopShell::playSaveSound() {}
+void DesktopShell::playSaveSound() {
+    platform::EventSound::play("screen-capture");
+}
 
 std::unique_ptr<HotkeyBinding> DesktopShell::bindHotkey(const Hotkey& hotkey,
                                                         std::function<void()> action) {

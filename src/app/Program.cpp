@@ -10,6 +10,7 @@
 #include "WindowFactory.h"
 #include "engine/GameDetector.h"
 #include "library/Clips.h"
+#include "platform/freedesktop/SleepWatcher.h"
 #include "settings/Settings.h"
 #include "ui/Theme.h"
 
@@ -104,6 +105,9 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
         return 1;
     }
     serveController(server, controller);
+    platform::SleepWatcher sleepWatcher;
+    QObject::connect(&sleepWatcher, &platform::SleepWatcher::woke, &controller,
+                     &AppController::wake);
     TerminationSignals terminations;
     QObject::connect(&terminations, &TerminationSignals::requested, &controller,
                      [&controller] { controller.quit(); });

@@ -1,0 +1,437 @@
+// The tray program end to end, as a person and their desktop meet it: started as a child process
+// in a private home on the session's X display, driven through its command line, the global
+// shortcut (xdotool), its tray menu read and clicked from outside through the
+// StatusNotifierItem menu (a watcher of our own, sni.py), a real tray host (trayer), a loopback
+// update server and a stand-in logind.
+
+#include "E2eSupport.h"
+#include "LoopbackHttp.h"
+#include "SystemBus.h"
+#include "common/Screenshots.h"
+#include "common/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <QUuid>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace vantel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using e2e::runTool;
+using e2e::waitUntil;
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+// A home of its own for each program: settings, data, cache, runtime folder and clips.
+struct Home {
+    fs::path root = test::testHome() /
+                    ("home-" + QUuid::createUuid().toString(QUuid::Id128).left(8).toStdString());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    Home() {
+        for (const char* sub : {"config/vantel-record", "data", "cache", "run", "clips", "tmp"})
+            fs::create_directories(root / sub);
+        fs::permissions(root / "run", fs::perms::owner_all);
+        env.insert("HOME", path(""));
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("XDG_DATA_HOME", path("data"));
+        env.insert("XDG_CACHE_HOME", path("cache"));
+        env.insert("XDG_RUNTIME_DIR", path("run"));
+        env.insert("TMPDIR", path("tmp"));
+        env.insert("VANTEL_TOAST_LOG", path("toasts.log"));
+        env.insert("VANTEL_SITE_URL", "http://127.0.0.1:1/");
+        env.insert("NO_AT_BRIDGE", "1");
+    }
+    QString path(const char* sub) const { return QString::fromStdString((root / sub).string()); }
+
+    // Settings for an onboarded user recording the desktop at 720p30.
+    void onboard(int bufferSeconds, const QString& extra = {}) {
+        settings(QStringLiteral("onboarded=true\nmode=always\nfps=30\nmaxHeight=720\n"
+                                "bufferSeconds=%1\nfolder=%2\n%3")
+                     .arg(bufferSeconds)
+                     .arg(path("clips"), extra));
+    }
+    void settings(const QString& body) {
+        test::writeFile(root / "config/vantel-record/settings.ini",
+                        ("[General]\n" + body).toStdString());
+    }
+    QString settingsText() const {
+        QFile f(path("config/vantel-record/settings.ini"));
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll());
+    }
+    QStringList toasts() const {
+        QFile f(path("toasts.log"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    int countFiles(const char* sub, const QString& prefix) const {
+        int n = 0;
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(root / sub, ec))
+            n += QString::fromStdString(e.path().filename().string()).startsWith(prefix);
+        return n;
+    }
+    int runFolders() const { return countFiles("cache", "vantel-record-"); }
+    QStringList clips() const {
+        QStringList out;
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(root / "clips", ec))
+            if (e.path().extension() == ".mp4")
+                out << QString::fromStdString(e.path().string());
+        out.sort();
+        return out;
+    }
+
+    Outcome cli(const QStringList& arguments) const {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(VANTEL_PROGRAM), arguments);
+        p.waitForFinished(60000);
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    QStringList status() const { return cli({"status"}).out.split('\n', Qt::SkipEmptyParts); }
+    bool waitForStatus(const QString& first, std::chrono::milliseconds limit = 30s) const {
+        return waitUntil([&] { return status().value(0) == first; }, limit);
+    }
+    // Waits until the buffer holds at least `seconds`.
+    bool waitForReady(int seconds) const {
+        return waitUntil(
+            [&] {
+                const QString ready = status().value(1);
+                return ready.contains(" s ready") && ready.section(' ', 0, 0).toInt() >= seconds;
+            },
+            60s);
+    }
+};
+
+// The program, ended when the test ends.
+class Program {
+public:
+    explicit Program(const Home& home) {
+        m_process.setProcessEnvironment(home.env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start(QStringLiteral(VANTEL_PROGRAM), {});
+        m_process.waitForStarted();
+    }
+    ~Program() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // Sends SIGTERM; the milliseconds until the process ended (-1: still running after 10 s).
+    qint64 terminate() {
+        QElapsedTimer clock;
+        clock.start();
+        m_process.terminate();
+        return waitForExit(clock);
+    }
+    qint64 waitForExit(QElapsedTimer clock) {
+        if (!m_process.waitForFinished(10000))
+            return -1;
+        return clock.elapsed();
+    }
+    int exitCode() const { return m_process.exitCode(); }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+
+private:
+    QProcess m_process;
+};
+
+const QString kSni = QStringLiteral(VANTEL_SNI_SCRIPT);
+
+// Our StatusNotifierWatcher on the session bus; started before the program, so that Qt picks
+// the StatusNotifierItem tray.
+class Watcher {
+public:
+    Watcher() {
+        m_process.start("/usr/bin/python3", {kSni, "watch"});
+        waitUntil([&] { return read().contains("READY"); }, 10s);
+    }
+    ~Watcher() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // The bus name of the newest item.
+    QString item() {
+        waitUntil([&] { return read().contains("ITEM "); }, 20s);
+        const QStringList lines = m_seen.split('\n', Qt::SkipEmptyParts).filter("ITEM ");
+        return lines.isEmpty() ? QString() : lines.last().section(' ', 1, 1);
+    }
+    void forget() { m_seen.clear(); }
+
+    QStringList menu(const QString& bus) {
+        return QString::fromUtf8(runTool("/usr/bin/python3", {kSni, "menu", bus}))
+            .split('\n', Qt::SkipEmptyParts);
+    }
+    bool click(const QString& bus, const QString& label) {
+        QProcess p;
+        p.start("/usr/bin/python3", {kSni, "click", bus, label});
+        return p.waitForFinished(10000) && p.exitCode() == 0;
+    }
+
+private:
+    const QString& read() {
+        m_process.waitForReadyRead(100);
+        m_seen += QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_seen;
+    }
+    QProcess m_process;
+    QString m_seen;
+};
+
+// The clip's shown length (the saved file starts at 0, with an edit list for the cut).
+double clipSeconds(const QString& path) {
+    return QString::fromUtf8(runTool("ffprobe", {"-v", "error", "-show_entries", "format=duration",
+                                                 "-of", "default=nw=1:nk=1", path}))
+        .trimmed()
+        .toDouble();
+}
+
+QString decodeErrors(const QString& path) {
+    QByteArray errors;
+    runTool("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"}, &errors);
+    return QString::fromUtf8(errors).trimmed();
+}
+
+void screenshot(const QString& name, const QString& window = "root", const QString& crop = {}) {
+    const QString file = test::screenshotDir() + "/" + name + ".png";
+    QStringList arguments{"-window", window};
+    if (!crop.isEmpty())
+        arguments << "-crop" << crop;
+    runTool("import", arguments << file);
+}
+
+TEST(Shell, AFreshHomeOpensTheWelcomeWindowAndStartHandsOverToRecording) {
+    Home home;
+    home.settings("mode=always\nfps=30\nmaxHeight=720\n");
+    Program program(home);
+    QString window;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            window = QString::fromUtf8(runTool("xdotool", {"search", "--onlyvisible", "--name",
+                                                           "^Vantel Record$"}))
+                         .trimmed()
+                         .section('\n', 0, 0);
+            return !window.isEmpty();
+        },
+        30s));
+    EXPECT_EQ(home.status(), QStringList{"Starting"});
+    EXPECT_EQ(home.runFolders(), 0) << "nothing records before the user said so";
+    QThread::msleep(500);
+    screenshot("shell-welcome", window);
+
+    runTool("xdotool", {"windowactivate", "--sync", window});
+    runTool("xdotool", {"key", "--window", window, "Return"});
+    ASSERT_TRUE(home.waitForStatus("Recording Desktop"));
+    EXPECT_TRUE(home.settingsText().contains("onboarded=true"));
+    EXPECT_TRUE(home.toasts().contains("Vantel Record is on\tAlt+Shift+C saves a clip\tok"))
+        << home.toasts().join('\n').toStdString();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return !runTool("xdotool", {"search", "--onlyvisible", "--name", "^Vantel Record$"})
+                        .contains(window.toUtf8());
+        },
+        10s))
+        << "the welcome window closed";
+}
+
+TEST(Shell, SavesFromTheCommandLineAndTheShortcutAndDropsAPressDuringASave) {
+    Home home;
+    home.onboard(15);
+    Program program(home);
+    ASSERT_TRUE(home.waitForStatus("Recording Desktop"));
+    const Outcome again = home.cli({});
+    EXPECT_EQ(again.status, 0) << "a second start hands over to the running one";
+    ASSERT_TRUE(home.waitForReady(7));
+
+    const Outcome saved = home.cli({"save", "5"});
+    ASSERT_EQ(saved.status, 0) << saved.err.toStdString();
+    const QString clip = saved.out.trimmed();
+    EXPECT_TRUE(clip.startsWith(home.path("clips") + "/Desktop/Desktop ")) << clip.toStdString();
+    EXPECT_NEAR(clipSeconds(clip), 5.0, 0.1);
+    EXPECT_EQ(decodeErrors(clip), "");
+
+    runTool("xdotool", {"key", "alt+shift+c"});
+    ASSERT_TRUE(waitUntil([&] { return home.clips().size() == 2; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return home.toasts().filter("Clip saved").size() == 2; }, 10s));
+
+    runTool("xdotool", {"key", "--delay", "0", "alt+shift+c", "alt+shift+c"});
+    ASSERT_TRUE(waitUntil([&] { return home.clips().size() == 3; }, 20s));
+    QThread::msleep(1500);
+    EXPECT_EQ(home.clips().size(), 3) << "the second press during the save was dropped";
+    EXPECT_EQ(home.toasts().size(), 3) << home.toasts().join('\n').toStdString();
+
+    const qint64 ms = program.terminate();
+    EXPECT_GE(ms, 0);
+    EXPECT_LT(ms, 5000);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(home.runFolders(), 0);
+    EXPECT_EQ(home.countFiles("tmp", "snap-"), 0);
+    EXPECT_EQ(home.cli({"save"}).err, "Vantel Record is not running.\n");
+}
+
+TEST(Shell, TheTrayMenuReadAndClickedFromOutsideAndPauseAcrossRestarts) {
+    Watcher watcher;
+    Home home;
+    home.onboard(15);
+    {
+        Program program(home);
+        const QString item = watcher.item();
+        ASSERT_FALSE(item.isEmpty());
+        ASSERT_TRUE(home.waitForReady(1));
+        QStringList menu = watcher.menu(item);
+        ASSERT_GE(menu.size(), 12) << menu.join('\n').toStdString();
+        EXPECT_EQ(menu[0], "0 standard off Recording Desktop");
+        EXPECT_TRUE(menu[1].startsWith("0 standard off ") &&
+                    menu[1].endsWith(" s ready · 720p 30 fps"));
+        EXPECT_EQ(menu.mid(2),
+                  (QStringList{"0 separator on ", "0 standard on Save Clip  Alt+Shift+C",
+                               "0 submenu on Save Last", "1 standard on 10 seconds",
+                               "1 standard on 15 seconds", "0 standard on Pause Recording",
+                               "0 separator on ", "0 standard on Clips…", "0 standard on Settings…",
+                               "0 separator on ", "0 standard on Quit Vantel Record"}));
+
+        ASSERT_TRUE(watcher.click(item, "Pause Recording"));
+        ASSERT_TRUE(home.waitForStatus("Paused"));
+        EXPECT_EQ(home.runFolders(), 0);
+        menu = watcher.menu(item);
+        EXPECT_EQ(menu.mid(0, 3), (QStringList{"0 standard off Paused", "0 separator on ",
+                                               "0 standard off Save Clip  Alt+Shift+C"}));
+        EXPECT_TRUE(menu.contains("1 standard off 10 seconds"));
+        EXPECT_TRUE(menu.contains("0 standard on Resume Recording"));
+        const Outcome refused = home.cli({"save"});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, "Not recording\nPaused\n");
+
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(watcher.click(item, "Quit Vantel Record"));
+        const qint64 ms = program.waitForExit(clock);
+        EXPECT_GE(ms, 0);
+        EXPECT_LT(ms, 5000);
+    }
+    EXPECT_EQ(home.runFolders(), 0);
+    watcher.forget();
+    home.onboard(300, "paused=true\n");
+    Program program(home);
+    const QString item = watcher.item();
+    ASSERT_TRUE(home.waitForStatus("Paused")) << "still paused after a restart";
+    EXPECT_EQ(home.runFolders(), 0);
+    ASSERT_TRUE(watcher.click(item, "Resume Recording"));
+    ASSERT_TRUE(home.waitForStatus("Recording Desktop"));
+    EXPECT_EQ(watcher.menu(item).filter(QRegularExpression("^1 standard on ")),
+              (QStringList{"1 standard on 10 seconds", "1 standard on 15 seconds",
+                           "1 standard on 30 seconds", "1 standard on 1 minute",
+                           "1 standard on 2 minutes", "1 standard on 5 minutes"}));
+    EXPECT_TRUE(home.settingsText().contains("paused=false"));
+}
+
+TEST(Shell, TheUpdateCheckAsksTheSiteAndOnlyANewerVersionAddsTheMenuItem) {
+    test::LoopbackHttp server;
+    Watcher watcher;
+    const auto menuWith = [&](const QByteArray& body) {
+        server.body = body;
+        const int before = server.requests;
+        Home home;
+        home.onboard(15);
+        home.env.insert("VANTEL_SITE_URL", server.url(""));
+        watcher.forget();
+        Program program(home);
+        const QString item = watcher.item();
+        waitUntil([&] { return server.requests > before; }, 20s);
+        home.waitForStatus("Recording Desktop");
+        QThread::msleep(300);
+        return watcher.menu(item).filter("Download Update");
+    };
+    EXPECT_EQ(menuWith(R"({"version":"1.10.0","url":"https://example.org/dl"})"),
+              QStringList{"0 standard on Download Update 1.10.0…"});
+    EXPECT_EQ(server.lastPath, "/app/version.json");
+    EXPECT_EQ(menuWith(R"({"version":"0.1.0","url":"https://example.org/dl"})"), QStringList{});
+    EXPECT_EQ(menuWith("{\"version\": \"9.9"), QStringList{});
+}
+
+TEST(Shell, AWakeFromLogindRestartsCapture) {
+    e2e::PrivateSystemBus bus;
+    e2e::StandInLogind logind;
+    Home home;
+    home.onboard(15);
+    home.env.insert("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    Program program(home);
+    ASSERT_TRUE(home.waitForReady(3));
+    logind.sleep();
+    logind.wake();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QString ready = home.status().value(1);
+            return ready.section(' ', 0, 0).toInt() < 3 &&
+                   home.status().value(0) == "Recording Desktop";
+        },
+        20s))
+        << "a fresh buffer after the wake";
+}
+
+TEST(Shell, TheTrayIconIsShownByARealTrayHost) {
+    QProcess trayer;
+    trayer.start("trayer",
+                 {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32",
+                  "--SetDockType", "true", "--transparent", "false", "--tint", "0x202024"});
+    ASSERT_TRUE(waitUntil(
+        [] {
+            return runTool("xwininfo", {"-root", "-tree"}).contains("(\"panel\" \"trayer\")");
+        },
+        10s));
+    Home home;
+    home.onboard(15);
+    Program program(home);
+    ASSERT_TRUE(home.waitForReady(3));
+    QString tree;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            tree = QString::fromUtf8(runTool("xwininfo", {"-root", "-tree"}));
+            return tree.contains("\"vantel-record\"");
+        },
+        10s));
+    QThread::msleep(800);
+    const QString geometry =
+        QString::fromUtf8(runTool("xdotool", {"getdisplaygeometry"})).trimmed();
+    const int width = geometry.section(' ', 0, 0).toInt();
+    screenshot("shell-tray-icon", "root", QStringLiteral("200x40+%1+0").arg(width - 200));
+    const QImage shot(test::screenshotDir() + "/shell-tray-icon.png");
+    int red = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            red += c.red() > 180 && c.green() < 110 && c.blue() < 110;
+        }
+    EXPECT_GT(red, 10) << "the recording dot is drawn in the tray";
+
+    runTool("xdotool", {"mousemove", QString::number(width - 12), "16", "click", "3"});
+    QThread::msleep(1200);
+    screenshot("shell-tray-menu", "root", QStringLiteral("420x360+%1+0").arg(width - 420));
+    runTool("xdotool", {"key", "Escape"});
+    trayer.kill();
+    trayer.waitForFinished(5000);
+}
+
+} // namespace
+} // namespace vantel
