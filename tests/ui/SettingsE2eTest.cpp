@@ -12,6 +12,7 @@
 #include <QProcessEnvironment>
 #include <QSet>
 #include <QSettings>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -48,6 +49,20 @@ QString trayIconWindow() {
             return line.trimmed().section(' ', 0, 0);
     }
     return {};
+}
+
+// The program's mapped windows (menus and pop-ups included).
+int visibleWindows() {
+    return xdotool({"search", "--onlyvisible", "--class", "vantel-record"})
+        .split('\n', Qt::SkipEmptyParts)
+        .size();
+}
+
+// Runs `open` (a click that pops something up) and waits until a new window of ours shows.
+bool popUp(const std::function<void()>& open) {
+    const int before = visibleWindows();
+    open();
+    return waitUntil([&] { return visibleWindows() > before; }, 5s);
 }
 
 QStringList clips() {
@@ -115,8 +130,8 @@ protected:
     QString openSettings() {
         for (int attempt = 0; attempt < 3; ++attempt) {
             const QString icon = trayIconWindow();
-            xdotool({"mousemove", "--window", icon, "10", "10", "click", "3"});
-            runTool(QStringLiteral("sleep"), {"0.8"});
+            if (!popUp([&] { xdotool({"mousemove", "--window", icon, "10", "10", "click", "3"}); }))
+                continue;
             xdotool({"key", "Up", "Up", "Return"});
             QString window;
             if (waitUntil(
@@ -185,8 +200,8 @@ TEST_F(SettingsInProgram, NewFrameRateRestartsTheCaptureOnce) {
     const QString first = runFolders().first();
     const QString window = openSettings();
     ASSERT_FALSE(window.isEmpty());
-    clickAt(window, 400, 185); // "Frame rate", showing 60 fps
-    runTool(QStringLiteral("sleep"), {"0.6"});
+    ASSERT_TRUE(popUp([&] { clickAt(window, 400, 185); })) // "Frame rate", showing 60 fps
+        << "the frame rate list did not open";
     xdotool({"key", "Up", "Return"});
     ASSERT_TRUE(waitUntil([] { return stored("fps").toInt() == 30; }, 5s));
 
