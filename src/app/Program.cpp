@@ -12,6 +12,7 @@
 #include "library/Clips.h"
 #include "platform/freedesktop/SleepWatcher.h"
 #include "settings/Settings.h"
+#include "sharing/Account.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
         return 1;
     }
     serveController(server, controller);
+    controller.setUrlHandler([](const QUrl& url) { Account::shared().handle(url.toString()); });
     platform::SleepWatcher sleepWatcher;
     QObject::connect(&sleepWatcher, &platform::SleepWatcher::woke, &controller,
                      &AppController::wake);

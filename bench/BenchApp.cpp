@@ -1,0 +1,248 @@
+// The whole program at work: vantel-record recording the desktop at 1280x720, 30 fps, with the
+// system sound, for 60 s, against the ffmpeg command-line tool capturing the same screen and
+// sound with the same encoder settings for the same time, one after the other in the same run.
+// Meanwhile an animated window fills the screen and a tone plays into the default sink.
+//
+// Prints: cpu_seconds (the program, all threads, over the measured window), ffmpeg_cpu_seconds,
+// cpu_ratio (program / ffmpeg), rss_mb (the program's peak resident memory, VmHWM),
+// dropped_frames (frames missing from a clip of the whole measured minute, saved through
+// "vantel-record save"), ffmpeg_dropped_frames, load_before (the 1-minute load average).
+//
+// Usage (needs a display and a sound server):
+//   tests/e2e/session.sh build/bin/bench-app [--seconds N]
+
+#include "engine/ReplayBuffer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFps = 30;
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+
+QString run(const QString& program, const QStringList& arguments,
+            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, arguments);
+    p.waitForFinished(180000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// User plus system time of a whole process, in seconds, from /proc.
+double processCpu(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QString text = QString::fromUtf8(stat.readAll());
+    const QStringList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / sysconf(_SC_CLK_TCK);
+}
+
+double peakRssMb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+QString loadAverage() {
+    QFile load("/proc/loadavg");
+    load.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(load.readAll()).section(' ', 0, 0);
+}
+
+double childrenCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+int videoPackets(const QString& file) {
+    return run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets",
+                           "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", file})
+        .toInt();
+}
+
+struct Home {
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    explicit Home(int seconds) {
+        for (const char* sub : {"config/vantel-record", "data", "cache", "run", "clips"})
+            QDir().mkpath(dir.filePath(sub));
+        QFile::setPermissions(dir.filePath("run"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile ini(dir.filePath("config/vantel-record/settings.ini"));
+        ini.open(QIODevice::WriteOnly);
+        ini.write(QStringLiteral("[General]\nonboarded=true\nmode=always\nfps=%1\nmaxHeight=%2\n"
+                                 "bufferSeconds=%3\nquality=high\ncodec=h264\nfolder=%4\n")
+                      .arg(kFps)
+                      .arg(kHeight)
+                      .arg(seconds)
+                      .arg(dir.filePath("clips"))
+                      .toUtf8());
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+        env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+        env.insert("VANTEL_SITE_URL", "http://127.0.0.1:1/");
+    }
+    QString cli(const QStringList& arguments) {
+        return run(QStringLiteral(VANTEL_PROGRAM), arguments, env);
+    }
+};
+
+struct Figures {
+    double cpu = -1, rss = -1;
+    int dropped = -1;
+};
+
+Figures measureProgram(int seconds) {
+    Home home(seconds);
+    QProcess program;
+    program.setProcessEnvironment(home.env);
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(QProcess::nullDevice());
+    program.start(QStringLiteral(VANTEL_PROGRAM), {});
+    QElapsedTimer clock;
+    clock.start();
+    while (!home.cli({"status"}).startsWith("Recording Desktop") && clock.elapsed() < 30000)
+        QThread::msleep(200);
+    QThread::sleep(2); // the encoder's start-up is not part of the steady state
+    Figures f;
+    const double cpu0 = processCpu(program.processId());
+    QThread::sleep(seconds);
+    f.cpu = processCpu(program.processId()) - cpu0;
+    f.rss = peakRssMb(program.processId());
+    const QString clip = home.cli({"save", QString::number(seconds)});
+    const int packets = clip.isEmpty() ? 0 : videoPackets(clip);
+    f.dropped = std::max(0, seconds * kFps - packets);
+    if (clip.isEmpty())
+        std::fprintf(stderr, "the program saved no clip\n");
+    program.terminate();
+    program.waitForFinished(10000);
+    return f;
+}
+
+struct FfmpegFigures {
+    double cpu = -1;
+    int dropped = -1;
+};
+
+FfmpegFigures measureFfmpeg(int seconds) {
+    QTemporaryDir dir;
+    const qint64 rate = vantel::ReplayBuffer::encoderBitRate(
+        kWidth, kHeight, kFps, vantel::Quality::high, vantel::Codec::h264);
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    const QStringList arguments{"-hide_banner",
+                                "-nostdin",
+                                "-y",
+                                "-f",
+                                "x11grab",
+                                "-draw_mouse",
+                                "0",
+                                "-framerate",
+                                QString::number(kFps),
+                                "-i",
+                                qEnvironmentVariable("DISPLAY"),
+                                "-f",
+                                "pulse",
+                                "-sample_rate",
+                                "48000",
+                                "-channels",
+                                "2",
+                                "-i",
+                                "@DEFAULT_MONITOR@",
+                                "-t",
+                                QString::number(seconds),
+                                "-vf",
+                                QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight),
+                                "-pix_fmt",
+                                "yuv420p",
+                                "-c:v",
+                                "libx264",
+                                "-preset",
+                                "superfast",
+                                "-tune",
+                                "zerolatency",
+                                "-profile:v",
+                                "high",
+                                "-b:v",
+                                QString::number(rate),
+                                "-g",
+                                QString::number(kFps),
+                                "-bf",
+                                "0",
+                                "-x264-params",
+                                "scenecut=0:min-keyint=1",
+                                "-c:a",
+                                "aac",
+                                "-b:a",
+                                "256k",
+                                "-movflags",
+                                "frag_keyframe+empty_moov+default_base_moof",
+                                dir.filePath("ffmpeg.mp4")};
+    // Only ffmpeg ends between the two readings: the children's time that grows is its own.
+    const double before = childrenCpu();
+    ffmpeg.start("ffmpeg", arguments);
+    ffmpeg.waitForFinished(seconds * 1000 + 60000);
+    FfmpegFigures f;
+    f.cpu = childrenCpu() - before;
+    const QString log = QString::fromUtf8(ffmpeg.readAll());
+    const int at = log.lastIndexOf("drop=");
+    f.dropped = at < 0 ? -1 : log.mid(at + 5).section(' ', 0, 0, QString::SectionSkipEmpty).toInt();
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int seconds = 60;
+    const QStringList args = app.arguments();
+    if (const int i = args.indexOf("--seconds"); i > 0 && i + 1 < args.size())
+        seconds = args[i + 1].toInt();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "bench-app needs a display: run it inside tests/e2e/session.sh\n");
+        return 1;
+    }
+    std::printf("load_before: %s\n", qPrintable(loadAverage()));
+    QProcess animation;
+    animation.start(QStringLiteral(VANTEL_TEST_GAME),
+                    {"--app-id", "bench-animation", "--title", "Animation", "--x", "0", "--y", "0",
+                     "--width", QString::number(kWidth), "--height", QString::number(kHeight)});
+    QProcess tone;
+    tone.start("ffmpeg", {"-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                          "sine=frequency=440:sample_rate=48000", "-f", "pulse", "default"});
+    QThread::sleep(2);
+    const Figures ours = measureProgram(seconds);
+    const FfmpegFigures theirs = measureFfmpeg(seconds);
+    tone.kill();
+    animation.kill();
+    tone.waitForFinished();
+    animation.waitForFinished();
+    std::printf("seconds: %d\n", seconds);
+    std::printf("cpu_seconds: %.2f\n", ours.cpu);
+    std::printf("ffmpeg_cpu_seconds: %.2f\n", theirs.cpu);
+    std::printf("cpu_ratio: %.2f\n", theirs.cpu > 0 ? ours.cpu / theirs.cpu : -1.0);
+    std::printf("rss_mb: %.1f\n", ours.rss);
+    std::printf("dropped_frames: %d\n", ours.dropped);
+    std::printf("ffmpeg_dropped_frames: %d\n", theirs.dropped);
+    return 0;
+}
