@@ -207,9 +207,10 @@ double clipSeconds(const QString& path) {
         .toDouble();
 }
 
+// What the decoders report for every frame of every stream (no muxer involved).
 QString decodeErrors(const QString& path) {
     QByteArray errors;
-    runTool("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"}, &errors);
+    runTool("ffprobe", {"-v", "error", "-show_entries", "frame=pts", "-of", "csv", path}, &errors);
     return QString::fromUtf8(errors).trimmed();
 }
 
@@ -262,6 +263,22 @@ TEST(Shell, SavesFromTheCommandLineAndTheShortcutAndDropsAPressDuringASave) {
     ASSERT_TRUE(home.waitForStatus("Recording Desktop"));
     const Outcome again = home.cli({});
     EXPECT_EQ(again.status, 0) << "a second start hands over to the running one";
+
+    // A sign-in link opened in the browser reaches the running program through the entry.
+    QProcess install;
+    install.setProcessEnvironment(home.env);
+    install.start(QStringLiteral(VANTEL_SOURCE_DIR "/scripts/install-entry"),
+                  {QStringLiteral(VANTEL_PROGRAM)});
+    ASSERT_TRUE(install.waitForFinished(30000));
+    EXPECT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+    QProcess query;
+    query.setProcessEnvironment(home.env);
+    query.start("xdg-mime", {"query", "default", "x-scheme-handler/vantelrecord"});
+    query.waitForFinished(10000);
+    EXPECT_EQ(query.readAllStandardOutput().trimmed(), "vantel-record.desktop");
+    const Outcome link = home.cli({"vantelrecord://auth?code=abc&state=x%20y"});
+    EXPECT_EQ(link.status, 0) << link.err.toStdString();
+    EXPECT_EQ(home.status().value(0), "Recording Desktop") << "one instance, still recording";
     ASSERT_TRUE(home.waitForReady(7));
 
     const Outcome saved = home.cli({"save", "5"});
@@ -269,17 +286,22 @@ TEST(Shell, SavesFromTheCommandLineAndTheShortcutAndDropsAPressDuringASave) {
     const QString clip = saved.out.trimmed();
     EXPECT_TRUE(clip.startsWith(home.path("clips") + "/Desktop/Desktop ")) << clip.toStdString();
     EXPECT_NEAR(clipSeconds(clip), 5.0, 0.1);
-    EXPECT_EQ(decodeErrors(clip), "");
+    EXPECT_EQ(decodeErrors(clip).toStdString(), "");
 
     runTool("xdotool", {"key", "alt+shift+c"});
     ASSERT_TRUE(waitUntil([&] { return home.clips().size() == 2; }, 20s));
     ASSERT_TRUE(waitUntil([&] { return home.toasts().filter("Clip saved").size() == 2; }, 10s));
 
-    runTool("xdotool", {"key", "--delay", "0", "alt+shift+c", "alt+shift+c"});
-    ASSERT_TRUE(waitUntil([&] { return home.clips().size() == 3; }, 20s));
-    QThread::msleep(1500);
-    EXPECT_EQ(home.clips().size(), 3) << "the second press during the save was dropped";
-    EXPECT_EQ(home.toasts().size(), 3) << home.toasts().join('\n').toStdString();
+    // Five presses in a burst: those that come while a save runs are dropped, without a toast.
+    runTool("xdotool", {"key", "--delay", "0", "alt+shift+c", "alt+shift+c", "alt+shift+c",
+                        "alt+shift+c", "alt+shift+c"});
+    ASSERT_TRUE(waitUntil([&] { return home.clips().size() >= 3; }, 20s));
+    QThread::msleep(2000);
+    const int added = int(home.clips().size()) - 2;
+    EXPECT_GE(added, 1);
+    EXPECT_LT(added, 5) << "presses during a save are dropped";
+    EXPECT_EQ(home.toasts().size(), 2 + added) << home.toasts().join('\n').toStdString();
+    EXPECT_EQ(home.toasts().filter("Clip saved").size(), 2 + added);
 
     const qint64 ms = program.terminate();
     EXPECT_GE(ms, 0);
