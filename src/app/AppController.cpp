@@ -105,6 +105,13 @@ QCoro::Task<SaveResult> AppController::saveClip(std::optional<double> seconds) {
         result.clip = co_await m_parts.saver(length);
         result.kind = SaveResult::Kind::saved;
         showSaved(result.clip);
+        if (m_autoShare) {
+            auto sharing = m_autoShare(result.clip);
+            if (const std::optional<QString> link = co_await std::move(sharing)) {
+                copyText(*link);
+                m_parts.shell.toast(QStringLiteral("Link copied"), *link, true);
+            }
+        }
     } catch (const std::exception& error) {
         result.detail = QString::fromStdString(Capture::explain(error));
         m_parts.shell.toast(QStringLiteral("Couldn't save the clip"), result.detail, false);

@@ -48,6 +48,8 @@ class AppController : public QObject {
 public:
     using Saver = std::function<QCoro::Task<Clip>(double seconds)>;
     using UrlHandler = std::function<void(const QUrl& url)>;
+    // Uploads a saved clip when automatic sharing applies; its link, or nothing.
+    using AutoSharer = std::function<QCoro::Task<std::optional<QString>>(Clip clip)>;
 
     struct Parts {
         Settings& settings;
@@ -85,6 +87,9 @@ public:
     // A URL handed to the program; only scheme "vantelrecord" is passed on.
     void openUrl(const QUrl& url);
     void setUrlHandler(UrlHandler handler) { m_urlHandler = std::move(handler); }
+    // After "Clip saved", within the same save: a link is copied and shown as "Link copied"; a
+    // failure ends the save in "Couldn't save the clip" (the clip stays).
+    void setAutoShare(AutoSharer share) { m_autoShare = std::move(share); }
     // The welcome window's "Start": stored "onboarded" already; close it, sync, say so.
     void welcomeFinished();
 
@@ -130,6 +135,7 @@ private:
     QUrl m_versionFile;
     QTimer m_updateTimer;
     UrlHandler m_urlHandler;
+    AutoSharer m_autoShare;
 };
 
 } // namespace vantel

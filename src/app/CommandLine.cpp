@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <QFileInfo>
 #include <cmath>
 
 namespace vantel {
@@ -46,6 +47,17 @@ Invocation parseCommandLine(const QStringList& arguments) {
         return parseSave(arguments);
     if (first == QLatin1String("status") && arguments.size() == 1)
         return {Invocation::Kind::status, {}, {}, {}};
+    if (first == QLatin1String("sign-in") && arguments.size() == 1)
+        return {Invocation::Kind::signIn, {}, {}, {}};
+    if (first == QLatin1String("sign-out") && arguments.size() == 1)
+        return {Invocation::Kind::signOut, {}, {}, {}};
+    if (first == QLatin1String("share")) {
+        if (arguments.size() != 2)
+            return invalid(QStringLiteral("share takes one clip file"));
+        Invocation share{Invocation::Kind::share, {}, {}, {}};
+        share.file = QFileInfo(arguments[1]).absoluteFilePath();
+        return share;
+    }
     if (isSchemeUrl(first) && arguments.size() == 1)
         return {Invocation::Kind::url, {}, first, {}};
     return invalid(QStringLiteral("unknown arguments: ") + arguments.join(QLatin1Char(' ')));
@@ -64,6 +76,9 @@ QString usageText() {
         "                  its path; bind a key to this under Wayland or a window manager\n"
         "  status          print what is being recorded and how much is ready\n"
         "  vantelrecord:…  hand a sign-in link to the program\n"
+        "  sign-in         sign in to the sharing service in your browser\n"
+        "  sign-out        sign out of the sharing service\n"
+        "  share FILE      upload a clip of your library and print its link\n"
         "\n"
         "  --version       print the version\n"
         "  --help          print this help\n");

@@ -6,6 +6,9 @@
 //   vantel-record save [SECONDS]  ask the running program to save a clip; prints its path
 //   vantel-record status          print what the running program is doing
 //   vantel-record URL             hand a "vantelrecord:" URL to the program (sign-in)
+//   vantel-record sign-in         start the browser sign-in to the sharing service
+//   vantel-record sign-out        sign out of the sharing service
+//   vantel-record share FILE      share a library clip; prints its link
 //   vantel-record --version | --help
 
 #include <QString>
@@ -15,11 +18,12 @@
 namespace vantel {
 
 struct Invocation {
-    enum class Kind { run, save, status, url, version, help, invalid };
+    enum class Kind { run, save, status, url, version, help, invalid, signIn, signOut, share };
     Kind kind = Kind::run;
     std::optional<double> seconds; // save
     QString url;                   // url
     QString error;                 // invalid: what is wrong, for standard error
+    QString file;                  // share: absolute path (the program runs elsewhere)
 };
 
 // `arguments` without the program's name.

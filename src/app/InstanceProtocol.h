@@ -16,6 +16,9 @@
 //   "status"              out: the status line, the "… s ready …" line while a buffer exists,
 //                         and the shortcut problem while the shortcut is not held
 //   "url" URL             hands a "vantelrecord:" URL to the program (sign-in)
+//   "sign-in"             starts the browser sign-in; no output
+//   "sign-out"            signs out; no output
+//   "share" FILE          shares a library clip; out: its link; err: why not
 //
 // Who runs: the process that holds the lock "instance.lock" in the runtime folder is the
 // instance; the lock dies with its process, so a crashed instance never blocks the next one.
@@ -34,6 +37,9 @@ inline constexpr char open[] = "open";
 inline constexpr char save[] = "save";
 inline constexpr char status[] = "status";
 inline constexpr char url[] = "url";
+inline constexpr char signIn[] = "sign-in";
+inline constexpr char signOut[] = "sign-out";
+inline constexpr char share[] = "share";
 } // namespace command
 
 struct Request {

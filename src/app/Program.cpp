@@ -13,6 +13,7 @@
 #include "platform/freedesktop/SleepWatcher.h"
 #include "settings/Settings.h"
 #include "sharing/Account.h"
+#include "sharing/Sharing.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -34,6 +35,12 @@ instance::Request requestFor(const Invocation& invocation) {
         return {instance::command::status, {}};
     case Invocation::Kind::url:
         return {instance::command::url, {invocation.url}};
+    case Invocation::Kind::signIn:
+        return {instance::command::signIn, {}};
+    case Invocation::Kind::signOut:
+        return {instance::command::signOut, {}};
+    case Invocation::Kind::share:
+        return {instance::command::share, {invocation.file}};
     default:
         return {instance::command::open, {}};
     }
@@ -76,6 +83,41 @@ void serveController(InstanceServer& server, AppController& controller) {
     });
 }
 
+// The sharing account and uploads: commands, the sign-in's toasts, the scheme's URLs and the
+// automatic sharing after a save.
+void serveSharing(InstanceServer& server, AppController& controller, ShellServices& shell) {
+    using instance::Reply;
+    Account& account = Account::shared();
+    server.handle(instance::command::signIn, [&account](QStringList) -> QCoro::Task<Reply> {
+        account.signIn();
+        co_return Reply::success();
+    });
+    server.handle(instance::command::signOut, [&account](QStringList) -> QCoro::Task<Reply> {
+        account.signOut();
+        co_return Reply::success();
+    });
+    server.handle(instance::command::share, [](QStringList args) -> QCoro::Task<Reply> {
+        QStringList link;
+        QStringList failure;
+        try {
+            auto sharing = Sharing::shareLibraryFile(args.value(0));
+            link.append(co_await std::move(sharing));
+        } catch (const std::exception& error) {
+            failure.append(QString::fromUtf8(error.what()));
+        }
+        co_return failure.isEmpty() ? Reply::success(link) : Reply::failure(failure);
+    });
+    QObject::connect(&account, &Account::signedIn, &controller, [&shell](const QString& detail) {
+        shell.toast(QStringLiteral("Signed in"), detail, true);
+    });
+    QObject::connect(&account, &Account::signInFailed, &controller,
+                     [&shell](const QString& detail) {
+                         shell.toast(QStringLiteral("Sign-in failed"), detail, false);
+                     });
+    controller.setUrlHandler([&account](const QUrl& url) { account.handle(url.toString()); });
+    controller.setAutoShare([](Clip clip) { return Sharing::shareAfterSave(std::move(clip)); });
+}
+
 bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -106,7 +148,7 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
         return 1;
     }
     serveController(server, controller);
-    controller.setUrlHandler([](const QUrl& url) { Account::shared().handle(url.toString()); });
+    serveSharing(server, controller, shell);
     platform::SleepWatcher sleepWatcher;
     QObject::connect(&sleepWatcher, &platform::SleepWatcher::woke, &controller,
                      &AppController::wake);
@@ -128,7 +170,9 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
 int runCommand(const Invocation& invocation) {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const int wait = invocation.kind == Invocation::Kind::save ? kSaveReplyMs : kReplyMs;
+    const bool slow =
+        invocation.kind == Invocation::Kind::save || invocation.kind == Invocation::Kind::share;
+    const int wait = slow ? kSaveReplyMs : kReplyMs;
     const std::optional<instance::Reply> reply =
         InstanceClient::send(instance::socketPath(), requestFor(invocation), wait);
     if (!reply) {

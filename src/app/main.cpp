@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
         return 2;
     case Invocation::Kind::save:
     case Invocation::Kind::status:
+    case Invocation::Kind::signIn:
+    case Invocation::Kind::signOut:
+    case Invocation::Kind::share:
         return askInstance(argc, argv, invocation, false);
     case Invocation::Kind::run:
     case Invocation::Kind::url:

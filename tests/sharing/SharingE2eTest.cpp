@@ -152,7 +152,8 @@ protected:
         outcome.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         outcome.out = QString::fromUtf8(p.readAllStandardOutput());
         outcome.err = QString::fromUtf8(p.readAllStandardError());
-        m_outputs += outcome.out + outcome.err;
+        if (name == program)
+            m_outputs += outcome.out + outcome.err;
         return outcome;
     }
 
@@ -230,7 +231,7 @@ protected:
     std::unique_ptr<QProcess> m_service;
     std::unique_ptr<QProcess> m_program;
     FakeNotifications m_notifications;
-    QString m_outputs;
+    QString m_outputs; // everything the program printed
 };
 
 TEST_F(SharingE2e, SignInThroughTheBrowserKeyringRestartAutomaticShareAndCommands) {
@@ -266,9 +267,15 @@ TEST_F(SharingE2e, SignInThroughTheBrowserKeyringRestartAutomaticShareAndCommand
         settings.setValue("autoShare", true);
     }
     startProgram();
-    ASSERT_TRUE(waitFor([&] { return command({"status"}).out.contains("ready"); }, 90000));
-    const Outcome saved = command({"save", "5"});
-    ASSERT_EQ(saved.status, 0) << saved.err.toStdString();
+    // The buffer needs its first seconds before anything can be saved.
+    Outcome saved;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            saved = command({"save", "5"});
+            return saved.status == 0;
+        },
+        90000))
+        << saved.err.toStdString();
     const QString clip = saved.out.trimmed();
     ASSERT_TRUE(waitFor([&] { return libraryEntry(clip).contains("shareURL"); }, 120000))
         << m_notifications.shown.join("; ").toStdString();
