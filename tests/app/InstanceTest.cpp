@@ -6,6 +6,7 @@
 #include "app/InstanceServer.h"
 
 #include <QCoro/QCoroTimer>
+#include <QDir>
 #include <QLocalSocket>
 #include <QtConcurrent>
 #include <gtest/gtest.h>
@@ -121,8 +122,15 @@ TEST(CommandLine, ReadsTheCommandsAndRefusesEverythingElse) {
     EXPECT_EQ(url.kind, K::url);
     EXPECT_EQ(url.url, "vantelrecord://auth?code=a%20b&state=x");
 
+    EXPECT_EQ(parseCommandLine({"sign-in"}).kind, K::signIn);
+    EXPECT_EQ(parseCommandLine({"sign-out"}).kind, K::signOut);
+    const Invocation share = parseCommandLine({"share", "clips/a b.mp4"});
+    EXPECT_EQ(share.kind, K::share);
+    EXPECT_EQ(share.file, QDir::current().absoluteFilePath("clips/a b.mp4"));
+
     for (const QStringList& bad :
-         {QStringList{"save", "0"}, QStringList{"save", "-3"}, QStringList{"save", "five"},
+         {QStringList{"share"}, QStringList{"share", "a", "b"}, QStringList{"sign-in", "x"},
+          QStringList{"save", "0"}, QStringList{"save", "-3"}, QStringList{"save", "five"},
           QStringList{"save", "nan"}, QStringList{"save", "1", "2"}, QStringList{"status", "x"},
           QStringList{"https://example.org"}, QStringList{"--frobnicate"}}) {
         const Invocation refused = parseCommandLine(bad);
