@@ -20,9 +20,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -63,13 +62,6 @@ QString loadAverage() {
     QFile load("/proc/loadavg");
     load.open(QIODevice::ReadOnly);
     return QString::fromUtf8(load.readAll()).section(' ', 0, 0);
-}
-
-double childrenCpu() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
 }
 
 int videoPackets(const QString& file) {
@@ -198,12 +190,15 @@ FfmpegFigures measureFfmpeg(int seconds) {
                                 "-movflags",
                                 "frag_keyframe+empty_moov+default_base_moof",
                                 dir.filePath("ffmpeg.mp4")};
-    // Only ffmpeg ends between the two readings: the children's time that grows is its own.
-    const double before = childrenCpu();
-    ffmpeg.start("ffmpeg", arguments);
+    // time(1) reports the CPU time of ffmpeg and its threads when it ends.
+    const QString times = dir.filePath("times");
+    ffmpeg.start("/usr/bin/time", QStringList{"-f", "%U %S", "-o", times, "ffmpeg"} + arguments);
     ffmpeg.waitForFinished(seconds * 1000 + 60000);
     FfmpegFigures f;
-    f.cpu = childrenCpu() - before;
+    QFile timesFile(times);
+    timesFile.open(QIODevice::ReadOnly);
+    const QStringList spent = QString::fromUtf8(timesFile.readAll()).trimmed().split(' ');
+    f.cpu = spent.size() == 2 ? spent[0].toDouble() + spent[1].toDouble() : -1;
     const QString log = QString::fromUtf8(ffmpeg.readAll());
     const int at = log.lastIndexOf("drop=");
     f.dropped = at < 0 ? -1 : log.mid(at + 5).section(' ', 0, 0, QString::SectionSkipEmpty).toInt();

@@ -21,6 +21,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace vantel {
 namespace {
@@ -366,6 +367,24 @@ TEST(Shell, TheTrayMenuReadAndClickedFromOutsideAndPauseAcrossRestarts) {
                            "1 standard on 30 seconds", "1 standard on 1 minute",
                            "1 standard on 2 minutes", "1 standard on 5 minutes"}));
     EXPECT_TRUE(home.settingsText().contains("paused=false"));
+}
+
+TEST(Shell, AShortcutHeldByAnotherProgramIsToldOnceAndInTheStatus) {
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    const uint16_t altShift = XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT;
+    std::free(
+        xcb_request_check(other, xcb_grab_key_checked(other, 1, root, altShift, 54,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+    Home home;
+    home.onboard(15);
+    Program program(home);
+    ASSERT_TRUE(home.waitForStatus("Recording Desktop"));
+    EXPECT_TRUE(home.status().contains("Alt+Shift+C is used by another program"));
+    EXPECT_EQ(home.toasts(),
+              QStringList{"Shortcut unavailable\tAlt+Shift+C is used by another program\tproblem"});
+    std::free(xcb_request_check(other, xcb_ungrab_key_checked(other, 54, root, altShift)));
+    xcb_disconnect(other);
 }
 
 TEST(Shell, TheUpdateCheckAsksTheSiteAndOnlyANewerVersionAddsTheMenuItem) {
