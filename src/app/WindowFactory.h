@@ -2,7 +2,7 @@
 
 // Makes the content of the program's windows by id: "library" (the clips), "settings" and
 // "welcome". The window map owns what it returns and gives it its title and size. A window that
-// is not built yet ("library", "settings") is an empty widget, so its menu item still opens a
+// is not built yet ("settings") is an empty widget, so its menu item still opens a
 // window of the right title and size.
 //
 // Threads: main thread.

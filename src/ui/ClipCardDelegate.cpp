@@ -30,7 +30,8 @@ QFont metaFont() {
 } // namespace
 
 ClipCardDelegate::ClipCardDelegate(QObject* parent)
-    : QStyledItemDelegate(parent) {}
+    : QStyledItemDelegate(parent)
+    , m_fitted(48 * 1024) {}
 
 void ClipCardDelegate::setCardWidth(int width) {
     m_width = width;
@@ -68,27 +69,51 @@ void ClipCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->restore();
 }
 
-void ClipCardDelegate::paintPicture(QPainter* painter, const QRect& area,
-                                    const QModelIndex& index) const {
+QPixmap ClipCardDelegate::fitted(const QModelIndex& index, const QImage& image, QSize size,
+                                 qreal ratio) const {
+    // Scaled, cropped and rounded once per card size: painting is then a plain copy, which keeps
+    // scrolling through thousands of cards smooth.
+    const QString key =
+        index.data(ClipListModel::ClipRole).value<Clip>().url + QStringLiteral("@%1x%2x%3#%4")
+                                                                    .arg(size.width())
+                                                                    .arg(size.height())
+                                                                    .arg(ratio)
+                                                                    .arg(image.cacheKey());
+    if (QPixmap* cached = m_fitted.object(key))
+        return *cached;
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRect area(QPoint(), size);
     QPainterPath rounded;
     rounded.addRoundedRect(QRectF(area), kPictureRadius, kPictureRadius);
-    painter->save();
-    painter->setClipPath(rounded);
-    painter->fillRect(area, QColor(28, 28, 31));
+    painter.setClipPath(rounded);
+    QRect target(QPoint(), image.size().scaled(size, Qt::KeepAspectRatioByExpanding));
+    target.moveCenter(area.center());
+    painter.drawImage(target, image);
+    painter.end();
+    m_fitted.insert(key, new QPixmap(pixmap),
+                    std::max<int>(1, int(pixmap.width() * pixmap.height() * 4 / 1024)));
+    return pixmap;
+}
+
+void ClipCardDelegate::paintPicture(QPainter* painter, const QRect& area,
+                                    const QModelIndex& index) const {
     const QImage image = index.data(ClipListModel::PictureRole).value<QImage>();
     if (!image.isNull()) {
-        // Fill the area, cropping what does not fit 16:9.
-        QSize size = image.size().scaled(area.size(), Qt::KeepAspectRatioByExpanding);
-        QRect target(QPoint(), size);
-        target.moveCenter(area.center());
-        painter->setRenderHint(QPainter::SmoothPixmapTransform);
-        painter->drawImage(target, image);
-    } else {
-        const QIcon play = glyphIcon(Glyph::Play, QColor(255, 255, 255, 40));
-        const int side = std::min(area.height() / 3, 40);
-        play.paint(painter, QRect(area.center() - QPoint(side / 2, side / 2), QSize(side, side)));
+        painter->drawPixmap(area.topLeft(), fitted(index, image, area.size(),
+                                                   painter->device()->devicePixelRatioF()));
+        return;
     }
-    painter->restore();
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(28, 28, 31));
+    painter->drawRoundedRect(QRectF(area), kPictureRadius, kPictureRadius);
+    const QIcon play = glyphIcon(Glyph::Play, QColor(255, 255, 255, 40));
+    const int side = std::min(area.height() / 3, 40);
+    play.paint(painter, QRect(area.center() - QPoint(side / 2, side / 2), QSize(side, side)));
 }
 
 void ClipCardDelegate::paintBadge(QPainter* painter, const QRect& area, double seconds) const {

@@ -9,6 +9,8 @@
 //
 // Thread: main thread.
 
+#include <QCache>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 
 namespace vantel {
@@ -32,10 +34,13 @@ public:
 private:
     QRect pictureRect(const QRect& card) const;
     void paintPicture(QPainter* painter, const QRect& area, const QModelIndex& index) const;
+    QPixmap fitted(const QModelIndex& index, const QImage& image, QSize size, qreal ratio) const;
     void paintBadge(QPainter* painter, const QRect& area, double seconds) const;
     void paintText(QPainter* painter, const QRect& card, const QModelIndex& index) const;
 
     int m_width = 280;
+    // Card pictures at the size last painted, by clip path, size and picture; cost: kilobytes.
+    mutable QCache<QString, QPixmap> m_fitted;
 };
 
 } // namespace vantel

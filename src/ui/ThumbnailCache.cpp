@@ -2,11 +2,16 @@
 
 #include "library/Background.h"
 
+#include <QThread>
+
 namespace vantel {
 
 namespace {
 
-constexpr int kParallel = 2;
+// Two at a time, but never on every core: the window's own thread must keep one to paint on.
+int defaultParallel() {
+    return std::clamp(QThread::idealThreadCount() - 1, 1, 2);
+}
 constexpr qsizetype kQueueLength = 48;
 constexpr int kCacheKilobytes = 96 * 1024;
 
@@ -20,6 +25,7 @@ ThumbnailCache::ThumbnailCache(Loader load, int maxWidth, QObject* parent)
     : QObject(parent)
     , m_load(std::move(load))
     , m_maxWidth(maxWidth)
+    , m_parallel(defaultParallel())
     , m_pictures(kCacheKilobytes)
     , m_alive(std::make_shared<bool>(true)) {}
 
@@ -46,7 +52,7 @@ void ThumbnailCache::forget(const QString& url) {
 }
 
 void ThumbnailCache::startNext() {
-    while (m_running < kParallel && !m_queue.isEmpty()) {
+    while (m_running < m_parallel && !m_queue.isEmpty()) {
         ++m_running;
         load(m_queue.takeLast());
     }

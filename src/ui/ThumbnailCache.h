@@ -4,11 +4,11 @@
 // library of thousands of clips costs nothing until its cards scroll into view.
 //
 // Loading goes through the library's thumbnail operation (cached JPEG, else a frame grabbed
-// from the file) on the thread pool, at most two at a time so that saving or exporting a clip
-// meanwhile is not starved. The newest request goes first and old requests beyond a short
-// queue are dropped: after a fast scroll the cards now on screen load first, and those
-// scrolled past are asked for again when they come back. Pictures are scaled down off the main
-// thread and kept in a bounded cache.
+// from the file) on the thread pool, at most two at a time and never on every core, so that
+// neither the window's own thread nor a save or export running meanwhile is starved. The newest
+// request goes first and old requests beyond a short queue are dropped: after a fast scroll the
+// cards now on screen load first, and those scrolled past are asked for again when they come back.
+// Pictures are scaled down off the main thread and kept in a bounded cache.
 //
 // Thread: main thread. ready() is emitted on the main thread.
 
@@ -40,6 +40,8 @@ public:
     // Drops what is known about `url` (the file was deleted or replaced).
     void forget(const QString& url);
 
+    // How many loads may run at once (at least 1).
+    void setParallel(int loads) { m_parallel = std::max(1, loads); }
     int loading() const { return m_running; }
     int queued() const { return int(m_queue.size()); }
 
@@ -52,6 +54,7 @@ private:
 
     Loader m_load;
     int m_maxWidth;
+    int m_parallel;
     QCache<QString, QImage> m_pictures; // cost: kilobytes
     QList<Clip> m_queue;                // newest last
     QSet<QString> m_pending;            // queued or loading

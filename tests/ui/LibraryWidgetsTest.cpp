@@ -119,6 +119,7 @@ TEST(ThumbnailCache, LoadsTheNewestRequestsFirstTwoAtATimeAndCachesThem) {
             co_return image;
         },
         320);
+    cache.setParallel(2);
     QSignalSpy ready(&cache, &ThumbnailCache::ready);
     for (const char* name : {"1", "2", "3", "4", "bad"})
         EXPECT_TRUE(cache.picture(clipAt(name)).isNull());
