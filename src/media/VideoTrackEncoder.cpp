@@ -107,7 +107,19 @@ FramePtr VideoTrackEncoder::conform(FramePtr frame) {
     return out;
 }
 
+// A capture running late grabs a due frame late and the next one on time, milliseconds apart:
+// shown as they came, the first would flash for a blink, and players and tools that count
+// frames at the set rate see two frames in one slot. Each frame takes the slot of the rate's
+// grid nearest to it (at most half a frame off, well within lip sync); a frame whose slot is
+// taken already is dropped, so the track holds at most one frame per slot.
 void VideoTrackEncoder::encode(FramePtr frame, int64_t ticks) {
+    if (m_lastTicks == INT64_MIN)
+        m_gridOrigin = ticks;
+    const int64_t shifted = ticks - m_gridOrigin + m_frameTicks / 2;
+    int64_t slot = shifted / m_frameTicks;
+    if (shifted % m_frameTicks < 0)
+        --slot; // rounds down before the first frame too
+    ticks = m_gridOrigin + slot * m_frameTicks;
     if (ticks <= m_lastTicks)
         return;
     frame = conform(std::move(frame));

@@ -25,8 +25,10 @@ public:
 
     const AVCodecContext& context() const { return *m_ctx; }
 
-    // Encodes `frame` at `ticks` (kTimeBase). Frames at or before the previous one are ignored,
-    // so the output stays strictly increasing. Frames of another size or format are scaled.
+    // Encodes `frame` at the slot of the frame-rate grid nearest to `ticks` (kTimeBase; the
+    // grid starts at the first frame's ticks). A frame whose slot is at or before the previous
+    // frame's is ignored, so the output is strictly increasing with at most one frame per slot.
+    // Frames of another size or format are scaled.
     void encode(FramePtr frame, int64_t ticks);
     // Drains the encoder; the last packet gets the previous frame interval as its duration.
     void flush();
@@ -45,6 +47,7 @@ private:
     PacketPtr m_held; // newest packet, waiting for its successor to learn its duration
     int64_t m_frameTicks = 0;
     int64_t m_lastTicks = INT64_MIN;
+    int64_t m_gridOrigin = 0; // the first frame's ticks
     int64_t m_lastKeyTicks = INT64_MIN;
     int64_t m_lastDuration = 0;
 };

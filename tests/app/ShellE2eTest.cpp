@@ -208,10 +208,11 @@ double clipSeconds(const QString& path) {
         .toDouble();
 }
 
-// What the decoders report for every frame of every stream (no muxer involved).
+// What ffmpeg reports decoding every frame of every stream at the clip's own rate: damaged
+// packets, and frames that share a slot of the frame rate (a capture catching up).
 QString decodeErrors(const QString& path) {
     QByteArray errors;
-    runTool("ffprobe", {"-v", "error", "-show_entries", "frame=pts", "-of", "csv", path}, &errors);
+    runTool("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"}, &errors);
     return QString::fromUtf8(errors).trimmed();
 }
 

@@ -74,6 +74,37 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     buffer->discard();
 }
 
+// A capture running late under load grabs a due frame late and the next one on time, a few
+// milliseconds apart; sound chunks come late and in bursts too. Clips of any length (each cut at
+// another place, across other segment joins) still decode cleanly, frame after frame.
+TEST(SaveFromReplayBuffer, ClipsOfACaptureRunningLateDecodeCleanly) {
+    constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 8;
+    auto buffer = std::make_shared<ReplayBuffer>(
+        kWidth, kHeight, kFps, Quality::standard, Codec::h264, true, 30,
+        test::PacedWriter::around(media::makeFmp4SegmentWriter()));
+    for (int i = 0; i < kSeconds * kFps; ++i) {
+        const double due = 300.0 + double(i) / kFps;
+        const double late = i % 7 == 3 ? 0.023 : i % 5 == 1 ? 0.0175 : 0.0;
+        buffer->appendVideo(test::makeFrame(kWidth, kHeight, i, due + late));
+        buffer->appendAudio(test::makeTone(440, 2, 48000 / kFps, due), false);
+        buffer->appendAudio(test::makeTone(880, 1, 48000 / kFps, due), true);
+    }
+    buffer->finish();
+
+    test::LibraryPlaces at("late");
+    Library library(at.places());
+    for (double seconds : {5.0, 4.5, 3.25, 2.9, 1.6}) {
+        const Clip clip =
+            Clips::saveClip(Clips::SnapshotSource::of(buffer), std::nullopt, seconds, library);
+        EXPECT_EQ(test::run("ffmpeg -nostdin -v error -i '" + clip.url.toStdString() +
+                            "' -f null - 2>&1"),
+                  "")
+            << seconds << " s";
+        EXPECT_NEAR(clip.meta.duration, seconds, 1.0 / kFps + 1e-3);
+    }
+    buffer->discard();
+}
+
 // Exports and thumbnails fill the global pool; a save asked for meanwhile runs at once, and its
 // clip ends where the request was made, not where the buffer has got to since.
 TEST(SaveFromReplayBuffer, RunsBesideBusyExportsAndEndsAtTheRequest) {
