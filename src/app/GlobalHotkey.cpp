@@ -52,7 +52,7 @@ void runLater(std::uint32_t id) {
 }
 
 std::optional<platform::KeyChord> chordOf(const Hotkey& hotkey) {
-    const auto evdev = evdevCodeForMacKey(hotkey.keyCode);
+    const auto evdev = evdevCodeForKeyCode(hotkey.keyCode);
     if (!evdev)
         return std::nullopt;
     platform::KeyChord chord;

@@ -63,7 +63,7 @@ QString Hotkey::keyName(std::uint32_t keyCode, const KeyboardLayout* layout) {
         return *name;
     if (!layout)
         return QStringLiteral("?");
-    const std::optional<std::uint32_t> evdev = evdevCodeForMacKey(keyCode);
+    const std::optional<std::uint32_t> evdev = evdevCodeForKeyCode(keyCode);
     if (!evdev)
         return {};
     return QString::fromStdString(layout->levelOneText(*evdev)).toUpper();

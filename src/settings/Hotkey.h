@@ -1,9 +1,9 @@
 #pragma once
 
-// The global save shortcut: a Mac virtual key code (a physical key position, 8 = the C key,
-// 49 = Space) and a Carbon modifier mask. These numbers are what the settings store keeps, so a
-// shortcut means the same key on every machine; the text shown for it follows the keyboard layout
-// in force.
+// The global save shortcut: this program's own portable key code (a physical key position,
+// 8 = the C key, 49 = Space) and modifier mask. These numbers are what the settings store keeps,
+// so a shortcut means the same key on every machine and keyboard layout; the text shown for it
+// follows the keyboard layout in force.
 
 #include <QString>
 #include <Qt>
@@ -14,7 +14,7 @@ namespace vantel {
 class KeyboardLayout;
 
 struct Hotkey {
-    // Carbon modifier bits; no other bit is used.
+    // The stored modifier bits; no other bit is used.
     static constexpr std::uint32_t kSuper = 0x0100;
     static constexpr std::uint32_t kShift = 0x0200;
     static constexpr std::uint32_t kAlt = 0x0800;
@@ -41,7 +41,7 @@ struct Hotkey {
     static QString keyName(std::uint32_t keyCode);
     static QString keyName(std::uint32_t keyCode, const KeyboardLayout* layout);
 
-    // Carbon mask of Qt modifiers: Ctrl, Alt, Shift and Meta (Super) map to their bits; keypad,
+    // The stored mask of Qt modifiers: Ctrl, Alt, Shift and Meta (Super) map to their bits; keypad,
     // group switch and the rest are dropped. On Linux Qt::ControlModifier is the Ctrl key and
     // Qt::MetaModifier the Super key.
     static std::uint32_t carbonFlags(Qt::KeyboardModifiers modifiers);

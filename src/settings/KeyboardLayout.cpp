@@ -13,8 +13,8 @@ namespace vantel {
 
 namespace {
 
-// Mac virtual key code -> evdev code of the same physical key.
-constexpr std::pair<std::uint32_t, std::uint32_t> kMacToEvdev[] = {
+// Stored key code -> evdev code of the same physical key.
+constexpr std::pair<std::uint32_t, std::uint32_t> kKeyCodeToEvdev[] = {
     {0, KEY_A},         {1, KEY_S},           {2, KEY_D},           {3, KEY_F},
     {4, KEY_H},         {5, KEY_G},           {6, KEY_Z},           {7, KEY_X},
     {8, KEY_C},         {9, KEY_V},           {10, KEY_102ND},      {11, KEY_B},
@@ -102,18 +102,18 @@ std::string keysymText(xkb_keysym_t sym) {
 
 } // namespace
 
-std::optional<std::uint32_t> evdevCodeForMacKey(std::uint32_t macKeyCode) {
-    for (const auto& [mac, evdev] : kMacToEvdev) {
-        if (mac == macKeyCode)
+std::optional<std::uint32_t> evdevCodeForKeyCode(std::uint32_t keyCode) {
+    for (const auto& [code, evdev] : kKeyCodeToEvdev) {
+        if (code == keyCode)
             return evdev;
     }
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> macKeyForEvdevCode(std::uint32_t evdevCode) {
-    for (const auto& [mac, evdev] : kMacToEvdev) {
+std::optional<std::uint32_t> keyCodeForEvdevCode(std::uint32_t evdevCode) {
+    for (const auto& [code, evdev] : kKeyCodeToEvdev) {
         if (evdev == evdevCode)
-            return mac;
+            return code;
     }
     return std::nullopt;
 }

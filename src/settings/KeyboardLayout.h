@@ -1,9 +1,9 @@
 #pragma once
 
-// Key names from the keyboard layout in force. Shortcuts are stored as Mac virtual key codes
-// (8 = the key labelled C on an ANSI keyboard), which name physical key positions; a fixed table
-// turns each into its evdev code (xkb keycode = evdev + 8), and the layout says what that key
-// types. The layout is an interface so that tests can pick one (or none) on purpose.
+// Key names from the keyboard layout in force. Shortcuts are stored as this program's portable
+// key codes (8 = the key labelled C on an ANSI keyboard), which name physical key positions; a
+// fixed table turns each into its evdev code (xkb keycode = evdev + 8), and the layout says what
+// that key types. The layout is an interface so that tests can pick one (or none) on purpose.
 //
 // Threads: a KeyboardLayout object is immutable after creation and may be read from any thread;
 // `current()` opens its own X connection and may be called from any thread.
@@ -17,12 +17,12 @@ struct xkb_keymap;
 
 namespace vantel {
 
-// The evdev code of the physical key that a Mac virtual key code names; no value for codes that
-// name no key (or keys without a PC counterpart).
-std::optional<std::uint32_t> evdevCodeForMacKey(std::uint32_t macKeyCode);
+// The evdev code of the physical key that a stored key code names; no value for codes that name
+// no key.
+std::optional<std::uint32_t> evdevCodeForKeyCode(std::uint32_t keyCode);
 
-// The reverse: the Mac virtual key code of a physical key; no value for keys the table lacks.
-std::optional<std::uint32_t> macKeyForEvdevCode(std::uint32_t evdevCode);
+// The reverse: the stored key code of a physical key; no value for keys the table lacks.
+std::optional<std::uint32_t> keyCodeForEvdevCode(std::uint32_t evdevCode);
 
 class KeyboardLayout {
 public:

@@ -154,10 +154,10 @@ bool HotkeyField::accepts(std::uint32_t keyCode, std::uint32_t modifiers) {
 
 std::optional<std::uint32_t> HotkeyField::keyCodeOf(const QKeyEvent& event) {
     if (event.nativeScanCode() > kEvdevOffset)
-        return macKeyForEvdevCode(event.nativeScanCode() - kEvdevOffset);
+        return keyCodeForEvdevCode(event.nativeScanCode() - kEvdevOffset);
     for (const auto& [qtKey, evdev] : kQtKeyToEvdev) {
         if (qtKey == event.key())
-            return macKeyForEvdevCode(evdev);
+            return keyCodeForEvdevCode(evdev);
     }
     return std::nullopt;
 }

@@ -118,24 +118,24 @@ TEST(KeyboardLayout, CurrentFallsBackToTheEnvironmentNames) {
     EXPECT_EQ(Hotkey::keyName(8), "?");
 }
 
-TEST(KeyboardLayout, MacCodesMapToDistinctPhysicalKeys) {
-    EXPECT_EQ(evdevCodeForMacKey(8), std::optional<std::uint32_t>(KEY_C));
-    EXPECT_EQ(evdevCodeForMacKey(49), std::optional<std::uint32_t>(KEY_SPACE));
-    EXPECT_EQ(evdevCodeForMacKey(53), std::optional<std::uint32_t>(KEY_ESC));
-    EXPECT_EQ(evdevCodeForMacKey(122), std::optional<std::uint32_t>(KEY_F1));
-    EXPECT_FALSE(evdevCodeForMacKey(52));
-    EXPECT_FALSE(evdevCodeForMacKey(0x10008));
+TEST(KeyboardLayout, KeyCodesMapToDistinctPhysicalKeys) {
+    EXPECT_EQ(evdevCodeForKeyCode(8), std::optional<std::uint32_t>(KEY_C));
+    EXPECT_EQ(evdevCodeForKeyCode(49), std::optional<std::uint32_t>(KEY_SPACE));
+    EXPECT_EQ(evdevCodeForKeyCode(53), std::optional<std::uint32_t>(KEY_ESC));
+    EXPECT_EQ(evdevCodeForKeyCode(122), std::optional<std::uint32_t>(KEY_F1));
+    EXPECT_FALSE(evdevCodeForKeyCode(52));
+    EXPECT_FALSE(evdevCodeForKeyCode(0x10008));
     int mapped = 0;
     for (std::uint32_t code = 0; code < 128; ++code) {
-        if (const auto evdev = evdevCodeForMacKey(code)) {
+        if (const auto evdev = evdevCodeForKeyCode(code)) {
             ++mapped;
-            EXPECT_EQ(macKeyForEvdevCode(*evdev), code) << "two codes share evdev " << *evdev;
+            EXPECT_EQ(keyCodeForEvdevCode(*evdev), code) << "two codes share evdev " << *evdev;
         }
     }
     EXPECT_GT(mapped, 90);
 }
 
-TEST(Hotkey, CarbonFlagsKeepOnlyTheFourModifiers) {
+TEST(Hotkey, ModifierMaskKeepsOnlyTheFourModifiers) {
     EXPECT_EQ(Hotkey::carbonFlags(Qt::MetaModifier | Qt::ShiftModifier), 768u);
     EXPECT_EQ(Hotkey::carbonFlags(Qt::ControlModifier), 0x1000u);
     EXPECT_EQ(Hotkey::carbonFlags(Qt::AltModifier), 0x0800u);
