@@ -85,10 +85,19 @@ void GameDetector::setExtraGamesProvider(std::function<QStringList()> provider) 
     m_extraGames = std::move(provider);
 }
 
+const platform::AppIdentity& GameDetector::identityOf(const platform::RunningApp& app) {
+    // A launcher's sandbox runs the launcher and every game it starts under the launcher's id:
+    // there each process is judged, and named, by what it is itself, as without the sandbox.
+    if (app.own && notGames().contains(app.appId))
+        return *app.own;
+    return app;
+}
+
 bool GameDetector::isGame(const platform::RunningApp& app, const QStringList& extraGames) const {
     if (!app.regular || app.terminated)
         return false;
-    const QString& id = app.appId;
+    const platform::AppIdentity& who = identityOf(app);
+    const QString& id = who.appId;
     if (notGames().contains(id))
         return false;
     // A process started by Steam for a game carries SteamGameId, like the Steam game helper.
@@ -98,16 +107,17 @@ bool GameDetector::isGame(const platform::RunningApp& app, const QStringList& ex
         return true;
     // A desktop entry does not contain its program the way an application bundle does, so the
     // install-path test looks at both.
-    if (inGameStore(app.bundlePath) || inGameStore(app.executablePath))
+    if (inGameStore(who.bundlePath) || inGameStore(app.executablePath))
         return true;
-    if (app.name.toLower().startsWith("minecraft"))
+    if (who.name.toLower().startsWith("minecraft"))
         return true;
-    return app.categories.contains("Game");
+    return who.categories.contains("Game");
 }
 
 QString GameDetector::displayName(const platform::RunningApp& app) {
-    QString name = app.name.isEmpty() ? QStringLiteral("Game") : app.name;
-    if (app.appId == "com.roblox.RobloxPlayer")
+    const platform::AppIdentity& who = identityOf(app);
+    QString name = who.name.isEmpty() ? QStringLiteral("Game") : who.name;
+    if (who.appId == "com.roblox.RobloxPlayer")
         return QStringLiteral("Roblox");
     if (name.toLower() == "java")
         return QStringLiteral("Minecraft");

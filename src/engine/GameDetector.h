@@ -57,7 +57,8 @@ public:
     void setExtraGamesProvider(std::function<QStringList()> provider);
 
     // Whether the application is a game by the fixed lists, the user's list, install paths, the
-    // name and the desktop entry's categories, in that order of precedence.
+    // name and the desktop entry's categories, in that order of precedence. A process in the
+    // sandbox of a launcher that is never a game is judged by its own identity instead.
     bool isGame(const platform::RunningApp& app, const QStringList& extraGames) const;
 
     platform::Workspace& workspace() { return *m_workspace; }
@@ -68,6 +69,7 @@ signals:
 private:
     void scanSoon();
     std::optional<uint32_t> displayOf(int32_t pid);
+    static const platform::AppIdentity& identityOf(const platform::RunningApp& app);
     static QString displayName(const platform::RunningApp& app);
 
     std::unique_ptr<platform::Workspace> m_workspace;

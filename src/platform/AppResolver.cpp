@@ -26,30 +26,42 @@ AppResolver::AppResolver(DesktopEntries& entries, std::filesystem::path procRoot
     , m_procRoot(std::move(procRoot))
     , m_ownPid(ownPid ? ownPid : getpid()) {}
 
+AppIdentity AppResolver::identify(const DesktopEntry* entry, const WindowClass& windowClass,
+                                  const std::string& exeName) const {
+    AppIdentity id;
+    id.appId = qs(entry ? entry->id : exeName);
+    if (entry)
+        id.bundlePath = qs(entry->path.string());
+    id.name = qs(entry && !entry->name.empty() ? entry->name
+                 : !windowClass.klass.empty()  ? windowClass.klass
+                                               : exeName);
+    if (entry)
+        id.categories = qlist(entry->categories);
+    return id;
+}
+
 RunningApp AppResolver::describe(int32_t pid, const WindowClass& windowClass,
                                  bool ownsWindow) const {
     const ProcessFacts facts = ProcessInfo::read(pid, m_procRoot);
     const std::string exeName = facts.executableName();
-    const DesktopEntry* entry =
-        facts.flatpak ? m_entries.byId(facts.flatpak->appId)
-                      : m_entries.match(windowClass.klass, windowClass.instance, exeName);
+    const AppIdentity own = identify(
+        m_entries.match(windowClass.klass, windowClass.instance, exeName), windowClass, exeName);
 
     RunningApp app;
+    if (facts.flatpak) {
+        const DesktopEntry* entry = m_entries.byId(facts.flatpak->appId);
+        static_cast<AppIdentity&>(app) = identify(entry, windowClass, exeName);
+        app.appId = qs(facts.flatpak->appId);
+        app.bundlePath = qs(facts.flatpak->appPath.string());
+        app.own = own;
+    } else {
+        static_cast<AppIdentity&>(app) = own;
+    }
     app.pid = pid;
     app.executablePath = qs(facts.executable.string());
     app.terminated = !facts.exists;
     app.steamGame = facts.steamGame;
     app.regular = ownsWindow && pid != m_ownPid && facts.exists;
-    app.appId = qs(facts.flatpak ? facts.flatpak->appId : entry ? entry->id : exeName);
-    if (facts.flatpak)
-        app.bundlePath = qs(facts.flatpak->appPath.string());
-    else if (entry)
-        app.bundlePath = qs(entry->path.string());
-    app.name = qs(entry && !entry->name.empty() ? entry->name
-                  : !windowClass.klass.empty()  ? windowClass.klass
-                                                : exeName);
-    if (entry)
-        app.categories = qlist(entry->categories);
     return app;
 }
 

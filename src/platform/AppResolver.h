@@ -2,7 +2,8 @@
 
 // Turns a process that owns windows into the facts the game detector reads: its application
 // id (Flatpak id, else the matching desktop entry's id, else the executable's file name), its
-// name, paths, categories and flags.
+// name, paths, categories and flags; for a process in a Flatpak sandbox also its own identity,
+// found from its window class and executable as for a process outside any sandbox.
 //
 // Thread: main thread (it shares DesktopEntries with the caller).
 
@@ -25,10 +26,13 @@ public:
     AppResolver(DesktopEntries& entries, std::filesystem::path procRoot = "/proc",
                 int32_t ownPid = 0);
 
-    // `ownsWindow`: the process owns a mapped normal top-level window.
+    // `ownsWindow`: the process owns a managed normal top-level window.
     RunningApp describe(int32_t pid, const WindowClass& windowClass, bool ownsWindow) const;
 
 private:
+    AppIdentity identify(const DesktopEntry* entry, const WindowClass& windowClass,
+                         const std::string& exeName) const;
+
     DesktopEntries& m_entries;
     std::filesystem::path m_procRoot;
     int32_t m_ownPid;

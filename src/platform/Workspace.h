@@ -17,16 +17,25 @@
 
 namespace vantel::platform {
 
-struct RunningApp {
-    int32_t pid = 0;
+// Who an application is: the facts the game rules look at.
+struct AppIdentity {
     QString appId;          // Flatpak id, desktop-file id, or the executable's file name
     QString name;           // the desktop entry's Name, else the window class, else the executable
     QString bundlePath;     // the desktop entry or Flatpak app folder; empty when none
-    QString executablePath; // /proc/PID/exe
     QStringList categories; // the desktop entry's Categories
-    bool regular = false;   // owns a mapped normal top-level window and is not this program
+};
+
+struct RunningApp : AppIdentity {
+    int32_t pid = 0;
+    QString executablePath; // /proc/PID/exe
+    bool regular = false;   // owns a managed normal top-level window (in any state: minimised or
+                            // on another desktop too) and is not this program
     bool terminated = false;
     bool steamGame = false; // the environment holds SteamGameId
+    // Inside a Flatpak sandbox the identity above is the sandbox's application. A launcher's
+    // sandbox also runs every game the launcher starts, so this is the process's identity by its
+    // own window class and executable, found as if it ran outside the sandbox; absent outside.
+    std::optional<AppIdentity> own;
 };
 
 struct WindowInfo {
@@ -49,11 +58,12 @@ public:
     using QObject::QObject;
     ~Workspace() override = default;
 
-    // Applications that own at least one window, in the order of the window list.
+    // Applications that own at least one managed window in any state (minimised and on other
+    // desktops too), in the order of the window list.
     virtual QList<RunningApp> runningApplications() = 0;
     // The owner of the active window, if any.
     virtual std::optional<int32_t> frontmostPid() = 0;
-    // Mapped normal top-level windows, on screen.
+    // Mapped normal top-level windows, on screen: what the display choice looks at.
     virtual QList<WindowInfo> windows() = 0;
     virtual QList<Monitor> monitors() = 0;
     // The primary monitor, else the first; absent without monitors.

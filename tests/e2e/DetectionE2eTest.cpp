@@ -1,7 +1,8 @@
 // The game detector over the real X11 workspace driving the capture controller, as the
 // application wires them: a stand-in game recognised by the user's list or by its desktop
 // entry's category is followed within two seconds, on the monitor that shows it, and recording
-// waits again once it closes or follows it to another monitor.
+// waits again once it closes or follows it to another monitor; a game minimised or left on
+// another desktop is still running and keeps its recording.
 
 #include "E2eSupport.h"
 #include "engine/Capture.h"
@@ -11,6 +12,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -19,6 +21,21 @@ using namespace vantel;
 using namespace vantel::e2e;
 
 namespace {
+
+// The stand-in game's top-level window, found by its process.
+QString windowOf(int32_t pid) {
+    const QByteArray out =
+        runTool("xdotool", {"search", "--sync", "--onlyvisible", "--pid", QString::number(pid)});
+    return QString::fromLatin1(out).split('\n', Qt::SkipEmptyParts).value(0);
+}
+
+// The window manager's current desktop for as long as the object lives.
+struct DesktopSwitch {
+    explicit DesktopSwitch(int desktop) {
+        runTool("xdotool", {"set_desktop", QString::number(desktop)});
+    }
+    ~DesktopSwitch() { runTool("xdotool", {"set_desktop", "0"}); }
+};
 
 // The detector and the controller joined the way the application joins them.
 struct Recorder {
@@ -151,4 +168,40 @@ TEST(Detection, MovingTheGameToAnotherMonitorMovesTheRecording) {
     ASSERT_TRUE(r.capture.buffer());
     EXPECT_EQ(r.capture.buffer()->width(), 320) << "a 960 x 1080 monitor at 360 lines";
     EXPECT_EQ(r.capture.buffer()->height(), 360);
+}
+
+TEST(Detection, AMinimisedGameOrOneOnAnotherDesktopKeepsItsRecording) {
+    writeDesktopEntry("org.vantel.HiddenGame", "Hidden Game", "Game;");
+    Recorder r;
+    Child game = startGame({"--app-id", "org.vantel.HiddenGame", "--x", "200", "--y", "200"});
+    followedAfter(r, game.pid());
+    ASSERT_TRUE(waitUntil([&] { return r.recording("Hidden Game"); }, 5s))
+        << r.capture.state().text;
+    const std::shared_ptr<ReplayBuffer> run = r.capture.buffer();
+    const QString window = windowOf(game.pid());
+    ASSERT_FALSE(window.isEmpty());
+    auto onScreen = [&] {
+        const QList<platform::WindowInfo> list = r.detector->workspace().windows();
+        return std::any_of(list.begin(), list.end(),
+                           [&](const platform::WindowInfo& w) { return w.pid == game.pid(); });
+    };
+    // Long enough for the scan after the change of the active window (1.5 s) to have run.
+    auto stillRecorded = [&](const char* after) {
+        waitUntil([] { return false; }, 2500ms);
+        ASSERT_TRUE(r.detector->current()) << after;
+        EXPECT_EQ(r.detector->current()->pid, game.pid()) << after;
+        EXPECT_TRUE(r.recording("Hidden Game")) << after << ": " << r.capture.state().text;
+        EXPECT_EQ(r.capture.buffer(), run) << after << ": the buffer was thrown away";
+    };
+
+    // Many full-screen games minimise themselves when the player switches away.
+    runTool("xdotool", {"windowminimize", "--sync", window});
+    EXPECT_TRUE(waitUntil([&] { return !onScreen(); }, 5s)) << "the window is minimised";
+    stillRecorded("minimised");
+
+    runTool("xdotool", {"windowactivate", "--sync", window});
+    ASSERT_TRUE(waitUntil(onScreen, 5s));
+    DesktopSwitch away(1);
+    EXPECT_TRUE(waitUntil([&] { return !onScreen(); }, 5s)) << "the game is on another desktop";
+    stillRecorded("on another desktop");
 }

@@ -3,6 +3,9 @@
 
 #include "engine/GameDetector.h"
 
+#include "common/TestEnv.h"
+#include "platform/AppResolver.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -14,6 +17,7 @@ using vantel::GameTarget;
 using vantel::platform::Monitor;
 using vantel::platform::RunningApp;
 using vantel::platform::WindowInfo;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -210,4 +214,97 @@ TEST(GameDetector, ScansOnceAtCreation) {
     ws->apps = {app(40, "com.mojang.Minecraft", "Minecraft")};
     GameDetector detector{std::unique_ptr<vantel::platform::Workspace>(ws)};
     EXPECT_EQ(detector.current(), (GameTarget{"Minecraft", 40, std::nullopt}));
+}
+
+namespace {
+
+// A /proc and a set of desktop entries with the same games run once by a native launcher and
+// once by the launcher's Flatpak, beside the launchers' own windows.
+struct LauncherMachine {
+    fs::path proc = vantel::test::testHome() / "launchers/proc";
+    fs::path apps = vantel::test::testHome() / "launchers/applications";
+    vantel::platform::DesktopEntries entries{{apps}};
+
+    void process(int pid, const fs::path& exe, const std::string& environ,
+                 const std::string& flatpak = {}) {
+        const fs::path dir = proc / std::to_string(pid);
+        fs::create_directories(dir / "root");
+        fs::create_symlink(exe, dir / "exe");
+        vantel::test::writeFile(dir / "environ", environ);
+        vantel::test::writeFile(dir / "comm", exe.filename().string() + "\n");
+        if (!flatpak.empty())
+            vantel::test::writeFile(dir / "root/.flatpak-info",
+                                    "[Application]\nname=" + flatpak + "\n\n[Instance]\napp-path=" +
+                                        "/var/lib/flatpak/app/" + flatpak + "/current/files\n");
+    }
+    void entry(const std::string& id, const std::string& body) {
+        vantel::test::writeFile(apps / (id + ".desktop"),
+                                "[Desktop Entry]\nType=Application\n" + body);
+    }
+
+    LauncherMachine() {
+        using namespace std::string_literals;
+        fs::remove_all(proc);
+        entry("steam", "Name=Steam\nExec=steam %U\nCategories=Network;Game;\n");
+        entry("com.valvesoftware.Steam", "Name=Steam\nExec=/usr/bin/flatpak run "
+                                         "com.valvesoftware.Steam\nCategories=Network;Game;\n");
+        entry("com.heroicgameslauncher.hgl", "Name=Heroic Games Launcher\nStartupWMClass=Heroic\n"
+                                             "Categories=Game;\n");
+        entry("net.lutris.Lutris", "Name=Lutris\nStartupWMClass=Lutris\nCategories=Game;\n");
+        entry("portal2", "Name=Portal 2\nStartupWMClass=portal2_linux\nCategories=Game;\n");
+        entry("celeste", "Name=Celeste\nStartupWMClass=Celeste\nCategories=Game;\n");
+
+        const std::string game = "SteamGameId=620\0HOME=/home/u\0"s;
+        process(10, "/home/u/.local/share/Steam/steamapps/common/Portal 2/portal2_linux", game);
+        process(11,
+                "/home/u/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/common/"
+                "Portal 2/portal2_linux",
+                game, "com.valvesoftware.Steam");
+        process(12, "/home/u/.var/app/com.valvesoftware.Steam/.local/share/Steam/ubuntu12_32/steam",
+                "HOME=/home/u\0"s, "com.valvesoftware.Steam");
+        process(13, "/app/bin/steamwebhelper", "HOME=/home/u\0"s, "com.valvesoftware.Steam");
+        process(20, "/home/u/Games/Heroic/Hades/Hades.bin.x86_64", "HOME=/home/u\0"s);
+        process(21, "/home/u/Games/Heroic/Hades/Hades.bin.x86_64", "HOME=/home/u\0"s,
+                "com.heroicgameslauncher.hgl");
+        process(22, "/app/bin/heroic/heroic", "HOME=/home/u\0"s, "com.heroicgameslauncher.hgl");
+        process(30, "/home/u/Games/celeste/Celeste.bin.x86_64", "HOME=/home/u\0"s);
+        process(31, "/home/u/Games/celeste/Celeste.bin.x86_64", "HOME=/home/u\0"s,
+                "net.lutris.Lutris");
+        process(32, "/usr/bin/python3.11", "HOME=/home/u\0"s, "net.lutris.Lutris");
+        entries.refreshIfChanged();
+    }
+};
+
+} // namespace
+
+TEST(GameDetector, GamesUnderASandboxedLauncherAreFoundAndNamedAsUnderTheNativeOne) {
+    LauncherMachine machine;
+    vantel::platform::AppResolver resolver(machine.entries, machine.proc, 1);
+    Detector d;
+    struct Case {
+        int native, sandboxed;
+        vantel::platform::WindowClass window;
+        QString name;
+    };
+    const Case games[] = {{10, 11, {"portal2_linux", "portal2_linux"}, "Portal 2"},
+                          {20, 21, {"Hades", "Hades"}, "Hades"},
+                          {30, 31, {"celeste", "Celeste"}, "Celeste"}};
+    for (const Case& c : games) {
+        for (int pid : {c.native, c.sandboxed}) {
+            d.ws->apps = {resolver.describe(pid, c.window, true)};
+            d.detector.scan();
+            ASSERT_TRUE(d.detector.current()) << "pid " << pid;
+            EXPECT_EQ(d.detector.current()->name, c.name.toStdString()) << "pid " << pid;
+            EXPECT_EQ(d.detector.current()->pid, pid);
+        }
+    }
+
+    // The launchers' own windows, sandboxed or not, stay never-games.
+    const std::pair<int, vantel::platform::WindowClass> launchers[] = {
+        {12, {"steam", "Steam"}},
+        {13, {"steamwebhelper", "steamwebhelper"}},
+        {22, {"heroic", "Heroic"}},
+        {32, {"lutris", "Lutris"}}};
+    for (const auto& [pid, window] : launchers)
+        EXPECT_FALSE(d.isGame(resolver.describe(pid, window, true))) << "pid " << pid;
 }

@@ -166,7 +166,7 @@ QRect withFrame(QRect bounds, const std::vector<uint32_t>& extents) {
 
 } // namespace
 
-std::vector<X11Workspace::Client> X11Workspace::clients() {
+std::vector<X11Workspace::Client> X11Workspace::clients(bool onScreenOnly) {
     bool managed = false;
     std::vector<xcb_window_t> list = clientList(managed);
     xcb_connection_t* c = m_x.get();
@@ -192,7 +192,11 @@ std::vector<X11Workspace::Client> X11Workspace::clients() {
         std::vector<uint32_t> pid = values32(c, k.pid, XCB_ATOM_CARDINAL);
         WindowClass cls = windowClass(c, k.wmClass);
         std::vector<uint32_t> frame = values32(c, k.frame, XCB_ATOM_CARDINAL);
-        if (!attrs || !geo || !origin || attrs->map_state != XCB_MAP_STATE_VIEWABLE)
+        if (!attrs || !geo || !origin)
+            continue;
+        // A window the window manager keeps while it is minimised or on another desktop is not
+        // viewable, but its program still runs; only the display choice needs it on screen.
+        if (attrs->map_state != XCB_MAP_STATE_VIEWABLE && (onScreenOnly || !managed))
             continue;
         if (!managed && (attrs->override_redirect || attrs->_class == XCB_WINDOW_CLASS_INPUT_ONLY))
             continue;
@@ -220,7 +224,7 @@ std::vector<X11Workspace::Client> X11Workspace::clients() {
 
 QList<WindowInfo> X11Workspace::windows() {
     QList<WindowInfo> list;
-    for (const Client& c : clients())
+    for (const Client& c : clients(true))
         list << c.info;
     return list;
 }
@@ -242,7 +246,7 @@ QList<RunningApp> X11Workspace::runningApplications() {
     DesktopEntries::shared().refreshIfChanged();
     QList<RunningApp> apps;
     std::vector<int32_t> seen;
-    for (const Client& c : clients()) {
+    for (const Client& c : clients(false)) {
         if (c.info.pid <= 0 || std::find(seen.begin(), seen.end(), c.info.pid) != seen.end())
             continue;
         seen.push_back(c.info.pid);

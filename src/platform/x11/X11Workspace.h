@@ -38,7 +38,8 @@ private:
         WindowClass windowClass;
     };
 
-    std::vector<Client> clients();
+    // The normal top-level windows of the window list; with `onScreenOnly` the viewable ones.
+    std::vector<Client> clients(bool onScreenOnly);
     std::vector<xcb_window_t> clientList(bool& managed);
     std::vector<int32_t> ownersByXRes(const std::vector<xcb_window_t>& windows);
     void selectEvents();
