@@ -6,6 +6,7 @@
 #include <QCoro/QCoroFuture>
 #include <QMetaObject>
 #include <QtConcurrent/QtConcurrentRun>
+#include <pthread.h>
 
 namespace vantel {
 
@@ -37,6 +38,27 @@ private:
     Capture& m_owner;
 };
 
+namespace {
+
+// Runs `work` and hands back what it threw, so that the awaiting side rethrows it.
+template <typename Work> std::exception_ptr attempt(Work&& work) {
+    try {
+        work();
+        return nullptr;
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+} // namespace
+
+template <typename Work> auto Capture::onControl(Work work) {
+    return QtConcurrent::run(&m_control, [work = std::move(work)]() mutable {
+        pthread_setname_np(pthread_self(), "record.control");
+        return work();
+    });
+}
+
 Capture::Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* parent)
     : QObject(parent)
     , m_backend(std::move(backend))
@@ -44,25 +66,16 @@ Capture::Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* par
     , m_config([] { return CaptureConfig{}; })
     , m_currentGame([] { return GameDetector::shared().current(); })
     , m_autoRestart(this) {
+    m_control.setMaxThreadCount(1);
     m_autoRestart.setSingleShot(true);
     connect(&m_autoRestart, &QTimer::timeout, this, [this] { restartAfterFailure(); });
 }
 
 Capture::~Capture() {
-    m_starting.waitForFinished();
-    if (m_stream) {
-        try {
-            m_stream->stop();
-        } catch (...) {
-        }
-    }
-    if (std::shared_ptr<ReplayBuffer> buffer = m_buffer.exchange(nullptr)) {
-        try {
-            buffer->finish();
-        } catch (...) {
-        }
-        buffer->discard();
-    }
+    m_control.waitForDone();
+    m_buffer.store(nullptr);
+    if (m_run)
+        takeDown(*m_run);
 }
 
 Capture& Capture::shared() {
@@ -146,6 +159,10 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
         setState(State::error(*error));
     } else if (current) {
         m_target = chosen;
+        // An automatic restart still pending from an earlier failure would only tear this
+        // healthy run down.
+        m_autoRestart.stop();
+        m_failing = false;
         setState(State::recording(chosen.name));
     }
     m_restarting = false;
@@ -166,30 +183,33 @@ QCoro::Task<> Capture::stop() {
 QCoro::Task<> Capture::stopRun() {
     // The stream leaves the field before it is joined, so that a failure it reports while
     // stopping finds no stream and schedules no restart.
-    std::shared_ptr<platform::CaptureStream> stream = std::exchange(m_stream, nullptr);
-    std::shared_ptr<ReplayBuffer> buffer = m_buffer.exchange(nullptr);
+    std::shared_ptr<Run> run = std::exchange(m_run, nullptr);
+    m_stream = nullptr;
+    m_buffer.store(nullptr);
     m_target.reset();
-    if (stream || buffer) {
-        QFuture<void> stopping =
-            QtConcurrent::run([stream, buffer, starting = m_starting]() mutable {
-                if (stream) {
-                    starting.waitForFinished();
-                    try {
-                        stream->stop();
-                    } catch (...) {
-                    }
-                }
-                if (buffer) {
-                    try {
-                        buffer->finish();
-                    } catch (...) {
-                    }
-                    buffer->discard();
-                }
-            });
+    if (run) {
+        // Queued behind the run's own preparation and start, so a stream is never stopped
+        // while it is being started and nothing a start made is left behind.
+        QFuture<void> stopping = onControl([run] { takeDown(*run); });
         co_await stopping;
     }
     setState(State::off());
+}
+
+void Capture::takeDown(Run& run) {
+    if (run.stream) {
+        try {
+            run.stream->stop();
+        } catch (...) {
+        }
+    }
+    if (run.buffer) {
+        try {
+            run.buffer->finish();
+        } catch (...) {
+        }
+        run.buffer->discard();
+    }
 }
 
 platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) {
@@ -203,45 +223,52 @@ platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) 
     return displays.front();
 }
 
-QCoro::Task<bool> Capture::start(GameTarget target) {
+void Capture::prepare(Run& run, const GameTarget& target, const CaptureConfig& config,
+                      const media::SegmentWriterFactory& writerFactory) {
     // The display query comes first: where capture is impossible (a Wayland session) it explains
     // why, which says more than a refused permission.
     const platform::CaptureDisplay display = chooseDisplay(target.displayID);
     if (!m_backend->hasPermission())
         throw RecordError::permission();
-    const CaptureConfig config = m_config();
     const QSize size = outputSize(display.width, display.height, display.scale, config.maxHeight);
 
     auto buffer = std::make_shared<ReplayBuffer>(size.width(), size.height(), config.fps,
                                                  config.quality, config.codec, config.recordMic,
-                                                 double(config.bufferSeconds), m_writerFactory);
+                                                 double(config.bufferSeconds), writerFactory);
     platform::StreamConfig streamConfig{display,    size.width(),      size.height(),
                                         config.fps, config.showCursor, config.recordMic};
-    std::shared_ptr<platform::CaptureStream> stream;
     try {
-        stream = m_backend->createStream(streamConfig, *m_intake);
+        run.stream = m_backend->createStream(streamConfig, *m_intake);
     } catch (...) {
         buffer->discard();
         throw;
     }
-    // Stored before starting: a start that fails leaves both for the next stop to clean up.
-    m_buffer.store(buffer);
-    m_stream = stream;
+    run.buffer = std::move(buffer);
+}
 
-    // The future is a named local: GCC 12 destroys lambda temporaries inside a co_await
+QCoro::Task<bool> Capture::start(GameTarget target) {
+    auto run = std::make_shared<Run>();
+    m_run = run;
+    // The futures are named locals: GCC 12 destroys lambda temporaries inside a co_await
     // expression twice.
-    QFuture<std::exception_ptr> starting = QtConcurrent::run([stream]() -> std::exception_ptr {
-        try {
-            stream->start();
-            return nullptr;
-        } catch (...) {
-            return std::current_exception();
-        }
-    });
-    m_starting = starting;
-    std::exception_ptr failure = co_await starting;
-    // Stopped meanwhile: that stop has published off and taken the stream down after its start.
-    if (m_stream != stream)
+    QFuture<std::exception_ptr> preparing =
+        onControl([this, run, target, config = m_config(), factory = m_writerFactory] {
+            return attempt([&] { prepare(*run, target, config, factory); });
+        });
+    std::exception_ptr failure = co_await preparing;
+    // Stopped meanwhile: that stop has published off and takes down whatever was prepared.
+    if (m_run != run)
+        co_return false;
+    if (failure)
+        std::rethrow_exception(failure);
+
+    // Stored before starting: a start that fails leaves both for the next stop to clean up.
+    m_buffer.store(run->buffer);
+    m_stream = run->stream;
+    QFuture<std::exception_ptr> starting =
+        onControl([stream = run->stream] { return attempt([&] { stream->start(); }); });
+    failure = co_await starting;
+    if (m_run != run)
         co_return false;
     if (failure)
         std::rethrow_exception(failure);

@@ -10,8 +10,11 @@
 //   ("record.capture") reads the current buffer through the intake. The buffer is published as
 //   an atomic shared pointer, so that thread sees the old or the new buffer whole, and a buffer
 //   handed out by buffer() stays alive for as long as its holder keeps it.
-// - Blocking work (starting and joining the stream, finishing and deleting the buffer) runs on
-//   the Qt thread pool and is awaited, so the main thread never waits for it.
+// - Blocking work (asking the display server for its monitors and permission, creating the
+//   buffer with its run folder and encoder, starting and joining the stream, finishing and
+//   deleting the buffer) runs on this controller's own serial thread "record.control", in the
+//   order it was asked for, and is awaited: the main thread never waits on the display server or
+//   the disk, and saves, exports and thumbnails on other pools never delay a start or a stop.
 // - Control operations interleave at their awaits; m_restarting is the only guard against
 //   overlapping restarts, and sync() has none of its own.
 
@@ -25,6 +28,7 @@
 #include <QFuture>
 #include <QObject>
 #include <QSize>
+#include <QThreadPool>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -54,7 +58,7 @@ public:
     // Takes the backend over. Without providers, the settings are CaptureConfig's defaults and
     // the followed game is GameDetector::shared().current().
     explicit Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* parent = nullptr);
-    // Stops a running stream and deletes its buffer, blocking.
+    // Waits for the control thread, stops a running stream and deletes its buffer, blocking.
     ~Capture() override;
 
     // The process-wide controller over createCaptureBackend(), never destroyed.
@@ -64,7 +68,8 @@ public:
     // the mode that always records; with nothing wanted it stops and waits.
     QCoro::Task<> sync();
     // Stops whatever runs and starts for `target`, else the current target, else the desktop.
-    // Dropped at once while another restart runs.
+    // Dropped at once while another restart runs. A successful start cancels an automatic
+    // restart still pending from an earlier failure.
     QCoro::Task<> restart(std::optional<GameTarget> target = std::nullopt);
     // Stops the stream, finishes and deletes its buffer, forgets the target, cancels a pending
     // automatic restart and publishes off.
@@ -107,10 +112,24 @@ signals:
 
 private:
     class Intake;
+    // What one start made: written by its preparation on the control thread, then read by the
+    // main thread after awaiting it and by later control tasks (the control thread is serial).
+    struct Run {
+        std::shared_ptr<platform::CaptureStream> stream;
+        std::shared_ptr<ReplayBuffer> buffer;
+    };
 
     // True when the started run is still the current one: a stop() that came in while the
-    // stream was starting has already taken it down, and the start must not claim it.
+    // stream was being prepared or started has already taken it down, and the start must not
+    // claim it.
     QCoro::Task<bool> start(GameTarget target);
+    // On the control thread: chooses the display, checks permission, creates the buffer (its
+    // run folder, the encoder) and the stream.
+    void prepare(Run& run, const GameTarget& target, const CaptureConfig& config,
+                 const media::SegmentWriterFactory& writerFactory);
+    // On the control thread: stops the stream, finishes and deletes the buffer.
+    static void takeDown(Run& run);
+    template <typename Work> auto onControl(Work work);
     QCoro::Task<> stopRun();
     QCoro::Task<> restartAfterFailure();
     platform::CaptureDisplay chooseDisplay(std::optional<uint32_t> wanted);
@@ -126,10 +145,8 @@ private:
     media::SegmentWriterFactory m_writerFactory;
 
     // Main thread only, except m_buffer (see above).
-    std::shared_ptr<platform::CaptureStream> m_stream;
-    // The stream start running on the thread pool, if any; stopping waits for it, because a
-    // stream must not be stopped on one thread while another is still starting it.
-    QFuture<std::exception_ptr> m_starting;
+    std::shared_ptr<Run> m_run;                        // the run being started or running
+    std::shared_ptr<platform::CaptureStream> m_stream; // set once the run's start is under way
     std::atomic<std::shared_ptr<ReplayBuffer>> m_buffer;
     std::optional<GameTarget> m_target;
     State m_state;
@@ -139,6 +156,8 @@ private:
     std::optional<std::string> m_failedWhileStarting;
     std::chrono::milliseconds m_restartDelay{3000};
     QTimer m_autoRestart;
+    // One thread, tasks in order: the serial executor of start and stop work.
+    QThreadPool m_control;
 };
 
 } // namespace vantel

@@ -10,7 +10,9 @@
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QThreadPool>
 #include <atomic>
+#include <condition_variable>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -67,6 +69,7 @@ struct FakeBackend : vantel::platform::CaptureBackend {
     std::string displaysError;
     std::string startError;
     std::shared_future<void> startGate;
+    std::shared_future<void> displaysGate; // a display server that does not answer yet
 
     std::vector<StreamConfig> configs;
     std::vector<std::shared_ptr<StreamLog>> streams;
@@ -74,6 +77,8 @@ struct FakeBackend : vantel::platform::CaptureBackend {
 
     bool hasPermission() override { return permission; }
     std::vector<CaptureDisplay> displays() override {
+        if (displaysGate.valid())
+            displaysGate.wait();
         if (!displaysError.empty())
             throw std::runtime_error(displaysError);
         return screens;
@@ -149,6 +154,57 @@ void settle(std::chrono::milliseconds span = 0ms) {
             QThread::msleep(2);
     } while (clock.elapsed() < span.count());
 }
+
+// Runs the event loop until `done` holds or `limit` has passed; returns done().
+bool settleUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limit.count())
+        settle(5ms);
+    return done();
+}
+
+// A gate that a test opens itself, or that a watchdog opens after a while so that a thread
+// blocked on it comes free and the test fails instead of hanging.
+class Gate {
+public:
+    Gate()
+        : m_future(m_promise.get_future().share())
+        , m_watchdog(std::async(std::launch::async, [this] {
+            std::unique_lock lock(m_lock);
+            if (!m_opened.wait_for(lock, 3s, [this] { return m_open; })) {
+                m_rescued = true;
+                m_open = true;
+                m_promise.set_value();
+            }
+        })) {}
+    ~Gate() { open(); }
+    void open() {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_open)
+                return;
+            m_open = true;
+            m_promise.set_value();
+        }
+        m_opened.notify_all();
+    }
+    // Whether the watchdog had to open it: someone waited on it where nobody may.
+    bool rescued() {
+        std::lock_guard lock(m_lock);
+        return m_rescued;
+    }
+    std::shared_future<void> future() const { return m_future; }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_opened;
+    bool m_open = false;
+    bool m_rescued = false;
+    std::promise<void> m_promise;
+    std::shared_future<void> m_future;
+    std::future<void> m_watchdog;
+};
 
 struct Rig {
     FakeBackend* backend = new FakeBackend;
@@ -414,4 +470,108 @@ TEST(Capture, FeedsOnlyCompleteFramesAndLiveAudioToTheBuffer) {
     intake.onAudio(sound(2.0), false);
     EXPECT_EQ(rig.writes.videos, 1) << "no buffer, nothing appended";
     EXPECT_EQ(rig.writes.gameAudio, 1);
+}
+
+TEST(Capture, ASuccessfulStartCancelsThePendingAutomaticRestart) {
+    Rig rig(CaptureMode::games);
+    rig.capture.setRestartDelay(400ms);
+    rig.game = GameTarget{"Quake", 7, 1u};
+    rig.run(rig.capture.sync());
+    rig.backend->handler->onStreamStopped("The display went away.");
+    settle();
+    // The machine wakes at once and the application restarts the capture itself.
+    rig.run(rig.capture.restart());
+    EXPECT_EQ(rig.capture.state(), State::recording("Quake"));
+    rig.take();
+    settle(700ms);
+    EXPECT_TRUE(rig.take().empty()) << "the old failure's timer tore the new run down";
+    EXPECT_EQ(rig.backend->configs.size(), 2u);
+
+    // Another game comes to the front right after a failure: sync() starts it, and stays.
+    rig.backend->handler->onStreamStopped("The display went away again.");
+    settle();
+    rig.game = GameTarget{"Doom", 8, 2u};
+    rig.run(rig.capture.sync());
+    rig.take();
+    settle(700ms);
+    EXPECT_TRUE(rig.take().empty());
+    EXPECT_EQ(rig.backend->configs.size(), 3u);
+    EXPECT_EQ(rig.capture.target(), rig.game);
+
+    rig.backend->handler->onStreamStopped("Once more.");
+    settle(700ms);
+    EXPECT_EQ(rig.capture.state(), State::recording("Doom")) << "failures are handled again";
+    EXPECT_EQ(rig.backend->configs.size(), 4u);
+}
+
+// Saves, exports and thumbnails fill Qt's shared thread pool; starting and stopping the capture
+// must not queue behind them.
+TEST(Capture, StartsAndStopsWhileTheSharedThreadPoolIsBusy) {
+    Gate busy;
+    QThreadPool* pool = QThreadPool::globalInstance();
+    for (int i = 0; i < pool->maxThreadCount() + 2; ++i)
+        pool->start([gate = busy.future()] { gate.wait(); });
+
+    Rig rig(CaptureMode::always);
+    QCoro::Task<> syncing = rig.capture.sync();
+    EXPECT_TRUE(
+        settleUntil([&] { return rig.capture.state() == State::recording("Desktop"); }, 2s));
+    QCoro::Task<> stopping = rig.capture.stop();
+    EXPECT_TRUE(settleUntil(
+        [&] { return !rig.backend->streams.empty() && rig.backend->streams[0]->stopped; }, 2s));
+    EXPECT_FALSE(busy.rescued());
+    busy.open();
+    rig.run(std::move(syncing));
+    rig.run(std::move(stopping));
+    pool->waitForDone();
+}
+
+// Asking the display server for its monitors and creating the buffer (its run folder, stale
+// folders of crashed runs, the encoder) may take long; the main thread keeps running meanwhile.
+TEST(Capture, AStartNeverMakesTheMainThreadWaitForTheDisplayServerOrTheDisk) {
+    Rig rig(CaptureMode::always);
+    {
+        Gate display;
+        rig.backend->displaysGate = display.future();
+        QCoro::Task<> syncing = rig.capture.sync();
+        EXPECT_FALSE(display.rescued()) << "the main thread waited for the display server";
+        EXPECT_EQ(rig.capture.state(), State::off());
+        display.open();
+        rig.run(std::move(syncing));
+        EXPECT_EQ(rig.capture.state(), State::recording("Desktop"));
+        rig.backend->displaysGate = {};
+    }
+    {
+        Gate disk;
+        rig.capture.setWriterFactory(
+            [&, gate = disk.future()](const media::WriterConfig&, media::SegmentSink&) {
+                gate.wait();
+                return std::make_unique<CountingWriter>(rig.writes);
+            });
+        QCoro::Task<> restarting = rig.capture.restart(GameTarget{"Quake", 7, 1u});
+        EXPECT_FALSE(disk.rescued()) << "the main thread waited for the buffer's creation";
+        disk.open();
+        rig.run(std::move(restarting));
+        EXPECT_EQ(rig.capture.state(), State::recording("Quake"));
+    }
+}
+
+// A stop that comes while the run is still being prepared waits for the preparation and leaves
+// nothing of it behind.
+TEST(Capture, AStopWhileTheRunIsPreparedLeavesNothingBehind) {
+    Rig rig(CaptureMode::always);
+    Gate display;
+    rig.backend->displaysGate = display.future();
+    QCoro::Task<> syncing = rig.capture.sync();
+    QCoro::Task<> stopping = rig.capture.stop();
+    display.open();
+    rig.run(std::move(stopping));
+    rig.run(std::move(syncing));
+    EXPECT_EQ(rig.capture.state(), State::off());
+    EXPECT_FALSE(rig.capture.buffer());
+    ASSERT_EQ(rig.backend->streams.size(), 1u);
+    EXPECT_FALSE(rig.backend->streams[0]->started) << "a stopped run never starts";
+    EXPECT_TRUE(rig.backend->streams[0]->stopped);
+    EXPECT_TRUE(std::filesystem::is_empty(vantel::ReplayBuffer::runRoot()))
+        << "the prepared run folder was deleted";
 }
