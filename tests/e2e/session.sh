@@ -5,9 +5,19 @@
 # system sound, tones played into "mic" are the microphone. Everything started here is stopped
 # when the command ends, whatever its outcome.
 #
-# Usage: tests/e2e/session.sh COMMAND [ARGS...]
+# With --pipewire the sound server is PipeWire with its Pulse server and WirePlumber instead
+# (the default of most current distributions), with the same sinks; there the microphone is the
+# source "microphone", fed by whatever plays into "mic".
+#
+# Usage: tests/e2e/session.sh [--pipewire] COMMAND [ARGS...]
 # The command sees DISPLAY, PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and VANTEL_SESSION_DIR.
 set -uo pipefail
+
+sound=pulseaudio
+if [[ "${1:-}" == "--pipewire" ]]; then
+    sound=pipewire
+    shift
+fi
 
 session="$(mktemp -d "${TMPDIR:-/tmp}/vantel-session-XXXXXX")"
 pids=()
@@ -96,15 +106,52 @@ start_keyring() {
     return 1
 }
 
+# Waits up to 5 s for a command to succeed.
+await() {
+    for _ in $(seq 100); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+    "$@" >/dev/null 2>&1
+}
+
+start_pipewire() {
+    # Runtime and state folders of our own: wireplumber remembers default devices and stream
+    # targets, which must not leak from one session into the next.
+    export XDG_RUNTIME_DIR="$session/run" XDG_STATE_HOME="$session/state"
+    export PIPEWIRE_RUNTIME_DIR="$XDG_RUNTIME_DIR"
+    export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+    mkdir -p -m 0700 "$XDG_RUNTIME_DIR" "$XDG_STATE_HOME"
+    pipewire >"$session/pipewire.log" 2>&1 &
+    pids+=($!)
+    await pw-cli info 0 || { echo "PipeWire did not start" >&2; return 1; }
+    wireplumber >"$session/wireplumber.log" 2>&1 &
+    pids+=($!)
+    pipewire-pulse >"$session/pipewire-pulse.log" 2>&1 &
+    pids+=($!)
+    await pactl info || { echo "pipewire-pulse did not start" >&2; return 1; }
+    pactl load-module module-null-sink sink_name=game rate=48000 channels=2 >/dev/null
+    pactl load-module module-null-sink sink_name=mic rate=48000 channels=2 >/dev/null
+    pactl load-module module-remap-source master=mic.monitor source_name=microphone >/dev/null
+    # The defaults are wireplumber's to apply: wait until it has seen the devices.
+    await sh -c 'pactl list short sinks | grep -q "^[0-9]*\sgame\s"' || return 1
+    await sh -c 'pactl set-default-sink game && pactl get-default-sink | grep -qx game' || {
+        echo "wireplumber did not take the default sink" >&2; return 1; }
+    await sh -c 'pactl set-default-source microphone &&
+        pactl get-default-source | grep -qx microphone' || {
+        echo "wireplumber did not take the default source" >&2; return 1; }
+}
+
 export VANTEL_SESSION_DIR="$session"
 start_x || exit 1
 start_dbus || exit 1
-start_pulse || exit 1
+if [[ $sound == pipewire ]]; then
+    start_pipewire || exit 1
+else
+    start_pulse || exit 1
+fi
 start_keyring || exit 1
 "$@"
 status=$?
 if [[ $status -ne 0 ]]; then
-    for log in xvfb openbox pulse keyring; do
+    for log in xvfb openbox pulse pipewire wireplumber pipewire-pulse keyring; do
         [[ -s "$session/$log.log" ]] && { echo "--- $log.log" >&2; tail -n 20 "$session/$log.log" >&2; }
     done
 fi

@@ -1,6 +1,7 @@
 // The X11 capture stream against Xvfb and the session's PulseAudio null sinks: frames at the
 // asked size and rate on one thread, tones played into the "game" and "mic" sinks arriving on
-// the right track, and a killed sound stream reported once.
+// the right track, the system sound following a change of the default output, and a killed
+// sound stream reported once. The sound cases run under PipeWire's Pulse server too.
 
 #include "common/TestEnv.h"
 #include "platform/CaptureSource.h"
@@ -284,4 +285,40 @@ TEST(X11Capture, ASlowHandlerCostsFramesNotDelay) {
     ASSERT_GE(rec.videoPts.size(), 6u);
     const double phase = std::fmod(rec.videoPts.back() - rec.videoPts.front(), 0.1);
     EXPECT_TRUE(phase < 0.03 || phase > 0.07) << phase;
+}
+
+TEST(X11Capture, SystemSoundFollowsTheDefaultOutput) {
+    const std::string module =
+        output("pactl load-module module-null-sink sink_name=speakers rate=48000 channels=2");
+    ASSERT_FALSE(module.empty());
+    struct Restore {
+        std::string module;
+        ~Restore() {
+            std::system("pactl set-default-sink game");
+            std::system(("pactl unload-module " + module).c_str());
+        }
+    } restore{module};
+
+    Recorder rec;
+    auto backend = createCaptureBackend();
+    auto stream = backend->createStream(config(false), rec);
+    waitForSilence();
+    stream->start();
+    playTone("speakers", 8.0);
+    waitFor(
+        rec, [&] { return rec.gamePts.size() > 50; }, 3.0);
+    {
+        std::lock_guard l(rec.lock);
+        EXPECT_LT(rec.gamePeak, 0.01f) << "another output than the default one was recorded";
+        EXPECT_GT(rec.gamePts.size(), 50u) << "no system sound arrived";
+    }
+    // The player plugs in a headset, and it becomes the default output.
+    ASSERT_EQ(std::system("pactl set-default-sink speakers"), 0);
+    waitFor(
+        rec, [&] { return rec.gamePeak > 0.1f; }, 5.0);
+    stream->stop();
+    std::lock_guard l(rec.lock);
+    EXPECT_GT(rec.gamePeak, 0.1f) << "the recording did not follow the new default output";
+    EXPECT_TRUE(rec.stops.empty()) << rec.stops.front();
+    EXPECT_TRUE(increasing(rec.gamePts));
 }

@@ -51,9 +51,17 @@ void PulseAudioSource::start() {
     try {
         if (state != PA_CONTEXT_READY)
             throw std::runtime_error("Could not connect to the sound server: " + lastError());
-        openStream(m_game, "@DEFAULT_MONITOR@", "Computer sound");
-        if (m_withMic)
+        followDefaultSink();
+        // Without any output device there is nothing to record yet: the track stays silent
+        // until a default output appears.
+        if (const std::string monitor = defaultMonitor(); !monitor.empty()) {
+            openStream(m_game, monitor.c_str(), "Computer sound");
+            waitReady(m_game);
+        }
+        if (m_withMic) {
             openStream(m_mic, "@DEFAULT_SOURCE@", "Microphone");
+            waitReady(m_mic);
+        }
         m_running = true;
     } catch (...) {
         pa_threaded_mainloop_unlock(m_loop);
@@ -63,8 +71,95 @@ void PulseAudioSource::start() {
     pa_threaded_mainloop_unlock(m_loop);
 }
 
-// Called with the mainloop lock held.
+// Called with the mainloop lock held, off the mainloop thread: waits for the operation, whose
+// callback signals the mainloop.
+void PulseAudioSource::await(pa_operation* operation) {
+    if (!operation)
+        throw std::runtime_error("Could not ask the sound server: " + lastError());
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+        pa_threaded_mainloop_wait(m_loop);
+    pa_operation_unref(operation);
+}
+
+// The system sound is the monitor of the default output, asked for by name: PipeWire's Pulse
+// server routes a recording of "@DEFAULT_MONITOR@" to the default input, the microphone.
+std::string PulseAudioSource::defaultMonitor() {
+    struct Ask {
+        pa_threaded_mainloop* loop;
+        std::string sink, monitor;
+    } ask{m_loop, {}, {}};
+    await(pa_context_get_server_info(
+        m_context,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* a = static_cast<Ask*>(data);
+            if (info && info->default_sink_name)
+                a->sink = info->default_sink_name;
+            pa_threaded_mainloop_signal(a->loop, 0);
+        },
+        &ask));
+    m_sink = ask.sink;
+    if (ask.sink.empty())
+        return {};
+    await(pa_context_get_sink_info_by_name(
+        m_context, ask.sink.c_str(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+            auto* a = static_cast<Ask*>(data);
+            if (eol == 0 && info && info->monitor_source_name)
+                a->monitor = info->monitor_source_name;
+            pa_threaded_mainloop_signal(a->loop, 0);
+        },
+        &ask));
+    return ask.monitor;
+}
+
+// Called with the mainloop lock held, off the mainloop thread.
+void PulseAudioSource::followDefaultSink() {
+    pa_context_set_subscribe_callback(m_context, &onSubscription, this);
+    await(pa_context_subscribe(
+        m_context, PA_SUBSCRIPTION_MASK_SERVER,
+        [](pa_context*, int, void* self) {
+            pa_threaded_mainloop_signal(static_cast<PulseAudioSource*>(self)->m_loop, 0);
+        },
+        this));
+}
+
+// On the mainloop thread: the server's defaults may have changed.
+void PulseAudioSource::onSubscription(pa_context* c, pa_subscription_event_type_t type, uint32_t,
+                                      void* self) {
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER)
+        return;
+    if (pa_operation* op = pa_context_get_server_info(c, &onServerInfo, self))
+        pa_operation_unref(op);
+}
+
+void PulseAudioSource::onServerInfo(pa_context* c, const pa_server_info* info, void* self) {
+    auto* me = static_cast<PulseAudioSource*>(self);
+    const std::string sink = info && info->default_sink_name ? info->default_sink_name : "";
+    if (!me->m_running || sink.empty() || sink == me->m_sink)
+        return;
+    me->m_sink = sink;
+    if (pa_operation* op = pa_context_get_sink_info_by_name(c, sink.c_str(), &onSinkInfo, self))
+        pa_operation_unref(op);
+}
+
+// The new default output's monitor replaces the recorded one: a new stream, whose first chunk
+// starts the track's clock afresh.
+void PulseAudioSource::onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* me = static_cast<PulseAudioSource*>(self);
+    if (eol != 0 || !info || !info->monitor_source_name || !me->m_running)
+        return;
+    me->closeStream(me->m_game);
+    try {
+        me->openStream(me->m_game, info->monitor_source_name, "Computer sound");
+    } catch (const std::exception& e) {
+        me->fail(e.what());
+    }
+}
+
+// Called with the mainloop lock held: creates the stream and asks for the connection, without
+// waiting for it. The stream stays on the device it was given: following the default is ours.
 void PulseAudioSource::openStream(Channel& ch, const char* device, const char* name) {
+    ch.havePts = false;
     pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(kRate), uint8_t(ch.channels)};
     pa_channel_map map;
     pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
@@ -80,7 +175,17 @@ void PulseAudioSource::openStream(Channel& ch, const char* device, const char* n
                                    PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_record(ch.stream, device, &attr, flags) < 0)
         throw std::runtime_error("Could not record the sound: " + lastError());
-    waitReady(ch);
+}
+
+// Called with the mainloop lock held.
+void PulseAudioSource::closeStream(Channel& ch) {
+    if (!ch.stream)
+        return;
+    pa_stream_set_state_callback(ch.stream, nullptr, nullptr);
+    pa_stream_set_read_callback(ch.stream, nullptr, nullptr);
+    pa_stream_disconnect(ch.stream);
+    pa_stream_unref(ch.stream);
+    ch.stream = nullptr;
 }
 
 void PulseAudioSource::waitReady(Channel& ch) {
@@ -98,16 +203,10 @@ void PulseAudioSource::stop() {
         return;
     pa_threaded_mainloop_lock(m_loop);
     m_running = false;
-    for (Channel* ch : {&m_game, &m_mic}) {
-        if (!ch->stream)
-            continue;
-        pa_stream_set_state_callback(ch->stream, nullptr, nullptr);
-        pa_stream_set_read_callback(ch->stream, nullptr, nullptr);
-        pa_stream_disconnect(ch->stream);
-        pa_stream_unref(ch->stream);
-        ch->stream = nullptr;
-    }
+    closeStream(m_game);
+    closeStream(m_mic);
     if (m_context) {
+        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_disconnect(m_context);
         pa_context_unref(m_context);
