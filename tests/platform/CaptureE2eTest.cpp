@@ -167,16 +167,6 @@ bool increasing(const std::vector<double>& v) {
 
 } // namespace
 
-TEST(X11Capture, BackendSeesTheScreen) {
-    auto backend = createCaptureBackend();
-    EXPECT_TRUE(backend->hasPermission());
-    std::vector<CaptureDisplay> displays = backend->displays();
-    ASSERT_EQ(displays.size(), 1u);
-    EXPECT_EQ(displays[0].width, 1920);
-    EXPECT_EQ(displays[0].height, 1080);
-    EXPECT_EQ(backend->mainDisplay(), displays[0].id);
-}
-
 TEST(X11Capture, FramesAndSystemSoundOnOneThread) {
     Recorder rec;
     auto backend = createCaptureBackend();

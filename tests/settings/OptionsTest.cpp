@@ -1,7 +1,7 @@
 // The recording choices, the bit-rate rule and the size estimate the settings window prints.
 
-#include "settings/SizeEstimate.h"
 #include "engine/RecordingOptions.h"
+#include "settings/SizeEstimate.h"
 
 #include <gtest/gtest.h>
 
@@ -45,16 +45,12 @@ QString estimateText(int mbps, int mb) {
 TEST(SizeEstimate, TextsForTypicalAndExtremeChoices) {
     EXPECT_EQ(SizeEstimate(1440, 60, Quality::high, Codec::h264).text(), estimateText(40, 299));
     EXPECT_EQ(SizeEstimate(1440, 60, Quality::high, Codec::hevc).text(), estimateText(26, 194));
-    const SizeEstimate capped(2160, 120, Quality::ultra, Codec::h264);
-    EXPECT_DOUBLE_EQ(capped.bitRate(), 160'000'000.0);
-    EXPECT_EQ(capped.text(), estimateText(160, 1200));
+    EXPECT_EQ(SizeEstimate(2160, 120, Quality::ultra, Codec::h264).text(), estimateText(160, 1200));
 }
 
 TEST(SizeEstimate, NativeHeightComesFromTheMainScreenElse1080) {
     // 1920 x 1080 x 60 x 0.18 = 22,394,880 bits per second.
-    const SizeEstimate noScreen(0, 60, Quality::high, Codec::h264);
-    EXPECT_DOUBLE_EQ(noScreen.bitRate(), 22'394'880.0);
-    EXPECT_EQ(noScreen.text(), estimateText(22, 168));
+    EXPECT_EQ(SizeEstimate(0, 60, Quality::high, Codec::h264).text(), estimateText(22, 168));
     // A 1600-line screen (800 points at scale 2): the width is not rounded to whole pixels.
     const SizeEstimate retina(0, 60, Quality::high, Codec::h264, 1600.0);
     EXPECT_NEAR(retina.bitRate(), 1600.0 * 1600.0 * 16.0 / 9.0 * 60 * 0.18, 1e-3);
