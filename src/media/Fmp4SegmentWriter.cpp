@@ -48,6 +48,15 @@ Fmp4SegmentWriter::Fmp4SegmentWriter(const WriterConfig& config, SegmentSink& si
     : m_config(config)
     , m_sink(sink) {
     installFfmpegLog();
+    // Opening the encoders takes tens of milliseconds; done on the first frame, it would cost the
+    // capture thread the frames due meanwhile.
+    try {
+        open();
+        m_initSegment = m_work->muxer->writeHeader();
+    } catch (const MediaError& e) {
+        m_work.reset();
+        m_openError = e.what();
+    }
 }
 
 Fmp4SegmentWriter::~Fmp4SegmentWriter() {
@@ -64,19 +73,15 @@ Fmp4SegmentWriter::~Fmp4SegmentWriter() {
 bool Fmp4SegmentWriter::start(double firstPts) {
     if (m_status.load() != Status::idle)
         return false;
-    m_firstPts = firstPts;
-    std::vector<uint8_t> init;
-    try {
-        open();
-        init = m_work->muxer->writeHeader();
-    } catch (const MediaError& e) {
-        m_work.reset();
-        fail(e.what());
+    if (!m_work) {
+        fail(m_openError);
         return false;
     }
+    m_firstPts = firstPts;
     m_work->newestVideoPts = firstPts;
     m_status = Status::writing;
-    m_worker = std::thread([this, bytes = std::move(init)]() mutable { run(std::move(bytes)); });
+    m_worker =
+        std::thread([this, bytes = std::move(m_initSegment)]() mutable { run(std::move(bytes)); });
     return true;
 }
 

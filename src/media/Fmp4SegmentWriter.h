@@ -17,6 +17,9 @@
 // s - firstPts + kTimelineOffset. Only the run's first frame differs: the muxer writes it at 0
 // and lengthens it by the offset, because a fragment cannot express a delayed start.
 //
+// Opening: the constructor opens the encoders and the muxer, so that start() on the capture
+// thread only begins the timeline; an encoder that cannot be opened fails start().
+//
 // Threads: start(), videoReady(), audioReady(), appendVideo() and appendAudio() come from the
 // capture thread and only hand samples over under m_lock, never waiting for the encoder. Video
 // has a single pending slot: a frame arriving while the slot is full is refused (videoReady() is
@@ -98,6 +101,8 @@ private:
 
     // Worker state: touched only by the worker thread once it runs (by start() before).
     std::unique_ptr<Pending> m_work;
+    std::vector<uint8_t> m_initSegment; // written by the constructor, handed to the worker
+    std::string m_openError;            // why the constructor could not open, if it could not
 
     mutable std::mutex m_lock; // guards m_input, m_queuedSamples, m_abort and m_error
     std::condition_variable m_wake;
