@@ -142,6 +142,7 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
     if (m_restarting)
         co_return;
     m_restarting = true;
+    ++m_operations;
     // Chosen before stopping, because stopping forgets the target.
     const GameTarget chosen = target ? *target : m_target ? *m_target : GameTarget::desktop();
     co_await stopRun();
@@ -166,6 +167,7 @@ QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
         setState(State::recording(chosen.name));
     }
     m_restarting = false;
+    --m_operations;
     // The new stream died before its start was through: handled now like any failure of a
     // running stream, once a pending automatic restart has cleared its guard.
     std::optional<std::string> died = std::exchange(m_failedWhileStarting, std::nullopt);
@@ -177,7 +179,9 @@ QCoro::Task<> Capture::stop() {
     // An owner's stop (pause, quit, no game) outranks a restart still pending from a failure.
     m_autoRestart.stop();
     m_failing = false;
+    ++m_operations;
     co_await stopRun();
+    --m_operations;
 }
 
 QCoro::Task<> Capture::stopRun() {

@@ -76,6 +76,8 @@ public:
     QCoro::Task<> stop();
 
     State state() const { return m_state; }
+    // Whether a start or a stop is under way (awaiting the control thread).
+    bool changing() const { return m_operations > 0; }
     // Called on the main thread, asynchronously, once for every assignment of the state (also of
     // an equal value), in assignment order. stateChanged() is emitted alongside.
     std::function<void(State)> onState;
@@ -152,6 +154,7 @@ private:
     State m_state;
     bool m_restarting = false;
     bool m_failing = false;
+    int m_operations = 0; // restarts and stops under way
     // A failure the stream reported while its start was still awaited.
     std::optional<std::string> m_failedWhileStarting;
     std::chrono::milliseconds m_restartDelay{3000};

@@ -171,7 +171,8 @@ struct ShellRig {
     // Launches without a tray icon and waits for the first capture state to show.
     void launch() {
         controller->launch(false);
-        waitUntil([this] { return state.statusLine() != "Starting"; });
+        // The capture starts on its own thread: wait until the start asked for is through.
+        waitUntil([this] { return state.statusLine() != "Starting" && !capture.changing(); });
         settle();
     }
 };
