@@ -119,17 +119,7 @@ TEST_F(APITest, RefusedConnectionIsASentence) {
 TEST_F(APITest, UnauthorizedClearsTheSharedAccountOnTheMainThread) {
     Account& account = Account::shared();
     ASSERT_TRUE(waitFor([&] { return account.isRestored(); }));
-    account.setBrowser([](const QUrl& page) {
-        QString code = service().signInCodeFor(page);
-        QMetaObject::invokeMethod(
-            &Account::shared(),
-            [code] {
-                Account::shared().handle(QStringLiteral("vantelrecord://auth?code=") + code);
-            },
-            Qt::QueuedConnection);
-    });
-    account.signIn();
-    ASSERT_TRUE(waitFor([&] { return account.user().has_value(); }));
+    ASSERT_TRUE(signInThroughService());
     const QString verifierBefore = account.verifier().value_or(QString());
 
     QThread* clearedOn = nullptr;

@@ -452,17 +452,7 @@ TEST_F(ShareTest, AutomaticSharingOnlyWhenTurnedOnAndSignedIn) {
     EXPECT_FALSE(await(Sharing::shareAfterSave(m_clip, tools())));
     EXPECT_TRUE(service().requests().isEmpty());
 
-    account.setBrowser([](const QUrl& page) {
-        QString code = service().signInCodeFor(page);
-        QMetaObject::invokeMethod(
-            &Account::shared(),
-            [code] {
-                Account::shared().handle(QStringLiteral("vantelrecord://auth?code=") + code);
-            },
-            Qt::QueuedConnection);
-    });
-    account.signIn();
-    ASSERT_TRUE(waitFor([&] { return account.user().has_value(); }));
+    ASSERT_TRUE(signInThroughService());
     std::optional<QString> link = await(Sharing::shareAfterSave(m_clip, tools()));
     ASSERT_TRUE(link);
     EXPECT_EQ(storedMeta()->shareURL, *link);

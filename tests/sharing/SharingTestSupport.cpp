@@ -54,4 +54,19 @@ std::optional<QString> storedToken() {
     return await(Keychain::get(QStringLiteral("token")));
 }
 
+bool signInThroughService() {
+    Account& account = Account::shared();
+    account.setBrowser([](const QUrl& page) {
+        QString code = service().signInCodeFor(page);
+        QMetaObject::invokeMethod(
+            &Account::shared(),
+            [code] {
+                Account::shared().handle(QStringLiteral("vantelrecord://auth?code=") + code);
+            },
+            Qt::QueuedConnection);
+    });
+    account.signIn();
+    return waitFor([&] { return account.user().has_value(); });
+}
+
 } // namespace vantel::test

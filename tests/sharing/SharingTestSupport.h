@@ -23,6 +23,10 @@ QString storeValidToken();
 void removeToken();
 std::optional<QString> storedToken();
 
+// Signs the shared account in the way a browser would: the service's page answers with a code,
+// which comes back to the account as its callback address. Returns once a user is known.
+bool signInThroughService();
+
 // Serves the event loop until `condition` holds or 20 s passed; returns the condition.
 inline bool waitFor(const std::function<bool()>& condition) {
     return QTest::qWaitFor(condition, 20000);
