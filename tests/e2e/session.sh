@@ -9,15 +9,31 @@
 # (the default of most current distributions), with the same sinks; there the microphone is the
 # source "microphone", fed by whatever plays into "mic".
 #
-# Usage: tests/e2e/session.sh [--pipewire] COMMAND [ARGS...]
-# The command sees DISPLAY, PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and VANTEL_SESSION_DIR.
+# With --wayland the session is a Wayland desktop instead: a headless sway (1280x720, background
+# #204060, no Xwayland) run as the unprivileged user "nobody" (sway refuses root), PipeWire with
+# its Pulse server and WirePlumber and the same sinks as --pipewire, and xdg-desktop-portal with
+# its wlroots backend on a private session bus that starts nothing by itself but the permission
+# store (which keeps the screen-cast restore tokens). The portal backend's screen chooser is
+# $VANTEL_SESSION_DIR/chooser, which answers "HEADLESS-1" and appends a line to
+# $VANTEL_SESSION_DIR/chooser.log each time it is asked: the dialog a user would see.
+#
+# Usage: tests/e2e/session.sh [--pipewire|--wayland] COMMAND [ARGS...]
+# The command sees DISPLAY (X11 only), PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and
+# VANTEL_SESSION_DIR; under --wayland also WAYLAND_DISPLAY, SWAYSOCK, XDG_SESSION_TYPE=wayland,
+# XDG_CURRENT_DESKTOP=sway, XDG_RUNTIME_DIR, XDG_STATE_HOME and QT_QPA_PLATFORM=wayland.
 set -uo pipefail
 
 sound=pulseaudio
+desktop=x11
 if [[ "${1:-}" == "--pipewire" ]]; then
     sound=pipewire
     shift
+elif [[ "${1:-}" == "--wayland" ]]; then
+    sound=pipewire
+    desktop=wayland
+    shift
 fi
+here="$(cd "$(dirname "$0")" && pwd)"
 
 session="$(mktemp -d "${TMPDIR:-/tmp}/vantel-session-XXXXXX")"
 pids=()
@@ -139,19 +155,129 @@ start_pipewire() {
         echo "wireplumber did not take the default source" >&2; return 1; }
 }
 
+# sway refuses to run as root: it runs as "nobody" in a runtime folder of its own, and its
+# socket is linked into ours, where every other client looks for it.
+start_sway() {
+    local sway_run="$session/run-sway"
+    chmod 711 "$session"
+    mkdir -p -m 0700 "$sway_run"
+    chown 65534:65534 "$sway_run"
+    cat >"$session/sway.conf" <<'CONF'
+output HEADLESS-1 resolution 1280x720 position 0 0 bg #204060 solid_color
+default_border none
+xwayland disable
+CONF
+    chmod 644 "$session/sway.conf"
+    env -u WAYLAND_DISPLAY -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$sway_run" \
+        HOME="$sway_run" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+        WLR_HEADLESS_OUTPUTS=1 setpriv --reuid=65534 --regid=65534 --clear-groups \
+        sway -c "$session/sway.conf" >"$session/sway.log" 2>&1 &
+    pids+=($!)
+    await test -S "$sway_run/wayland-1" || { echo "sway did not start" >&2; return 1; }
+    ln -sf "$sway_run/wayland-1" "$XDG_RUNTIME_DIR/wayland-1"
+    export WAYLAND_DISPLAY=wayland-1
+    await sh -c 'ls "$0"/sway-ipc.*.sock' "$sway_run" || { echo "sway has no IPC socket" >&2; return 1; }
+    SWAYSOCK="$(ls "$sway_run"/sway-ipc.*.sock | head -n 1)"
+    export SWAYSOCK
+    await sh -c 'swaymsg -t get_outputs | grep -q "\"width\": 1280"' || {
+        echo "sway has no 1280x720 output" >&2; return 1; }
+}
+
+bus_has() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$1" | grep -q 'boolean true'
+}
+
+# A session bus that starts nothing by itself but the permission store: the default one would
+# start a second portal racing ours, the document portal (a FUSE mount) and a keyring.
+start_private_bus() {
+    local services="$session/dbus-services"
+    mkdir -p "$services"
+    cp /usr/share/dbus-1/services/org.freedesktop.impl.portal.PermissionStore.service "$services/"
+    cat >"$session/dbus-session.conf" <<CONF
+<busconfig>
+  <type>session</type>
+  <keep_umask/>
+  <listen>unix:path=$XDG_RUNTIME_DIR/bus</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+    dbus-daemon --config-file="$session/dbus-session.conf" --nofork >"$session/dbus.log" 2>&1 &
+    pids+=($!)
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    await bus_has org.freedesktop.DBus || { echo "the session bus did not start" >&2; return 1; }
+}
+
+# xdg-desktop-portal with the wlroots backend. The backend gets the shared-memory shim (see
+# xdpw_shm_shim.c) and keeps restore tokens ("permanent"; otherwise it never hands one out).
+start_portals() {
+    local shim="$session/xdpw-shm-shim.so"
+    gcc -shared -fPIC -O2 -o "$shim" "$here/xdpw_shm_shim.c" -ldl -lwayland-client || {
+        echo "the portal shim did not build" >&2; return 1; }
+    cat >"$session/chooser" <<CHOOSER
+#!/bin/sh
+echo asked >>"$session/chooser.log"
+echo HEADLESS-1
+CHOOSER
+    chmod 755 "$session/chooser"
+    mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr"
+    cat >"$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" <<CONF
+[screencast]
+chooser_type=simple
+chooser_cmd=$session/chooser
+max_fps=60
+CONF
+    LD_PRELOAD="$shim" XDPW_PERSIST_MODE=permanent /usr/libexec/xdg-desktop-portal-wlr \
+        >"$session/xdpw.log" 2>&1 &
+    pids+=($!)
+    await bus_has org.freedesktop.impl.portal.desktop.wlr || {
+        echo "xdg-desktop-portal-wlr did not start" >&2; return 1; }
+    /usr/libexec/xdg-desktop-portal -v >"$session/xdp.log" 2>&1 &
+    pids+=($!)
+    await dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
+        /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
+        string:org.freedesktop.portal.ScreenCast string:version || {
+        echo "xdg-desktop-portal did not start" >&2; return 1; }
+}
+
+start_wayland() {
+    # Folders of our own: the permission store (restore tokens) and wireplumber's memory must
+    # not leak into the next session.
+    export XDG_RUNTIME_DIR="$session/run" XDG_STATE_HOME="$session/state"
+    export XDG_CONFIG_HOME="$session/config" XDG_DATA_HOME="$session/data"
+    export XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland QT_QPA_PLATFORM=wayland
+    unset DISPLAY
+    mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+    mkdir -p "$XDG_STATE_HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+    start_sway || return 1
+    start_private_bus || return 1
+    start_pipewire || return 1
+    start_portals || return 1
+}
+
 export VANTEL_SESSION_DIR="$session"
-start_x || exit 1
-start_dbus || exit 1
-if [[ $sound == pipewire ]]; then
-    start_pipewire || exit 1
+if [[ $desktop == wayland ]]; then
+    start_wayland || exit 1
 else
-    start_pulse || exit 1
+    start_x || exit 1
+    start_dbus || exit 1
+    if [[ $sound == pipewire ]]; then
+        start_pipewire || exit 1
+    else
+        start_pulse || exit 1
+    fi
+    start_keyring || exit 1
 fi
-start_keyring || exit 1
 "$@"
 status=$?
 if [[ $status -ne 0 ]]; then
-    for log in xvfb openbox pulse pipewire wireplumber pipewire-pulse keyring; do
+    for log in xvfb openbox pulse pipewire wireplumber pipewire-pulse keyring sway dbus xdpw xdp; do
         [[ -s "$session/$log.log" ]] && { echo "--- $log.log" >&2; tail -n 20 "$session/$log.log" >&2; }
     done
 fi
