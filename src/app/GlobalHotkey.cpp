@@ -77,6 +77,10 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> action)
     }
 }
 
+bool GlobalHotkey::desktopBindingNeeded() {
+    return registry().grabber->needsDesktopBinding();
+}
+
 GlobalHotkey::~GlobalHotkey() {
     Registry& r = registry();
     if (auto it = r.chords.find(m_id); it != r.chords.end()) {

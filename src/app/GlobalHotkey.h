@@ -31,6 +31,11 @@ public:
     std::uint32_t id() const { return m_id; }
     Hotkey hotkey() const { return m_hotkey; }
 
+    // True where the desktop gives programs no global shortcuts (a Wayland desktop without the
+    // global shortcuts portal), so the user binds `vantel-record save` in the desktop's keyboard
+    // settings instead. May turn true a moment after the first shortcut was made.
+    static bool desktopBindingNeeded();
+
 private:
     Hotkey m_hotkey;
     std::uint32_t m_id;

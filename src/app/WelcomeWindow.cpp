@@ -1,5 +1,6 @@
 #include "app/WelcomeWindow.h"
 
+#include "app/GlobalHotkey.h"
 #include "engine/Capture.h"
 #include "platform/freedesktop/Autostart.h"
 #include "settings/Settings.h"
@@ -90,7 +91,8 @@ QWidget* divider() {
 
 WelcomeWindow::WelcomeWindow(std::function<bool()> permission, QWidget* parent)
     : QWidget(parent)
-    , m_permission(permission ? std::move(permission) : [] { return Capture::hasPermission(); }) {
+    , m_permission(permission ? std::move(permission) : [] { return Capture::hasPermission(); })
+    , m_bindingNeeded([] { return GlobalHotkey::desktopBindingNeeded(); }) {
     setWindowTitle(QStringLiteral("Vantel Record"));
     setFixedSize(kWidth, kHeight);
     Theme::styleWindow(this);
@@ -129,6 +131,7 @@ WelcomeWindow::WelcomeWindow(std::function<bool()> permission, QWidget* parent)
     layout->addLayout(bottom);
 
     showPermission();
+    showBindingHint();
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &WelcomeWindow::recheck);
     m_timer.start();
@@ -176,10 +179,54 @@ QWidget* WelcomeWindow::steps() {
         auto* words = label(text, Theme::font(13), Theme::ink());
         words->setWordWrap(true);
         words->setObjectName(QStringLiteral("step%1").arg(n));
-        row->addWidget(words, 1);
+        if (n == 2) {
+            m_bindingHint = label({}, Theme::font(12), Theme::muted());
+            m_bindingHint->setObjectName(QStringLiteral("bindingHint"));
+            m_bindingHint->setWordWrap(true);
+            m_bindingHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            m_bindingHint->hide();
+            auto* texts = new QVBoxLayout;
+            texts->setSpacing(4);
+            texts->addWidget(words);
+            texts->addWidget(m_bindingHint);
+            row->addLayout(texts, 1);
+        } else {
+            row->addWidget(words, 1);
+        }
         column->addLayout(row);
     }
     return box;
+}
+
+QString WelcomeWindow::bindingSteps(const QString& desktop, const QString& shortcut) {
+    const QString command = QStringLiteral("vantel-record save");
+    const QString intro = QStringLiteral("Your desktop gives apps no global shortcuts, so bind "
+                                         "it yourself: ");
+    const QStringList names = desktop.toLower().split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    if (names.contains(QLatin1String("gnome")))
+        return intro + QStringLiteral("Settings › Keyboard › View and Customize Shortcuts › "
+                                      "Custom Shortcuts › +, command \"%1\", shortcut %2.")
+                           .arg(command, shortcut);
+    if (names.contains(QLatin1String("kde")))
+        return intro + QStringLiteral("System Settings › Keyboard › Shortcuts › Add New › "
+                                      "Command or Script, command \"%1\", shortcut %2.")
+                           .arg(command, shortcut);
+    if (names.contains(QLatin1String("sway"))) {
+        // sway names letter keys by their lower-case symbol.
+        QStringList keys = shortcut.split(QLatin1Char('+'));
+        if (keys.last().size() == 1)
+            keys.last() = keys.last().toLower();
+        return intro + QStringLiteral("add \"bindsym %1 exec %2\" to ~/.config/sway/config "
+                                      "and reload sway.")
+                           .arg(keys.join(QLatin1Char('+')), command);
+    }
+    return intro + QStringLiteral("in your desktop's keyboard settings, run \"%1\" on %2.")
+                       .arg(command, shortcut);
+}
+
+void WelcomeWindow::setBindingNeededSource(std::function<bool()> source) {
+    m_bindingNeeded = std::move(source);
+    showBindingHint();
 }
 
 QWidget* WelcomeWindow::permissionArea() {
@@ -233,7 +280,17 @@ void WelcomeWindow::setOpenAtLogin(bool on) {
     m_login->setChecked(on);
 }
 
+void WelcomeWindow::showBindingHint() {
+    const bool needed = m_bindingNeeded && m_bindingNeeded();
+    if (needed == !m_bindingHint->isHidden())
+        return;
+    m_bindingHint->setText(bindingSteps(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                        Settings::shared().saveHotkey().display()));
+    m_bindingHint->setVisible(needed);
+}
+
 void WelcomeWindow::recheck() {
+    showBindingHint();
     const bool granted = m_permission();
     if (granted == m_granted)
         return;

@@ -13,7 +13,10 @@
 // nothing is connected, the window quits the application itself). Closing the window does none
 // of this.
 //
-// The permission is read again every second while the window lives.
+// The permission is read again every second while the window lives, and so is whether the
+// desktop gives programs global shortcuts at all: where it does not (a Wayland desktop without
+// the global shortcuts portal), the second step says how to bind `vantel-record save` in the
+// desktop's own keyboard settings.
 //
 // Thread: main thread only.
 
@@ -37,6 +40,14 @@ public:
     explicit WelcomeWindow(std::function<bool()> permission = {}, QWidget* parent = nullptr);
 
     bool granted() const { return m_granted; }
+
+    // Where "the desktop gives no global shortcuts" comes from; by default the shortcut
+    // service's answer (GlobalHotkey::desktopBindingNeeded).
+    void setBindingNeededSource(std::function<bool()> source);
+
+    // How to bind the save command to `shortcut` by hand on the desktop named by
+    // XDG_CURRENT_DESKTOP (GNOME, KDE Plasma and sway have their own steps).
+    static QString bindingSteps(const QString& desktop, const QString& shortcut);
     bool openAtLogin() const;
     void setOpenAtLogin(bool on);
 
@@ -56,12 +67,15 @@ private:
     QWidget* steps();
     QWidget* permissionArea();
     void recheck();
+    void showBindingHint();
     void showPermission();
     void finish();
     void relaunch();
     void storeOnboarded();
 
     std::function<bool()> m_permission;
+    std::function<bool()> m_bindingNeeded;
+    QLabel* m_bindingHint = nullptr;
     bool m_granted = false;
     QTimer m_timer;
     QStackedWidget* m_permissionPages = nullptr;

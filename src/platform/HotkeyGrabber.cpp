@@ -1,5 +1,6 @@
 #include "platform/HotkeyGrabber.h"
 
+#include "platform/wayland/PortalHotkeyGrabber.h"
 #include "platform/x11/X11HotkeyGrabber.h"
 
 #include <QByteArray>
@@ -24,6 +25,10 @@ std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(QObject* parent) {
     const QByteArray forced = qgetenv("VANTEL_HOTKEYS");
     if (forced == "null")
         return std::make_unique<NullHotkeyGrabber>(parent);
+    // An X display on a Wayland desktop is Xwayland's: its key grabs see only keys typed into X
+    // windows.
+    if (forced == "portal" || (forced.isEmpty() && !qgetenv("WAYLAND_DISPLAY").isEmpty()))
+        return std::make_unique<PortalHotkeyGrabber>(parent);
     try {
         return std::make_unique<X11HotkeyGrabber>(parent);
     } catch (const std::runtime_error&) {

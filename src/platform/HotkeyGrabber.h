@@ -1,8 +1,9 @@
 #pragma once
 
 // System-wide key combinations: the desktop delivers a grabbed combination to this program
-// whichever window has the focus (a game in front included). One backend per desktop (X11
-// today) plus a null backend; createHotkeyGrabber() picks one at run time.
+// whichever window has the focus (a game in front included). One backend per desktop (X11 key
+// grabs, the Wayland desktop's global shortcuts portal) plus a null backend;
+// createHotkeyGrabber() picks one at run time.
 //
 // Thread: a grabber lives on the main thread; grab, release and `pressed` all happen there.
 
@@ -38,6 +39,11 @@ public:
     virtual bool grab(const KeyChord& chord) = 0;
     // Gives one grab of the combination back; the last release frees it for other programs.
     virtual void release(const KeyChord& chord) = 0;
+    // True where the desktop gives programs no global shortcuts at all (a Wayland desktop
+    // without the global shortcuts portal): the user has to bind `vantel-record save` in the
+    // desktop's keyboard settings. May turn true some time after creation, once the desktop
+    // answered.
+    virtual bool needsDesktopBinding() const { return false; }
 
 signals:
     // A grabbed combination was pressed. Key repeat while it is held down does not signal
@@ -45,8 +51,9 @@ signals:
     void pressed(const vantel::platform::KeyChord& chord);
 };
 
-// VANTEL_HOTKEYS=x11|null forces a backend; otherwise X11 when a display can be opened, else
-// the null backend, which refuses every grab.
+// VANTEL_HOTKEYS=x11|portal|null forces a backend; otherwise the portal on a Wayland desktop
+// (WAYLAND_DISPLAY set), else X11 when a display can be opened, else the null backend, which
+// refuses every grab.
 std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(QObject* parent = nullptr);
 
 } // namespace vantel::platform

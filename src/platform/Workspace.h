@@ -1,8 +1,8 @@
 #pragma once
 
 // What the desktop tells us about running applications, their windows and the monitors: the
-// facts the game detector works from. One backend per desktop (X11 today) plus a null backend;
-// createWorkspace() picks one at run time.
+// facts the game detector works from. One backend per desktop (X11, Wayland) plus a null
+// backend; createWorkspace() picks one at run time.
 //
 // Thread: a Workspace lives on the main thread; its queries and signals run there.
 
@@ -77,7 +77,8 @@ signals:
     void screensChanged();
 };
 
-// VANTEL_WORKSPACE=x11|null forces a backend; otherwise X11 when a display can be opened.
+// VANTEL_WORKSPACE=x11|wayland|null forces a backend; otherwise Wayland when WAYLAND_DISPLAY
+// names a compositor socket, else X11 when a display can be opened, else null.
 std::unique_ptr<Workspace> createWorkspace(QObject* parent = nullptr);
 
 } // namespace vantel::platform

@@ -90,6 +90,35 @@ TEST_F(Welcome, PermissionAreaFollowsThePermissionWithinASecond) {
     EXPECT_TRUE(showsText(window, "Screen Recording is allowed"));
 }
 
+TEST_F(Welcome, WhereTheDesktopGivesNoShortcutsStepTwoSaysHowToBindTheCommand) {
+    bool needed = false;
+    qputenv("XDG_CURRENT_DESKTOP", "sway");
+    WelcomeWindow window([] { return true; });
+    window.setBindingNeededSource([&] { return needed; });
+    window.show();
+    auto* hint = window.findChild<QLabel*>("bindingHint");
+    ASSERT_NE(hint, nullptr);
+    EXPECT_FALSE(hint->isVisible());
+    needed = true;
+    QElapsedTimer clock;
+    clock.start();
+    while (!hint->isVisible() && clock.elapsed() < 5000)
+        QTest::qWait(50);
+    ASSERT_TRUE(hint->isVisible()) << "the answer comes after the window opened";
+    EXPECT_EQ(hint->text(), "Your desktop gives apps no global shortcuts, so bind it yourself: add "
+                            "\"bindsym Alt+Shift+c exec vantel-record save\" to "
+                            "~/.config/sway/config and reload sway.");
+    EXPECT_LE(hint->geometry().bottom(), window.findChild<QLabel*>("step3")->geometry().top());
+    EXPECT_LE(button(window, "Start")->geometry().bottom(), window.height())
+        << "everything still fits the fixed window";
+    test::saveWidgetShot(&window, "welcome-bind-shortcut");
+    EXPECT_TRUE(WelcomeWindow::bindingSteps("ubuntu:GNOME", "Alt+Shift+C")
+                    .contains("Settings › Keyboard › View and Customize Shortcuts"));
+    EXPECT_TRUE(WelcomeWindow::bindingSteps("KDE", "Alt+Shift+C")
+                    .contains("System Settings › Keyboard › Shortcuts › Add New"));
+    qunsetenv("XDG_CURRENT_DESKTOP");
+}
+
 TEST_F(Welcome, StartStoresOnboardedOpensAtLoginAndHandsOver) {
     WelcomeWindow window([] { return true; });
     QSignalSpy started(&window, &WelcomeWindow::started);

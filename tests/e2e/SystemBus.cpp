@@ -9,22 +9,22 @@ namespace vantel::e2e {
 
 namespace {
 
-QString busConfig(const QString& socket) {
+QString busConfig(const QString& socket, const QString& type) {
     return QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
                           "Configuration 1.0//EN\"\n"
                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                           "<busconfig>\n"
-                          "  <type>system</type>\n"
+                          "  <type>%2</type>\n"
                           "  <listen>unix:path=%1</listen>\n"
                           "  <auth>EXTERNAL</auth>\n"
                           "  <policy context=\"default\">\n"
                           "    <allow user=\"*\"/>\n"
-               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-               "    <allow eavesdrop=\"true\"/>\n"
-               "    <allow own=\"*\"/>\n"
-               "  </policy>\n"
+                          "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                          "    <allow eavesdrop=\"true\"/>\n"
+                          "    <allow own=\"*\"/>\n"
+                          "  </policy>\n"
                           "</busconfig>\n")
-        .arg(socket);
+        .arg(socket, type);
 }
 
 void stop(QProcess& process) {
@@ -37,28 +37,43 @@ void stop(QProcess& process) {
     }
 }
 
-} // namespace
-
-PrivateSystemBus::PrivateSystemBus()
-    : m_daemon(std::make_unique<QProcess>()) {
+// Starts a bus daemon of the type with its socket in the test's home; returns its address.
+QString startBus(QProcess& daemon, const QString& type) {
     const QString dir = QString::fromStdString((test::testHome() / "tmp").string());
-    const QString config = dir + QStringLiteral("/system-bus.conf");
+    const QString config = dir + QStringLiteral("/%1-bus.conf").arg(type);
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error("cannot write the bus configuration");
-    file.write(busConfig(dir + QStringLiteral("/system_bus_socket")).toUtf8());
+    file.write(busConfig(dir + QStringLiteral("/%1_bus_socket").arg(type), type).toUtf8());
     file.close();
-    m_daemon->start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1")});
-    if (!m_daemon->waitForStarted(5000) || !m_daemon->waitForReadyRead(10000))
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(10000))
         throw std::runtime_error("dbus-daemon did not start: " +
-                                 m_daemon->readAllStandardError().toStdString());
-    m_address = QString::fromUtf8(m_daemon->readLine()).trimmed();
+                                 daemon.readAllStandardError().toStdString());
+    return QString::fromUtf8(daemon.readLine()).trimmed();
+}
+
+} // namespace
+
+PrivateSystemBus::PrivateSystemBus()
+    : m_daemon(std::make_unique<QProcess>())
+    , m_address(startBus(*m_daemon, QStringLiteral("system"))) {
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toUtf8());
 }
 
 PrivateSystemBus::~PrivateSystemBus() {
+    stop(*m_daemon);
+}
+
+PrivateSessionBus::PrivateSessionBus()
+    : m_daemon(std::make_unique<QProcess>())
+    , m_address(startBus(*m_daemon, QStringLiteral("session"))) {
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+}
+
+PrivateSessionBus::~PrivateSessionBus() {
     stop(*m_daemon);
 }
 

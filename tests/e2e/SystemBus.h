@@ -23,6 +23,18 @@ private:
     QString m_address;
 };
 
+// A private session bus, the same way: its address goes into DBUS_SESSION_BUS_ADDRESS.
+class PrivateSessionBus {
+public:
+    PrivateSessionBus();
+    ~PrivateSessionBus();
+    QString address() const { return m_address; }
+
+private:
+    std::unique_ptr<QProcess> m_daemon;
+    QString m_address;
+};
+
 class StandInLogind {
 public:
     // Starts vantel-test-logind on the bus named by DBUS_SYSTEM_BUS_ADDRESS and waits until it

@@ -2,7 +2,9 @@
 
 // Short messages as desktop notifications (org.freedesktop.Notifications on the session bus):
 // how toasts reach the user where no program may place its own windows, as on Wayland. Each
-// message replaces the one before, so there is never more than one.
+// message replaces the one before (replaces_id), so there is never more than one. The server
+// tells a message's id only in its answer, so a message asked for while the one before is still
+// unanswered waits for that answer; of several waiting, only the newest is sent.
 //
 // Thread: main thread. notify() returns at once; the server's answer arrives later through the
 // event loop. Without a notification server nothing shows and nothing is reported.
@@ -10,6 +12,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace vantel::platform {
 
@@ -28,7 +31,17 @@ signals:
     void shown(std::uint32_t id);
 
 private:
+    struct Message {
+        QString title;
+        QString body;
+        bool problem = false;
+        int timeoutMs = 0;
+    };
+    void send(const Message& message);
+
     std::uint32_t m_lastId = 0;
+    bool m_waiting = false;        // a message was sent and its answer has not come
+    std::optional<Message> m_next; // the newest message asked for meanwhile
 };
 
 } // namespace vantel::platform

@@ -32,6 +32,9 @@ public:
     std::optional<uint32_t> mainDisplay() override;
     QList<uint32_t> displaysAt(QPoint point) override;
 
+    // False once the X server has gone away (an Xwayland server that ended).
+    bool connected() const { return !m_x.broken(); }
+
 private:
     struct Client {
         WindowInfo info;
