@@ -4,12 +4,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <numbers>
+#include <pwd.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace vantel::e2e {
 
@@ -48,6 +51,54 @@ Child startGame(const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "xcb");
     return Child(VANTEL_TEST_GAME, arguments, env);
+}
+
+Child startWaylandGame(const QStringList& arguments) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "wayland");
+    env.remove("DISPLAY");
+    return Child(VANTEL_TEST_GAME, arguments, env);
+}
+
+Child startXwaylandGame(const QStringList& arguments) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", xwaylandDisplay());
+    return Child(VANTEL_TEST_GAME, arguments, env);
+}
+
+QString xwaylandDisplay() {
+    static QString display;
+    if (!display.isEmpty())
+        return display;
+    // sway-ipc.<uid>.<pid>.sock; the X lock file of sway's Xwayland holds sway's pid.
+    const QString sway = qEnvironmentVariable("SWAYSOCK").section('.', -2, -2);
+    for (int n = 0; n < 64 && display.isEmpty(); ++n) {
+        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(n));
+        if (lock.open(QIODevice::ReadOnly) &&
+            QString::fromLatin1(lock.readAll()).remove(QChar(0)).trimmed() == sway)
+            display = QStringLiteral(":%1").arg(n);
+    }
+    if (display.isEmpty())
+        return display;
+    // The first X client starts Xwayland: this one, run by sway as its own user, lets us in.
+    const passwd* me = getpwuid(getuid());
+    runTool("swaymsg", {"exec", QStringLiteral("xhost +si:localuser:") +
+                                    QString::fromLocal8Bit(me ? me->pw_name : "root")});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    const bool open = waitUntil(
+        [&] {
+            QProcess probe;
+            probe.setProcessEnvironment(env);
+            probe.start("xdpyinfo", {});
+            probe.waitForFinished(5000);
+            return probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+        },
+        std::chrono::seconds(20));
+    if (!open)
+        display.clear();
+    return display;
 }
 
 Child playTone(const QString& sink, int hz, int seconds) {

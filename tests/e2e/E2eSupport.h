@@ -36,6 +36,15 @@ private:
 
 // The stand-in game (vantel-test-game) on the session's X display.
 Child startGame(const QStringList& arguments);
+// The stand-in game as a native client of the session's Wayland compositor.
+Child startWaylandGame(const QStringList& arguments);
+// The stand-in game through the Xwayland server of the session's sway (see xwaylandDisplay()).
+Child startXwaylandGame(const QStringList& arguments);
+
+// The display of the Xwayland server that the session's sway (SWAYSOCK) keeps, opened to this
+// user: sway runs as another user, and so does its Xwayland, which lets in only its own user
+// until told otherwise. Empty when there is none.
+QString xwaylandDisplay();
 
 // A sine tone of `hz` played into the PulseAudio sink `sink` for `seconds`.
 Child playTone(const QString& sink, int hz, int seconds);

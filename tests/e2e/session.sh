@@ -10,12 +10,14 @@
 # source "microphone", fed by whatever plays into "mic".
 #
 # With --wayland the session is a Wayland desktop instead: a headless sway (1280x720, background
-# #204060, no Xwayland) run as the unprivileged user "nobody" (sway refuses root), PipeWire with
-# its Pulse server and WirePlumber and the same sinks as --pipewire, and xdg-desktop-portal with
-# its wlroots backend on a private session bus that starts nothing by itself but the permission
-# store (which keeps the screen-cast restore tokens). The portal backend's screen chooser is
-# $VANTEL_SESSION_DIR/chooser, which answers "HEADLESS-1" and appends a line to
-# $VANTEL_SESSION_DIR/chooser.log each time it is asked: the dialog a user would see.
+# #204060; Xwayland starts when the first X client connects, and its display is left out of
+# DISPLAY: tests that want X clients find it in sway's X lock file) run as the unprivileged user
+# "nobody" (sway refuses root), PipeWire with its Pulse server and WirePlumber and the same sinks
+# as --pipewire, and xdg-desktop-portal with its wlroots backend on a private session bus that
+# starts nothing by itself but the permission store (which keeps the screen-cast restore
+# tokens). The portal backend's screen chooser is $VANTEL_SESSION_DIR/chooser, which answers
+# "HEADLESS-1" and appends a line to $VANTEL_SESSION_DIR/chooser.log each time it is asked: the
+# dialog a user would see.
 #
 # Usage: tests/e2e/session.sh [--pipewire|--wayland] COMMAND [ARGS...]
 # The command sees DISPLAY (X11 only), PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and
@@ -165,7 +167,7 @@ start_sway() {
     cat >"$session/sway.conf" <<'CONF'
 output HEADLESS-1 resolution 1280x720 position 0 0 bg #204060 solid_color
 default_border none
-xwayland disable
+xwayland enable
 CONF
     chmod 644 "$session/sway.conf"
     env -u WAYLAND_DISPLAY -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$sway_run" \

@@ -101,7 +101,13 @@ QList<RunningApp> WaylandWorkspace::runningApplications() {
     m_connections = SocketClients::peers(m_options.socket);
 
     QList<RunningApp> apps;
-    for (int32_t pid : SocketClients::holders(m_connections, m_options.procRoot)) {
+    // Reading every process's open files is the costly part: done again only when the
+    // compositor's connections changed.
+    if (m_connections != m_heldConnections) {
+        m_holders = SocketClients::holders(m_connections, m_options.procRoot);
+        m_heldConnections = m_connections;
+    }
+    for (int32_t pid : m_holders) {
         const bool viaX = std::any_of(xApps.begin(), xApps.end(),
                                       [&](const RunningApp& app) { return app.pid == pid; });
         if (viaX || commandName(m_options.procRoot / std::to_string(pid)) == kXwayland)

@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <vector>
 
 namespace vantel::platform {
 
@@ -69,7 +70,9 @@ private:
     Options m_options;
     AppResolver m_resolver;
     std::unique_ptr<X11Workspace> m_x;
-    std::set<uint64_t> m_connections;
+    std::set<uint64_t> m_connections;     // client ends connected to the compositor now
+    std::set<uint64_t> m_heldConnections; // the connections m_holders was found for
+    std::vector<int32_t> m_holders;       // the processes holding them
     QTimer m_poll;
 };
 
