@@ -6,11 +6,14 @@
 // Prints: cpu_seconds (the program, all threads, over the measured window), ffmpeg_cpu_seconds,
 // cpu_ratio (program / ffmpeg), rss_mb (the program's peak resident memory, VmHWM),
 // dropped_frames (frames missing from a clip of the whole measured minute, saved through
-// "vantel-record save"), ffmpeg_dropped_frames, load_before (the 1-minute load average).
+// "vantel-record save"), ffmpeg_dropped_frames and ffmpeg_duplicated_frames (a reference that
+// repeats frames encodes less than it claims), load_before (the 1-minute load average), and
+// thread_cpu_seconds per thread name (threads take their creator's name unless they set one).
 //
 // Usage (needs a display and a sound server):
 //   tests/e2e/session.sh build/bin/bench-app [--seconds N]
 
+#include "FfmpegReference.h"
 #include "engine/ReplayBuffer.h"
 
 #include <QCoreApplication>
@@ -21,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -39,14 +43,31 @@ QString run(const QString& program, const QStringList& arguments,
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-// User plus system time of a whole process, in seconds, from /proc.
-double processCpu(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+// User plus system time, in seconds, from a /proc stat file.
+double statCpu(const QString& path) {
+    QFile stat(path);
     if (!stat.open(QIODevice::ReadOnly))
         return -1;
     const QString text = QString::fromUtf8(stat.readAll());
     const QStringList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / sysconf(_SC_CLK_TCK);
+}
+
+// CPU seconds per thread name, summed over threads that share a name.
+QMap<QString, double> threadCpu(qint64 pid) {
+    QMap<QString, double> spent;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + "/comm"));
+        comm.open(QIODevice::ReadOnly);
+        spent[QString::fromUtf8(comm.readAll()).trimmed()] +=
+            statCpu(tasks.filePath(tid + "/stat"));
+    }
+    return spent;
+}
+
+double processCpu(qint64 pid) {
+    return statCpu(QStringLiteral("/proc/%1/stat").arg(pid));
 }
 
 double peakRssMb(qint64 pid) {
@@ -102,6 +123,7 @@ struct Home {
 struct Figures {
     double cpu = -1, rss = -1;
     int dropped = -1;
+    QMap<QString, double> threads;
 };
 
 Figures measureProgram(int seconds) {
@@ -118,8 +140,12 @@ Figures measureProgram(int seconds) {
     QThread::sleep(2); // the encoder's start-up is not part of the steady state
     Figures f;
     const double cpu0 = processCpu(program.processId());
+    const QMap<QString, double> threads0 = threadCpu(program.processId());
     QThread::sleep(seconds);
     f.cpu = processCpu(program.processId()) - cpu0;
+    f.threads = threadCpu(program.processId());
+    for (auto it = threads0.begin(); it != threads0.end(); ++it)
+        f.threads[it.key()] -= it.value();
     f.rss = peakRssMb(program.processId());
     const QString clip = home.cli({"save", QString::number(seconds)});
     const int packets = clip.isEmpty() ? 0 : videoPackets(clip);
@@ -133,63 +159,25 @@ Figures measureProgram(int seconds) {
 
 struct FfmpegFigures {
     double cpu = -1;
-    int dropped = -1;
+    vantel::bench::FfmpegStats stats;
 };
 
 FfmpegFigures measureFfmpeg(int seconds) {
     QTemporaryDir dir;
-    const qint64 rate = vantel::ReplayBuffer::encoderBitRate(
+    vantel::bench::ReferenceCapture capture;
+    capture.display = qEnvironmentVariable("DISPLAY").toStdString();
+    capture.width = kWidth;
+    capture.height = kHeight;
+    capture.fps = kFps;
+    capture.bitRate = vantel::ReplayBuffer::encoderBitRate(
         kWidth, kHeight, kFps, vantel::Quality::high, vantel::Codec::h264);
+    capture.seconds = seconds;
+    capture.output = dir.filePath("ffmpeg.mp4").toStdString();
+    QStringList arguments;
+    for (const std::string& a : vantel::bench::ffmpegCaptureArguments(capture))
+        arguments << QString::fromStdString(a);
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    const QStringList arguments{"-hide_banner",
-                                "-nostdin",
-                                "-y",
-                                "-f",
-                                "x11grab",
-                                "-draw_mouse",
-                                "0",
-                                "-framerate",
-                                QString::number(kFps),
-                                "-i",
-                                qEnvironmentVariable("DISPLAY"),
-                                "-f",
-                                "pulse",
-                                "-sample_rate",
-                                "48000",
-                                "-channels",
-                                "2",
-                                "-i",
-                                "@DEFAULT_MONITOR@",
-                                "-t",
-                                QString::number(seconds),
-                                "-vf",
-                                QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight),
-                                "-pix_fmt",
-                                "yuv420p",
-                                "-c:v",
-                                "libx264",
-                                "-preset",
-                                "superfast",
-                                "-tune",
-                                "zerolatency",
-                                "-profile:v",
-                                "high",
-                                "-b:v",
-                                QString::number(rate),
-                                "-g",
-                                QString::number(kFps),
-                                "-bf",
-                                "0",
-                                "-x264-params",
-                                "scenecut=0:min-keyint=1",
-                                "-c:a",
-                                "aac",
-                                "-b:a",
-                                "256k",
-                                "-movflags",
-                                "frag_keyframe+empty_moov+default_base_moof",
-                                dir.filePath("ffmpeg.mp4")};
     // time(1) reports the CPU time of ffmpeg and its threads when it ends.
     const QString times = dir.filePath("times");
     ffmpeg.start("/usr/bin/time", QStringList{"-f", "%U %S", "-o", times, "ffmpeg"} + arguments);
@@ -199,9 +187,7 @@ FfmpegFigures measureFfmpeg(int seconds) {
     timesFile.open(QIODevice::ReadOnly);
     const QStringList spent = QString::fromUtf8(timesFile.readAll()).trimmed().split(' ');
     f.cpu = spent.size() == 2 ? spent[0].toDouble() + spent[1].toDouble() : -1;
-    const QString log = QString::fromUtf8(ffmpeg.readAll());
-    const int at = log.lastIndexOf("drop=");
-    f.dropped = at < 0 ? -1 : log.mid(at + 5).section(' ', 0, 0, QString::SectionSkipEmpty).toInt();
+    f.stats = vantel::bench::parseFfmpegStats(ffmpeg.readAll().toStdString());
     return f;
 }
 
@@ -222,13 +208,13 @@ int main(int argc, char** argv) {
     animation.start(QStringLiteral(VANTEL_TEST_GAME),
                     {"--app-id", "bench-animation", "--title", "Animation", "--x", "0", "--y", "0",
                      "--width", QString::number(kWidth), "--height", QString::number(kHeight)});
-    QProcess tone;
-    tone.start("ffmpeg", {"-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-                          "sine=frequency=440:sample_rate=48000", "-f", "pulse", "default"});
+    QProcess tone; // a pipeline in a process group of its own, so that it ends whole
+    tone.setChildProcessModifier([] { setpgid(0, 0); });
+    tone.start("sh", {"-c", QString::fromStdString(vantel::bench::toneCommand(3 * seconds + 60))});
     QThread::sleep(2);
     const Figures ours = measureProgram(seconds);
     const FfmpegFigures theirs = measureFfmpeg(seconds);
-    tone.kill();
+    ::kill(-pid_t(tone.processId()), SIGTERM);
     animation.kill();
     tone.waitForFinished();
     animation.waitForFinished();
@@ -238,6 +224,10 @@ int main(int argc, char** argv) {
     std::printf("cpu_ratio: %.2f\n", theirs.cpu > 0 ? ours.cpu / theirs.cpu : -1.0);
     std::printf("rss_mb: %.1f\n", ours.rss);
     std::printf("dropped_frames: %d\n", ours.dropped);
-    std::printf("ffmpeg_dropped_frames: %d\n", theirs.dropped);
+    std::printf("ffmpeg_dropped_frames: %lld\n", (long long)theirs.stats.dropped);
+    std::printf("ffmpeg_duplicated_frames: %lld\n", (long long)theirs.stats.duplicated);
+    for (auto it = ours.threads.begin(); it != ours.threads.end(); ++it)
+        if (it.value() >= 0.05)
+            std::printf("thread_cpu_seconds %s: %.2f\n", qPrintable(it.key()), it.value());
     return 0;
 }

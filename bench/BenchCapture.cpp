@@ -12,6 +12,7 @@
 // Usage (needs a display and a sound server):
 //   tests/e2e/session.sh build/bin/bench-capture [--seconds N]
 
+#include "FfmpegReference.h"
 #include "engine/ReplayBuffer.h"
 #include "media/Fmp4SegmentWriter.h"
 #include "platform/CaptureSource.h"
@@ -212,72 +213,25 @@ OurResult runOurs(double seconds) {
 
 struct FfmpegResult {
     double cpu = 0;
-    int64_t dropped = -1, frames = -1;
+    bench::FfmpegStats stats;
     int status = -1;
 };
 
-int64_t lastStat(const std::string& log, const std::string& key) {
-    size_t pos = log.rfind(key);
-    return pos == std::string::npos ? -1 : std::atoll(log.c_str() + pos + key.size());
-}
-
 FfmpegResult runFfmpeg(double seconds, const fs::path& dir) {
     const char* display = std::getenv("DISPLAY");
-    const int64_t rate =
-        ReplayBuffer::encoderBitRate(kWidth, kHeight, kFps, Quality::high, Codec::h264);
     const fs::path log = dir / "ffmpeg.log";
-    std::vector<std::string> args{
-        "ffmpeg",
-        "-hide_banner",
-        "-nostdin",
-        "-y",
-        "-f",
-        "x11grab",
-        "-draw_mouse",
-        "1",
-        "-framerate",
-        std::to_string(kFps),
-        "-i",
-        std::string(display ? display : ":0"),
-        "-f",
-        "pulse",
-        "-sample_rate",
-        "48000",
-        "-channels",
-        "2",
-        "-i",
-        "@DEFAULT_MONITOR@",
-        "-t",
-        std::to_string(seconds),
-        "-vf",
-        "scale=" + std::to_string(kWidth) + ":" + std::to_string(kHeight),
-        "-pix_fmt",
-        "yuv420p",
-        "-c:v",
-        "libx264",
-        "-preset",
-        "superfast",
-        "-tune",
-        "zerolatency",
-        "-profile:v",
-        "high",
-        "-b:v",
-        std::to_string(rate),
-        "-g",
-        std::to_string(kFps),
-        "-bf",
-        "0",
-        "-x264-params",
-        "scenecut=0:min-keyint=1",
-        "-threads",
-        std::to_string(std::clamp(int(std::thread::hardware_concurrency()) / 2, 1, 4)),
-        "-c:a",
-        "aac",
-        "-b:a",
-        "256k",
-        "-movflags",
-        "frag_keyframe+empty_moov+default_base_moof",
-        (dir / "ffmpeg.mp4").string()};
+    bench::ReferenceCapture capture;
+    capture.display = display ? display : ":0";
+    capture.width = kWidth;
+    capture.height = kHeight;
+    capture.fps = kFps;
+    capture.bitRate =
+        ReplayBuffer::encoderBitRate(kWidth, kHeight, kFps, Quality::high, Codec::h264);
+    capture.seconds = int(seconds);
+    capture.drawMouse = true;
+    capture.output = (dir / "ffmpeg.mp4").string();
+    std::vector<std::string> args = bench::ffmpegCaptureArguments(capture);
+    args.insert(args.begin(), "ffmpeg");
     FfmpegResult r;
     pid_t pid = spawn(args, log.c_str());
     if (pid <= 0)
@@ -290,8 +244,7 @@ FfmpegResult runFfmpeg(double seconds, const fs::path& dir) {
     std::ifstream in(log);
     std::stringstream text;
     text << in.rdbuf();
-    r.dropped = lastStat(text.str(), "drop=");
-    r.frames = lastStat(text.str(), "frame=");
+    r.stats = bench::parseFfmpegStats(text.str());
     if (r.status != 0)
         std::cerr << text.str() << "\n";
     return r;
@@ -317,12 +270,7 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
 
     pid_t animation = spawn({fs::read_symlink("/proc/self/exe").string(), "--animate"});
-    const std::string tone =
-        "sox -q -n -t raw -r 48000 -e float -b 32 -c 2 - synth " +
-        std::to_string(int(2 * seconds + 30)) +
-        " sine 440 vol 0.3 | pacat --raw --latency-msec=20 --format=float32le --rate=48000 "
-        "--channels=2";
-    pid_t sound = spawn({"sh", "-c", tone});
+    pid_t sound = spawn({"sh", "-c", bench::toneCommand(int(2 * seconds + 30))});
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the sink wakes, the window maps
 
     OurResult ours = runOurs(seconds);
@@ -336,11 +284,12 @@ int main(int argc, char** argv) {
     std::printf("frames_offered: %lld\n", (long long)ours.offered);
     std::printf("frames_encoded: %lld\n", (long long)ours.taken);
     std::printf("segments: %d\n", ours.segments);
-    std::printf("ffmpeg_frames: %lld\n", (long long)theirs.frames);
+    std::printf("ffmpeg_frames: %lld\n", (long long)theirs.stats.frames);
     std::printf("cpu_seconds: %.2f\n", ours.cpu);
     std::printf("ffmpeg_cpu_seconds: %.2f\n", theirs.cpu);
     std::printf("cpu_ratio: %.3f\n", theirs.cpu > 0 ? ours.cpu / theirs.cpu : 0.0);
     std::printf("dropped_frames: %lld\n", (long long)dropped);
-    std::printf("ffmpeg_dropped_frames: %lld\n", (long long)theirs.dropped);
+    std::printf("ffmpeg_dropped_frames: %lld\n", (long long)theirs.stats.dropped);
+    std::printf("ffmpeg_duplicated_frames: %lld\n", (long long)theirs.stats.duplicated);
     return theirs.status == 0 ? 0 : 1;
 }
