@@ -184,5 +184,6 @@ int main(int argc, char** argv) {
     std::printf("load_average: %.1f\n", loadAverage());
     window.close();
     QThreadPool::globalInstance()->waitForDone();
+    ThumbnailCache::pool().waitForDone();
     return 0;
 }

@@ -72,6 +72,8 @@ public:
     // The cached thumbnail, else one made from the frame at 0.5 s (and cached); nothing when no
     // frame can be made. Runs off the main thread; resumes on the caller's thread.
     QCoro::Task<std::optional<QImage>> thumbnail(Clip clip);
+    // The same, done on the calling thread (any thread; it blocks while a frame is decoded).
+    std::optional<QImage> loadThumbnail(const Clip& clip) const;
 
 signals:
     void clipsChanged(const QList<vantel::Clip>& clips);

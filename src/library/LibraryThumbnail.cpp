@@ -39,4 +39,8 @@ QCoro::Task<std::optional<QImage>> Library::thumbnail(Clip clip) {
     co_return co_await std::move(work);
 }
 
+std::optional<QImage> Library::loadThumbnail(const Clip& clip) const {
+    return loadOrMakeThumbnail(clip.url, thumbURL(clip.url));
+}
+
 } // namespace vantel

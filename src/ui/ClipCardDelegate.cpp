@@ -6,7 +6,6 @@
 #include "ui/Theme.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 namespace vantel {
 
@@ -16,7 +15,6 @@ constexpr int kPad = 8;      // around the picture inside the card
 constexpr int kTextPad = 12; // left and right of the text lines
 constexpr int kTitleHeight = 20;
 constexpr int kMetaHeight = 16;
-constexpr qreal kPictureRadius = 9;
 constexpr qreal kCardRadius = 12;
 
 QFont titleFont() {
@@ -30,16 +28,19 @@ QFont metaFont() {
 } // namespace
 
 ClipCardDelegate::ClipCardDelegate(QObject* parent)
-    : QStyledItemDelegate(parent)
-    , m_fitted(48 * 1024) {}
+    : QStyledItemDelegate(parent) {}
 
 void ClipCardDelegate::setCardWidth(int width) {
     m_width = width;
 }
 
+QSize ClipCardDelegate::pictureSize() const {
+    const int width = m_width - 2 * kPad;
+    return {width, width * 9 / 16};
+}
+
 QSize ClipCardDelegate::cardSize() const {
-    const int picture = (m_width - 2 * kPad) * 9 / 16;
-    return {m_width, kPad + picture + 10 + kTitleHeight + 2 + kMetaHeight + 12};
+    return {m_width, kPad + pictureSize().height() + 10 + kTitleHeight + 2 + kMetaHeight + 12};
 }
 
 QSize ClipCardDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
@@ -47,8 +48,7 @@ QSize ClipCardDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&
 }
 
 QRect ClipCardDelegate::pictureRect(const QRect& card) const {
-    const int width = card.width() - 2 * kPad;
-    return {card.left() + kPad, card.top() + kPad, width, width * 9 / 16};
+    return {card.topLeft() + QPoint(kPad, kPad), pictureSize()};
 }
 
 void ClipCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -69,43 +69,14 @@ void ClipCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->restore();
 }
 
-QPixmap ClipCardDelegate::fitted(const QModelIndex& index, const QImage& image, QSize size,
-                                 qreal ratio) const {
-    // Scaled, cropped and rounded once per card size: painting is then a plain copy, which keeps
-    // scrolling through thousands of cards smooth.
-    const QString key =
-        index.data(ClipListModel::ClipRole).value<Clip>().url + QStringLiteral("@%1x%2x%3#%4")
-                                                                    .arg(size.width())
-                                                                    .arg(size.height())
-                                                                    .arg(ratio)
-                                                                    .arg(image.cacheKey());
-    if (QPixmap* cached = m_fitted.object(key))
-        return *cached;
-    QPixmap pixmap(size * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRect area(QPoint(), size);
-    QPainterPath rounded;
-    rounded.addRoundedRect(QRectF(area), kPictureRadius, kPictureRadius);
-    painter.setClipPath(rounded);
-    QRect target(QPoint(), image.size().scaled(size, Qt::KeepAspectRatioByExpanding));
-    target.moveCenter(area.center());
-    painter.drawImage(target, image);
-    painter.end();
-    m_fitted.insert(key, new QPixmap(pixmap),
-                    std::max<int>(1, int(pixmap.width() * pixmap.height() * 4 / 1024)));
-    return pixmap;
-}
-
 void ClipCardDelegate::paintPicture(QPainter* painter, const QRect& area,
                                     const QModelIndex& index) const {
     const QImage image = index.data(ClipListModel::PictureRole).value<QImage>();
     if (!image.isNull()) {
-        painter->drawPixmap(area.topLeft(), fitted(index, image, area.size(),
-                                                   painter->device()->devicePixelRatioF()));
+        if (image.deviceIndependentSize().toSize() == area.size())
+            painter->drawImage(area.topLeft(), image);
+        else
+            painter->drawImage(QRectF(area), image); // made for an earlier size, until remade
         return;
     }
     painter->setPen(Qt::NoPen);

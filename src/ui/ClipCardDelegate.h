@@ -5,12 +5,11 @@
 // clip, and the game with the relative date. The border lightens under the pointer.
 //
 // Each card occupies a grid cell of cardSize() plus the gaps between columns and rows; the card
-// is drawn at the cell's top left.
+// is drawn at the cell's top left. Pictures come finished from the model (ThumbnailCache): the
+// card copies them, scaling only one made for an earlier card size.
 //
 // Thread: main thread.
 
-#include <QCache>
-#include <QPixmap>
 #include <QStyledItemDelegate>
 
 namespace vantel {
@@ -20,12 +19,15 @@ class ClipCardDelegate : public QStyledItemDelegate {
 public:
     static constexpr int kColumnGap = 16;
     static constexpr int kRowGap = 18;
+    static constexpr qreal kPictureRadius = 9;
 
     explicit ClipCardDelegate(QObject* parent = nullptr);
 
     void setCardWidth(int width);
     QSize cardSize() const;
     QSize cellSize() const { return cardSize() + QSize(kColumnGap, kRowGap); }
+    // The 16:9 picture area of a card.
+    QSize pictureSize() const;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -34,13 +36,10 @@ public:
 private:
     QRect pictureRect(const QRect& card) const;
     void paintPicture(QPainter* painter, const QRect& area, const QModelIndex& index) const;
-    QPixmap fitted(const QModelIndex& index, const QImage& image, QSize size, qreal ratio) const;
     void paintBadge(QPainter* painter, const QRect& area, double seconds) const;
     void paintText(QPainter* painter, const QRect& card, const QModelIndex& index) const;
 
     int m_width = 280;
-    // Card pictures at the size last painted, by clip path, size and picture; cost: kilobytes.
-    mutable QCache<QString, QPixmap> m_fitted;
 };
 
 } // namespace vantel

@@ -76,8 +76,12 @@ void ClipGrid::fitColumns() {
     if (width == m_fittedWidth)
         return;
     m_fittedWidth = width;
-    m_cards->setCardWidth(columnsFor(width).second);
+    const int card = columnsFor(width).second;
+    if (card == m_cards->cardSize().width() && gridSize() == m_cards->cellSize())
+        return;
+    m_cards->setCardWidth(card);
     setGridSize(m_cards->cellSize());
+    emit cardsResized();
 }
 
 } // namespace vantel

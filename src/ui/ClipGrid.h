@@ -33,6 +33,8 @@ public:
 signals:
     void clipClicked(const vantel::Clip& clip);
     void menuRequested(const vantel::Clip& clip, const QPoint& globalPos);
+    // The cards got another width (the view was resized).
+    void cardsResized();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

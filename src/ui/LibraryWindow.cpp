@@ -45,15 +45,6 @@ private:
     std::optional<QString> m_game;
 };
 
-namespace {
-
-// The widest a card shows its picture, in device pixels of a 2x screen at most.
-int pictureWidth(const QWidget* widget) {
-    return int(ClipGrid::kMaxCard * std::min(2.0, widget->devicePixelRatioF()));
-}
-
-} // namespace
-
 LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services)) {
@@ -68,8 +59,8 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     setMinimumSize(900, 560);
 
     Library* library = m_services.library;
-    m_thumbs = new ThumbnailCache([library](Clip clip) { return library->thumbnail(clip); },
-                                  pictureWidth(this), this);
+    m_thumbs = new ThumbnailCache(
+        [library](const Clip& clip) { return library->loadThumbnail(clip); }, this);
     m_model = new ClipListModel(m_thumbs, this);
     m_filter = new GameFilterModel(this);
     m_filter->setSourceModel(m_model);
@@ -102,6 +93,8 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     connect(m_sidebar, &GameSidebar::gameChosen, this, &LibraryWindow::chooseGame);
     connect(m_grid, &ClipGrid::clipClicked, this, &LibraryWindow::select);
     connect(m_grid, &ClipGrid::menuRequested, this, &LibraryWindow::showMenu);
+    connect(m_grid, &ClipGrid::cardsResized, this, &LibraryWindow::shapePictures);
+    shapePictures();
     connect(library, &Library::clipsChanged, this, &LibraryWindow::published);
 
     Settings& settings = Settings::shared();
@@ -173,8 +166,14 @@ QString LibraryWindow::showing() const {
     return m_main->currentWidget() == m_grid ? QStringLiteral("grid") : QStringLiteral("empty");
 }
 
+void LibraryWindow::shapePictures() {
+    m_thumbs->setShape(
+        {m_grid->cards()->pictureSize(), ClipCardDelegate::kPictureRadius, devicePixelRatioF()});
+}
+
 void LibraryWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    shapePictures(); // now on its screen
     Library* library = m_services.library;
     QThreadPool::globalInstance()->start([library] { library->reload(); });
 }

@@ -69,6 +69,7 @@ protected:
 private:
     QWidget* makeEmptyPage();
     void published(const QList<Clip>& clips);
+    void shapePictures();
     void refreshMain();
     void showEmptyHint();
     void openDetail(const Clip& clip);

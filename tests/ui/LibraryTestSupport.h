@@ -5,6 +5,7 @@
 
 #include "library/LibraryTestSupport.h"
 #include "ui/ShareService.h"
+#include "ui/ThumbnailCache.h"
 
 #include <QCoro/QCoroSignal>
 #include <QTest>
@@ -27,8 +28,9 @@ struct TestLibrary {
         : places(name)
         , library(std::make_unique<Library>(places.places())) {}
     ~TestLibrary() {
-        // Renames, deletes and rescans run on the thread pool and use the library.
+        // Renames, deletes, rescans and card pictures run on thread pools and use the library.
         QThreadPool::globalInstance()->waitForDone();
+        ThumbnailCache::pool().waitForDone();
     }
 
     Clip add(const QString& game, const QString& title, bool hasMic = false, int ageMinutes = 0,

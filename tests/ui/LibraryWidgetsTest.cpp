@@ -10,7 +10,9 @@
 
 #include <QPushButton>
 #include <QSignalSpy>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace vantel {
 namespace {
@@ -102,42 +104,74 @@ TEST(ClipListModel, NewRemovedAndRetitledClipsAreSmallChangesNotAReset) {
     EXPECT_EQ(titles, (QStringList{"x", "y"}));
 }
 
-TEST(ThumbnailCache, LoadsTheNewestRequestsFirstTwoAtATimeAndCachesThem) {
-    QStringList started;
-    std::vector<std::unique_ptr<test::Gate>> gates;
-    QList<std::function<void()>> release;
-    ThumbnailCache cache(
-        [&](Clip clip) -> QCoro::Task<std::optional<QImage>> {
-            started.append(clip.meta.title);
-            test::Gate* gate = gates.emplace_back(std::make_unique<test::Gate>()).get();
-            release.append([gate] { QTimer::singleShot(0, gate, &test::Gate::open); });
-            co_await qCoro(gate, &test::Gate::opened);
-            QImage image(640, 360, QImage::Format_RGB32);
-            image.fill(clip.meta.title == "bad" ? Qt::black : Qt::red);
-            if (clip.meta.title == "bad")
-                co_return std::nullopt;
-            co_return image;
-        },
-        320);
-    cache.setParallel(2);
-    QSignalSpy ready(&cache, &ThumbnailCache::ready);
-    for (const char* name : {"1", "2", "3", "4", "bad"})
-        EXPECT_TRUE(cache.picture(clipAt(name)).isNull());
-    EXPECT_EQ(started, (QStringList{"1", "2"}));
-    EXPECT_EQ(cache.loading(), 2);
-    release[0]();
-    ASSERT_TRUE(eventually([&] { return started.size() == 3; }));
-    EXPECT_EQ(started.last(), "bad"); // the newest waiting request goes next
-    for (int i = 1; i < 5; ++i) {
-        ASSERT_TRUE(eventually([&] { return release.size() > i; })) << i;
-        release[i]();
+// Picture loads that each wait until the test lets them finish.
+class GatedLoads {
+public:
+    std::optional<QImage> load(const Clip& clip) {
+        std::unique_lock lock(m_mutex);
+        m_started.append(clip.meta.title);
+        m_changed.wait(lock, [&] { return m_open.contains(clip.meta.title); });
+        if (clip.meta.title == "bad")
+            return std::nullopt;
+        QImage image(640, 360, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        return image;
     }
-    ASSERT_TRUE(eventually([&] { return cache.loading() == 0; }));
-    EXPECT_EQ(ready.size(), 4);
-    const QImage one = cache.picture(clipAt("1"));
-    EXPECT_EQ(one.width(), 320); // scaled to the widest card
-    EXPECT_TRUE(cache.picture(clipAt("bad")).isNull());
-    EXPECT_EQ(started.size(), 5); // neither the cached nor the failed one is loaded again
+    void open(const QString& title) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open.insert(title);
+        }
+        m_changed.notify_all();
+    }
+    QStringList started() {
+        std::lock_guard lock(m_mutex);
+        return m_started;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QStringList m_started;
+    QSet<QString> m_open;
+};
+
+TEST(ThumbnailCache, MakesTheNewestRequestsFirstTwoAtATimeAsFinishedCardPictures) {
+    GatedLoads loads;
+    {
+        ThumbnailCache cache([&](const Clip& clip) { return loads.load(clip); });
+        cache.setShape({QSize(200, 112), 9, 2});
+        cache.setParallel(2);
+        QSignalSpy ready(&cache, &ThumbnailCache::ready);
+        for (const char* name : {"1", "2", "3", "4", "bad"})
+            EXPECT_TRUE(cache.picture(clipAt(name)).isNull());
+        ASSERT_TRUE(eventually([&] { return loads.started().size() == 2; }));
+        QStringList first = loads.started();
+        first.sort();
+        EXPECT_EQ(first, (QStringList{"1", "2"}));
+        EXPECT_EQ(cache.loading(), 2);
+        loads.open("1");
+        ASSERT_TRUE(eventually([&] { return loads.started().size() == 3; }));
+        EXPECT_EQ(loads.started().last(), "bad"); // the newest waiting request goes next
+        for (const char* name : {"2", "3", "4", "bad"})
+            loads.open(name);
+        ASSERT_TRUE(eventually([&] { return cache.loading() == 0 && cache.queued() == 0; }));
+        EXPECT_EQ(ready.size(), 4);
+        const QImage one = cache.picture(clipAt("1"));
+        EXPECT_EQ(one.size(), QSize(400, 224)); // in device pixels of the shape
+        EXPECT_EQ(one.devicePixelRatio(), 2.0);
+        EXPECT_EQ(qAlpha(one.pixel(0, 0)), 0) << "rounded corner";
+        EXPECT_EQ(one.pixelColor(200, 112), QColor(Qt::red));
+        EXPECT_TRUE(cache.picture(clipAt("bad")).isNull());
+        EXPECT_EQ(loads.started().size(), 5); // neither the cached nor the failed one again
+
+        // Another card size: the old picture is handed out while one of the new size is made.
+        cache.setShape({QSize(300, 168), 9, 1});
+        EXPECT_EQ(cache.picture(clipAt("1")).size(), QSize(400, 224));
+        EXPECT_TRUE(
+            eventually([&] { return cache.picture(clipAt("1")).size() == QSize(300, 168); }));
+    }
+    ThumbnailCache::pool().waitForDone();
 }
 
 TEST(ClipGrid, ColumnsStayBetweenTheSmallestAndLargestCard) {
