@@ -10,6 +10,7 @@
 #include "ui/StatusFooter.h"
 #include "ui/Theme.h"
 #include "ui/ThumbnailCache.h"
+#include "ui/WidgetMap.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -109,6 +110,7 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     minute->start();
 
     published(library->clips());
+    WidgetMap::attachIfAsked(this);
 }
 
 LibraryWindow::~LibraryWindow() = default;
