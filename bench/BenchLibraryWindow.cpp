@@ -2,11 +2,16 @@
 // tests/e2e/session.sh).
 //
 // open_ms: from creating the window until its grid has painted the clip cards.
+// The grid is then scrolled twice: flung from top to bottom (600 pixels every 30 ms), then paged
+// back up a screen every 300 ms for 20 screens, resting long enough for the cards' pictures to
+// be made meanwhile (the grid starts none while it scrolls by).
 // max_block_ms: the longest gap between two ticks of a 5 ms timer on the main thread from the
-//   window's creation until the grid was scrolled from top to bottom (600 pixels every 30 ms)
-//   and the card pictures asked for meanwhile were loaded. Target: at most 50.
+//   window's creation until both scrolls were done and the card pictures asked for were
+//   loaded. Target: at most 50. max_block_fling_ms and max_block_paging_ms: the same for each
+//   scroll alone (the fling from the window's creation).
 // max_busy_ms: the most CPU time the main thread spent between two such ticks; on a loaded
-//   machine the wall-clock gaps above also hold time spent waiting for a core.
+//   machine the wall-clock gaps above also hold time spent waiting for a core, the most of which
+//   is max_runq_ms (read from the kernel's scheduler statistics of the thread).
 // load_average: the machine's one-minute load at the end, to read the figures against.
 // pictures_loaded: card pictures made from the clip files during the run.
 
@@ -90,37 +95,52 @@ qint64 threadCpuNs() {
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-// Longest gap between ticks of a short timer, in wall time and in the main thread's own CPU
-// time (the difference is time the thread waited for a core).
+// Nanoseconds the calling thread has spent runnable but waiting for a core.
+qint64 threadRunQueueNs() {
+    QFile stats(QStringLiteral("/proc/thread-self/schedstat"));
+    if (!stats.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stats.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() : 0;
+}
+
+// Longest gap between ticks of a short timer, in wall time, in the main thread's own CPU time
+// and in its time waiting for a core.
 class BlockMeter : public QObject {
 public:
+    struct Longest {
+        qint64 wall = 0, busy = 0, waiting = 0;
+    };
+
     BlockMeter() {
         m_timer.setInterval(5);
         connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            const qint64 busy = threadCpuNs();
-            m_longest = std::max(m_longest, now - m_last);
-            m_longestBusy = std::max(m_longestBusy, busy - m_lastBusy);
+            const Longest now{m_clock.nsecsElapsed(), threadCpuNs(), threadRunQueueNs()};
+            for (Longest* longest : {&m_longest, &m_phase}) {
+                longest->wall = std::max(longest->wall, now.wall - m_last.wall);
+                longest->busy = std::max(longest->busy, now.busy - m_last.busy);
+                longest->waiting = std::max(longest->waiting, now.waiting - m_last.waiting);
+            }
             m_last = now;
-            m_lastBusy = busy;
         });
     }
     void start() {
         m_clock.start();
-        m_last = 0;
-        m_lastBusy = threadCpuNs();
+        m_last = {0, threadCpuNs(), threadRunQueueNs()};
         m_timer.start();
     }
-    double longestMs() const { return m_longest / 1e6; }
-    double longestBusyMs() const { return m_longestBusy / 1e6; }
+    const Longest& longest() const { return m_longest; }
+    // The longest gap since the previous call.
+    double phaseMs() {
+        const double ms = m_phase.wall / 1e6;
+        m_phase = {};
+        return ms;
+    }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-    qint64 m_lastBusy = 0;
-    qint64 m_longestBusy = 0;
+    Longest m_last, m_longest, m_phase;
 };
 
 double loadAverage() {
@@ -163,15 +183,30 @@ int main(int argc, char** argv) {
     const double openMs = clock.nsecsElapsed() / 1e6;
 
     QScrollBar* bar = window.grid()->verticalScrollBar();
+    const auto picturesDone = [&] {
+        return window.thumbnails()->loading() == 0 && window.thumbnails()->queued() == 0;
+    };
     QTimer scroll;
     scroll.setInterval(30);
     QObject::connect(&scroll, &QTimer::timeout, [bar] { bar->setValue(bar->value() + 600); });
     scroll.start();
     runUntil([bar] { return bar->maximum() > 0 && bar->value() >= bar->maximum(); }, 120000);
     scroll.stop();
-    runUntil(
-        [&] { return window.thumbnails()->loading() == 0 && window.thumbnails()->queued() == 0; },
-        30000);
+    runUntil(picturesDone, 30000);
+    const double flingBlockMs = meter.phaseMs();
+
+    int pages = 0;
+    scroll.disconnect();
+    scroll.setInterval(300);
+    QObject::connect(&scroll, &QTimer::timeout, [bar, &pages] {
+        bar->setValue(bar->value() - bar->pageStep());
+        ++pages;
+    });
+    scroll.start();
+    runUntil([&pages] { return pages >= 20; }, 60000);
+    scroll.stop();
+    runUntil(picturesDone, 30000);
+    const double pagingBlockMs = meter.phaseMs();
     const double scrolledMs = clock.nsecsElapsed() / 1e6;
 
     std::printf("clips: %d\n", kClips);
@@ -179,8 +214,11 @@ int main(int argc, char** argv) {
     std::printf("open_ms: %.1f\n", openMs);
     std::printf("scroll_ms: %.1f\n", scrolledMs - openMs);
     std::printf("pictures_loaded: %d\n", loads);
-    std::printf("max_block_ms: %.1f\n", meter.longestMs());
-    std::printf("max_busy_ms: %.1f\n", meter.longestBusyMs());
+    std::printf("max_block_ms: %.1f\n", meter.longest().wall / 1e6);
+    std::printf("max_block_fling_ms: %.1f\n", flingBlockMs);
+    std::printf("max_block_paging_ms: %.1f\n", pagingBlockMs);
+    std::printf("max_busy_ms: %.1f\n", meter.longest().busy / 1e6);
+    std::printf("max_runq_ms: %.1f\n", meter.longest().waiting / 1e6);
     std::printf("load_average: %.1f\n", loadAverage());
     window.close();
     QThreadPool::globalInstance()->waitForDone();

@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QStackedWidget>
 #include <QThreadPool>
@@ -45,6 +46,13 @@ protected:
 private:
     std::optional<QString> m_game;
 };
+
+namespace {
+
+// How long the grid must rest after scrolling before card pictures are made again.
+constexpr int kScrollRestMs = 120;
+
+} // namespace
 
 LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     : QWidget(parent)
@@ -95,6 +103,8 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     connect(m_grid, &ClipGrid::clipClicked, this, &LibraryWindow::select);
     connect(m_grid, &ClipGrid::menuRequested, this, &LibraryWindow::showMenu);
     connect(m_grid, &ClipGrid::cardsResized, this, &LibraryWindow::shapePictures);
+    connect(m_grid->verticalScrollBar(), &QScrollBar::valueChanged, m_thumbs,
+            [this] { m_thumbs->hold(kScrollRestMs); });
     shapePictures();
     connect(library, &Library::clipsChanged, this, &LibraryWindow::published);
 

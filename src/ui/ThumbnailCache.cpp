@@ -78,7 +78,10 @@ ThumbnailCache::ThumbnailCache(Loader load, QObject* parent)
     , m_load(std::move(load))
     , m_parallel(defaultParallel())
     , m_pictures(kCacheKilobytes)
-    , m_alive(std::make_shared<bool>(true)) {}
+    , m_alive(std::make_shared<bool>(true)) {
+    m_holding.setSingleShot(true);
+    connect(&m_holding, &QTimer::timeout, this, &ThumbnailCache::startNext);
+}
 
 ThumbnailCache::~ThumbnailCache() {
     *m_alive = false;
@@ -112,8 +115,12 @@ void ThumbnailCache::forget(const QString& url) {
     m_failed.remove(url);
 }
 
+void ThumbnailCache::hold(int ms) {
+    m_holding.start(std::max(ms, m_holding.remainingTime()));
+}
+
 void ThumbnailCache::startNext() {
-    while (m_running < m_parallel && !m_queue.isEmpty()) {
+    while (!m_holding.isActive() && m_running < m_parallel && !m_queue.isEmpty()) {
         ++m_running;
         load(m_queue.takeLast());
     }

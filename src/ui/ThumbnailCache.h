@@ -12,6 +12,9 @@
 // beyond a short queue are dropped: after a fast scroll the cards now on screen load first, and
 // those scrolled past are asked for again when they come back.
 //
+// While the grid scrolls by, no new picture is started: making them would take the CPU from the
+// window just when it paints the most, and most would be scrolled past before they show.
+//
 // When the card size changes, pictures of the old size are still handed out (the card draws
 // them scaled) while new ones are made.
 //
@@ -26,6 +29,7 @@
 #include <QObject>
 #include <QSet>
 #include <QSize>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,6 +65,10 @@ public:
     // Drops what is known about `url` (the file was deleted or replaced).
     void forget(const QString& url);
 
+    // Starts no new load for `ms` milliseconds (the grid is scrolling by): requests still queue,
+    // and when the time is up the cards then on screen load first. Loads under way go on.
+    void hold(int ms);
+
     // How many loads may run at once (at least 1).
     void setParallel(int loads) { m_parallel = std::max(1, loads); }
     int loading() const { return m_running; }
@@ -86,6 +94,7 @@ private:
     QSet<QString> m_pending;            // queued or loading
     QSet<QString> m_failed;
     int m_running = 0;
+    QTimer m_holding;
     std::shared_ptr<bool> m_alive;
 };
 
