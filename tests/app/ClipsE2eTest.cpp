@@ -125,44 +125,59 @@ struct Heard {
     int both = 0;     // 0.1 s blocks with the game and the microphone tone before the switch
     int gameOnly = 0; // blocks with the game tone alone after it
     int micAgain = 0; // blocks with the microphone tone after it
-    int gameLost = 0; // blocks without the game tone from half a second before the switch on
-    int stutter = 0;  // blocks without the game tone earlier (a busy machine starting playback)
+    int gameLost = 0; // blocks without the game tone
 };
+
+// Amplitudes of the tone at `hz` in 0.1 s blocks.
+std::vector<double> toneBlocks(const std::vector<float>& samples, double hz) {
+    const size_t block = 4800;
+    std::vector<double> amplitudes;
+    for (size_t at = 0; at + block <= samples.size(); at += block) {
+        const std::vector<float> part(samples.begin() + at, samples.begin() + at + block);
+        const e2e::ToneLevel level = e2e::measureTone(part, hz);
+        amplitudes.push_back(level.rms * std::sqrt(level.share));
+    }
+    return amplitudes;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty())
+        return 0.0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// Blocks whose amplitude is under half the typical one, the first and last block left out.
+int gaps(const std::vector<double>& amplitudes) {
+    if (amplitudes.size() < 3)
+        return 0;
+    const double typical = median(amplitudes);
+    return int(std::count_if(amplitudes.begin() + 1, amplitudes.end() - 1,
+                             [&](double a) { return a < typical / 2; }));
+}
 
 Heard listen(const QString& wav) {
     const std::vector<float> samples = e2e::decodeAudio(wav.toStdString(), 0);
-    const size_t block = 4800;
-    std::vector<double> game, mic; // tone amplitudes per block
-    for (size_t at = 0; at + block <= samples.size(); at += block) {
-        const std::vector<float> part(samples.begin() + at, samples.begin() + at + block);
-        const e2e::ToneLevel g = e2e::measureTone(part, 440);
-        const e2e::ToneLevel m = e2e::measureTone(part, 1000);
-        game.push_back(g.rms * std::sqrt(g.share));
-        mic.push_back(m.rms * std::sqrt(m.share));
-    }
-    // Playback: from the first to the last block with the game tone, its ends cut off.
+    std::vector<double> game = toneBlocks(samples, 440), mic = toneBlocks(samples, 1000);
+    // Playback: from the first to the last block with the game tone.
     const auto first = std::find_if(game.begin(), game.end(), [](double a) { return a > 0.01; });
     const auto last = std::find_if(game.rbegin(), game.rend(), [](double a) { return a > 0.01; });
     Heard heard;
     if (first == game.end())
         return heard;
-    const size_t from = size_t(first - game.begin()) + 1;
-    const size_t to = game.size() - size_t(last - game.rbegin()) - 1;
-    std::vector<double> span(game.begin() + from, game.begin() + to);
-    std::nth_element(span.begin(), span.begin() + span.size() / 2, span.end());
-    const double typical = span.empty() ? 0.0 : span[span.size() / 2];
-    size_t switched = from;
-    while (switched < to && !(game[switched] >= typical / 2 && mic[switched] < typical / 100))
-        ++switched;
-    for (size_t i = from; i < to; ++i) {
-        const bool lost = game[i] < typical / 2;
-        if (lost)
-            ++(i + 5 >= switched ? heard.gameLost : heard.stutter);
-        else if (i < switched && mic[i] > typical / 3)
+    const auto from = first - game.begin(), to = last.base() - game.begin();
+    game = std::vector<double>(game.begin() + from, game.begin() + to);
+    mic = std::vector<double>(mic.begin() + from, mic.begin() + to);
+    heard.gameLost = gaps(game);
+    const double typical = median(game);
+    bool switched = false;
+    for (size_t i = 0; i < game.size(); ++i) {
+        switched = switched || mic[i] < typical / 100;
+        if (!switched && mic[i] > typical / 3)
             ++heard.both;
-        else if (i >= switched && mic[i] > typical / 3)
+        else if (switched && mic[i] > typical / 3)
             ++heard.micAgain;
-        else if (i >= switched && mic[i] < typical / 100)
+        else if (switched && mic[i] < typical / 100)
             ++heard.gameOnly;
     }
     return heard;
@@ -192,7 +207,9 @@ TEST(Clips, TheProgramsClipsShowPlayBalanceTrimAndGoToTheTrash) {
     Program program(home);
     const QString item = watcher.item();
     ASSERT_FALSE(item.isEmpty());
-    ASSERT_TRUE(home.waitForReady(9));
+    // The clip leaves out the first seconds of the run: there a busy machine can still drop
+    // sound while everything starts.
+    ASSERT_TRUE(home.waitForReady(12));
     const Outcome first = home.cli({"save", "8"});
     ASSERT_EQ(first.status, 0) << first.err.toStdString();
     const Outcome second = home.cli({"save", "3"});
@@ -201,6 +218,8 @@ TEST(Clips, TheProgramsClipsShowPlayBalanceTrimAndGoToTheTrash) {
     scene.clear(); // from now on only the player sounds
     const double length = clipSeconds(longer);
     ASSERT_NEAR(length, 8.0, 0.2);
+    EXPECT_EQ(gaps(toneBlocks(e2e::decodeAudio(longer.toStdString(), 0), 440)), 0)
+        << "the recorded game sound has gaps";
 
     // The tray menu opens the window, which shows both clips with their pictures.
     ASSERT_TRUE(watcher.click(item, "Clips…"));
@@ -210,11 +229,10 @@ TEST(Clips, TheProgramsClipsShowPlayBalanceTrimAndGoToTheTrash) {
         << longer.toStdString() << "\n"
         << runTool("cat", {mapFile}).toStdString();
     QThread::msleep(300);
-    QImage grid;
     const auto picturesShown = [&] {
         const WindowMap m = map();
         const QRect window = m.named.value("window");
-        grid = shoot("library-program-grid", window);
+        const QImage grid = shoot("library-program-grid", window);
         for (const QString& path : {longer, shorter})
             if (!m.card(path) ||
                 colourfulShare(grid, m.card(path)->rect.translated(-window.topLeft())) < 0.03)
@@ -230,12 +248,11 @@ TEST(Clips, TheProgramsClipsShowPlayBalanceTrimAndGoToTheTrash) {
     Pointer::click(map().card(longer)->rect.center());
     ASSERT_TRUE(waitForMap([](const WindowMap& m) { return m.has("micSlider.handle"); }))
         << "the detail view with the volume row of a clip with a microphone";
-    // Three seconds in: on a busy machine that also records, the first second of playback can
-    // stutter.
+    // Two seconds in.
     const QRect seek = map().named.value("seekBar");
     const int startX = map().named.value("seekBar.handle").x();
     ASSERT_TRUE(waitForMap([&](const WindowMap& m) {
-        return m.named.value("seekBar.handle").x() > startX + int(3.0 * seek.width() / length);
+        return m.named.value("seekBar.handle").x() > startX + int(2.0 * seek.width() / length);
     })) << "the playback position advances";
     shoot("library-program-detail", map().named.value("window"));
 
@@ -257,9 +274,8 @@ TEST(Clips, TheProgramsClipsShowPlayBalanceTrimAndGoToTheTrash) {
     parec.stop();
     const Heard heard = listen(wav);
     std::printf("heard: %d blocks with both tones, %d with the game tone alone after mic 0, "
-                "%d with the mic back, %d without the game tone around and after the switch, "
-                "%d before\n",
-                heard.both, heard.gameOnly, heard.micAgain, heard.gameLost, heard.stutter);
+                "%d with the mic back, %d without the game tone\n",
+                heard.both, heard.gameOnly, heard.micAgain, heard.gameLost);
     EXPECT_GE(heard.both, 5);
     EXPECT_GE(heard.gameOnly, 10);
     EXPECT_EQ(heard.micAgain, 0);
