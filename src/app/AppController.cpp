@@ -200,8 +200,8 @@ QCoro::Task<> AppController::restartAfterSettings() {
     co_await syncTask();
 }
 
-void AppController::openUrl(const QUrl& url) {
-    if (url.scheme().compare(QLatin1String("vantelrecord"), Qt::CaseInsensitive) != 0)
+void AppController::openUrl(const QString& url) {
+    if (!url.startsWith(QLatin1String("vantelrecord:"), Qt::CaseInsensitive))
         return;
     if (m_urlHandler)
         m_urlHandler(url);

@@ -47,7 +47,7 @@ class AppController : public QObject {
     Q_OBJECT
 public:
     using Saver = std::function<QCoro::Task<Clip>(double seconds)>;
-    using UrlHandler = std::function<void(const QUrl& url)>;
+    using UrlHandler = std::function<void(const QString& url)>;
     // Uploads a saved clip when automatic sharing applies; its link, or nothing.
     using AutoSharer = std::function<QCoro::Task<std::optional<QString>>(Clip clip)>;
 
@@ -84,8 +84,9 @@ public:
     void closeWindow(const QString& id);
     // After the machine woke: restart capture (see wake()).
     void wake();
-    // A URL handed to the program; only scheme "vantelrecord" is passed on.
-    void openUrl(const QUrl& url);
+    // A URL handed to the program, as the desktop gave it; only scheme "vantelrecord" is passed
+    // on, unchanged (parsed, its host would come out lower-cased, hiding a link we never made).
+    void openUrl(const QString& url);
     void setUrlHandler(UrlHandler handler) { m_urlHandler = std::move(handler); }
     // After "Clip saved", within the same save: a link is copied and shown as "Link copied"; a
     // failure ends the save in "Couldn't save the clip" (the clip stays).

@@ -6,7 +6,6 @@
 #include "InstanceServer.h"
 #include "SharedServices.h"
 #include "TerminationSignals.h"
-#include "Toast.h"
 #include "WindowFactory.h"
 #include "engine/GameDetector.h"
 #include "library/Clips.h"
@@ -71,7 +70,7 @@ void serveController(InstanceServer& server, AppController& controller) {
     });
     server.handle(instance::command::url, [&controller](QStringList args) -> QCoro::Task<Reply> {
         for (const QString& url : args)
-            controller.openUrl(QUrl(url));
+            controller.openUrl(url);
         co_return Reply::success();
     });
     server.handle(instance::command::save, [&controller](QStringList args) -> QCoro::Task<Reply> {
@@ -114,7 +113,7 @@ void serveSharing(InstanceServer& server, AppController& controller, ShellServic
                      [&shell](const QString& detail) {
                          shell.toast(QStringLiteral("Sign-in failed"), detail, false);
                      });
-    controller.setUrlHandler([&account](const QUrl& url) { account.handle(url.toString()); });
+    controller.setUrlHandler([&account](const QString& url) { account.handle(url); });
     controller.setAutoShare([](Clip clip) { return Sharing::shareAfterSave(std::move(clip)); });
 }
 
@@ -159,12 +158,8 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
                      Qt::QueuedConnection);
     controller.launch();
     if (invocation.kind == Invocation::Kind::url)
-        controller.openUrl(QUrl(invocation.url));
-    const int status = app.exec();
-    // The toast panel belongs to the shared toast, which outlives this function; a widget must
-    // go while the application object exists.
-    delete Toast::shared().view();
-    return status;
+        controller.openUrl(invocation.url);
+    return app.exec();
 }
 
 int runCommand(const Invocation& invocation) {

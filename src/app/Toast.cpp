@@ -40,9 +40,15 @@ Toast::Presentation initialPresentation() {
 
 } // namespace
 
+// A child of the application object: its timer, animation and bus connection go while the
+// application still exists, instead of at the end of the process after it is gone.
 Toast& Toast::shared() {
-    static Toast toast;
-    return toast;
+    static Toast* toast = [] {
+        auto* created = new Toast;
+        created->setParent(QCoreApplication::instance());
+        return created;
+    }();
+    return *toast;
 }
 
 Toast::Toast()

@@ -42,7 +42,7 @@ public:
     static constexpr std::chrono::milliseconds kFadeOut{250};
     static constexpr int kMargin = 20;
 
-    // Created on first use; lives for the whole process.
+    // Created on first use, once the application object exists; deleted with it. Main thread.
     static Toast& shared();
     ~Toast() override;
 
@@ -71,8 +71,8 @@ private:
     void createPanel();
     void fadeOut();
 
-    // Top-level widgets left at the end are deleted by the application object, which goes
-    // before this shared instance; the guard then reads null.
+    // Top-level widgets left at the end are deleted by the application object before its
+    // children, this instance among them; the guard then reads null.
     QPointer<ToastView> m_panel;
     QPropertyAnimation* m_fade = nullptr;
     QTimer m_hide;
