@@ -39,6 +39,7 @@ struct Recorder : SampleHandler {
     std::vector<std::pair<int, int>> sizes;
     std::vector<int> formats;
     std::vector<double> gamePts, micPts;
+    std::vector<double> gameEnds; // the pts after each game chunk's last sample
     float gamePeak = 0, micPeak = 0;
     int micChannels = 0;
     std::vector<std::string> threads;
@@ -72,6 +73,8 @@ struct Recorder : SampleHandler {
         for (float s : c.samples)
             peak = std::max(peak, std::fabs(s));
         (fromMic ? micPts : gamePts).push_back(c.pts);
+        if (!fromMic)
+            gameEnds.push_back(c.pts + double(c.frameCount()) / c.sampleRate);
         (fromMic ? micPeak : gamePeak) = std::max(fromMic ? micPeak : gamePeak, peak);
         if (fromMic)
             micChannels = c.channels;
@@ -172,9 +175,11 @@ TEST(X11Capture, FramesAndSystemSoundOnOneThread) {
     auto backend = createCaptureBackend();
     auto stream = backend->createStream(config(false), rec);
     waitForSilence();
+    // Already playing when recording starts, as a game's sound is.
+    playTone("game", 3.5);
+    std::this_thread::sleep_for(300ms);
     const double begin = vantel::media::captureClockNow();
     stream->start();
-    playTone("game", 3.0);
     // An idle null sink may sleep up to its 2 s latency before it feeds a new recording.
     waitFor(
         rec, [&] { return rec.gamePeak > 0.1f; }, 4.0);
@@ -211,6 +216,10 @@ TEST(X11Capture, FramesAndSystemSoundOnOneThread) {
     ASSERT_FALSE(rec.gamePts.empty());
     EXPECT_GT(rec.gamePts.front(), begin - 0.5);
     EXPECT_LT(rec.gamePts.back(), end);
+    // Nothing is lost: every chunk starts where the one before ended, from the first on (the
+    // server's latency readings at the start must not open gaps or overlaps).
+    for (size_t i = 1; i < rec.gamePts.size(); ++i)
+        ASSERT_NEAR(rec.gamePts[i], rec.gameEnds[i - 1], 1e-6) << "chunk " << i;
 }
 
 TEST(X11Capture, MicrophoneIsATrackOfItsOwn) {

@@ -1,6 +1,5 @@
 #include "PulseAudioSource.h"
 
-#include <cmath>
 #include <cstring>
 #include <pulse/pulseaudio.h>
 #include <stdexcept>
@@ -9,9 +8,12 @@ namespace vantel::platform {
 
 namespace {
 
-// Chunks whose computed time lies within this of the running sample count are stamped from the
-// count instead: latency readings jitter by a few milliseconds, the sound card's clock does not.
-constexpr double kContinuityWindow = 0.030;
+// The sample count is the clock: latency readings wobble by milliseconds, and for the first few
+// hundred milliseconds of a stream, before the server's timing reports arrive, they read up to a
+// few hundred milliseconds too high. A chunk is stamped from its arrival instead only where that
+// lies this far past the count: samples were lost (an overrun, a suspended source), and the gap
+// becomes silence. A reading that puts a chunk before the count can only be such a bad reading.
+constexpr double kLostSoundThreshold = 0.060;
 constexpr uint32_t kFragmentMs = 20;
 
 } // namespace
@@ -270,12 +272,15 @@ void PulseAudioSource::read(Channel& ch) {
         chunk.samples.resize(bytes / sizeof(float));
         std::memcpy(chunk.samples.data(), data, chunk.samples.size() * sizeof(float));
         pa_stream_drop(ch.stream);
-        double pts = media::captureClockNow() - age;
-        if (ch.havePts && std::fabs(pts - ch.nextPts) < kContinuityWindow)
+        const double now = media::captureClockNow();
+        const double duration = double(chunk.frameCount()) / kRate;
+        // The first chunk is read as it comes: its last sample was just recorded.
+        double pts = ch.havePts ? now - age : now - duration;
+        if (ch.havePts && pts - ch.nextPts < kLostSoundThreshold)
             pts = ch.nextPts;
         chunk.pts = pts;
         ch.havePts = true;
-        ch.nextPts = pts + double(chunk.frameCount()) / kRate;
+        ch.nextPts = pts + duration;
         if (m_onChunk)
             m_onChunk(std::move(chunk), ch.mic);
     }
