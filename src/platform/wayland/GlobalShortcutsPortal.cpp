@@ -1,5 +1,6 @@
 #include "GlobalShortcutsPortal.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -213,7 +214,9 @@ void GlobalShortcutsPortal::bindInSession(int generation) {
 }
 
 void GlobalShortcutsPortal::closeSession() {
-    if (m_session.isEmpty())
+    // A portal that outlives the application (a process-wide grabber) finds the bus gone; the
+    // portal closes the sessions of a client that left by itself.
+    if (m_session.isEmpty() || !QCoreApplication::instance())
         return;
     QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
         m_service, std::exchange(m_session, QString()),
