@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QPointer>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,7 +18,10 @@ struct Registry {
     std::map<std::uint32_t, std::function<void()>> actions;
     std::map<std::uint32_t, platform::KeyChord> chords;
     std::uint32_t nextID = 1;
-    std::unique_ptr<platform::HotkeyGrabber> grabber;
+    // A child of the application object, so that it and its desktop connections go with the
+    // application rather than after it, among the process's statics.
+    QPointer<platform::HotkeyGrabber> grabber;
+    bool made = false;
 };
 
 void runLater(std::uint32_t id);
@@ -26,9 +30,10 @@ void runLater(std::uint32_t id);
 // connected once.
 Registry& registry() {
     static Registry r;
-    if (!r.grabber) {
-        r.grabber = platform::createHotkeyGrabber();
-        QObject::connect(r.grabber.get(), &platform::HotkeyGrabber::pressed,
+    if (!r.made) {
+        r.made = true;
+        r.grabber = platform::createHotkeyGrabber(QCoreApplication::instance()).release();
+        QObject::connect(r.grabber.data(), &platform::HotkeyGrabber::pressed,
                          [](const platform::KeyChord& chord) {
                              for (const auto& [id, held] : registry().chords) {
                                  if (held == chord)
@@ -72,19 +77,21 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> action)
     m_id = r.nextID++;
     r.actions[m_id] = std::move(action);
     if (const auto chord = chordOf(hotkey)) {
-        m_registered = r.grabber->grab(*chord);
+        m_registered = r.grabber && r.grabber->grab(*chord);
         r.chords[m_id] = *chord;
     }
 }
 
 bool GlobalHotkey::desktopBindingNeeded() {
-    return registry().grabber->needsDesktopBinding();
+    const Registry& r = registry();
+    return r.grabber && r.grabber->needsDesktopBinding();
 }
 
 GlobalHotkey::~GlobalHotkey() {
     Registry& r = registry();
     if (auto it = r.chords.find(m_id); it != r.chords.end()) {
-        r.grabber->release(it->second);
+        if (r.grabber)
+            r.grabber->release(it->second);
         r.chords.erase(it);
     }
     r.actions.erase(m_id);
