@@ -9,6 +9,10 @@ namespace vantel {
 
 void SharedServices::wire(Settings& settings, Capture& capture, GameDetector& detector) {
     capture.setConfigProvider([&settings] { return settings.captureConfig(); });
+    capture.setPermissionStore({[] { return Settings::screenCastToken(); },
+                                [](const std::string& token) {
+                                    Settings::setScreenCastToken(token);
+                                }});
     detector.setExtraGamesProvider([] { return Settings::extraGames(); });
     Notifications::shared().observe(notification::extraGamesChanged, &detector,
                                     [&detector] { detector.scan(); });

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMetaMethod>
 #include <QPainter>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QShortcut>
@@ -92,7 +93,8 @@ QWidget* divider() {
 WelcomeWindow::WelcomeWindow(std::function<bool()> permission, QWidget* parent)
     : QWidget(parent)
     , m_permission(permission ? std::move(permission) : [] { return Capture::hasPermission(); })
-    , m_bindingNeeded([] { return GlobalHotkey::desktopBindingNeeded(); }) {
+    , m_bindingNeeded([] { return GlobalHotkey::desktopBindingNeeded(); })
+    , m_request([] { return Capture::shared().requestPermission(); }) {
     setWindowTitle(QStringLiteral("Vantel Record"));
     setFixedSize(kWidth, kHeight);
     Theme::styleWindow(this);
@@ -253,10 +255,11 @@ QWidget* WelcomeWindow::permissionArea() {
     auto* allow = new QPushButton(QStringLiteral("Allow Screen Recording"));
     Accent::apply(allow);
     allow->setAutoDefault(false);
+    m_allow = allow;
     auto* turnedOn = new QPushButton(QStringLiteral("I turned it on"));
     turnedOn->setAutoDefault(false);
     turnedOn->setFont(Theme::font(13));
-    connect(allow, &QPushButton::clicked, this, &WelcomeWindow::recheck);
+    connect(allow, &QPushButton::clicked, this, [this] { askPermission(); });
     connect(turnedOn, &QPushButton::clicked, this, &WelcomeWindow::relaunch);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
@@ -298,8 +301,23 @@ void WelcomeWindow::recheck() {
     showPermission();
 }
 
+// The desktop's dialog may take the user a while; the button waits with it, so that one click
+// opens one dialog.
+QCoro::Task<> WelcomeWindow::askPermission() {
+    QPointer<WelcomeWindow> self(this);
+    m_allow->setEnabled(false);
+    co_await m_request();
+    if (!self)
+        co_return;
+    m_allow->setEnabled(true);
+    recheck();
+}
+
 void WelcomeWindow::showPermission() {
     m_permissionPages->setCurrentIndex(m_granted ? 0 : 1);
+    // Allowing is the next step while it is missing: Space takes it, Return still starts.
+    if (!m_granted)
+        m_allow->setFocus();
     m_permissionPages->setFixedHeight(m_permissionPages->currentWidget()->sizeHint().height());
     m_start->setText(m_granted ? QStringLiteral("Start") : QStringLiteral("Later"));
 }

@@ -20,6 +20,7 @@
 //
 // Thread: main thread only.
 
+#include <QCoro/QCoroTask>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -38,6 +39,13 @@ public:
     // `permission` tells whether the screen may be recorded; by default the capture
     // controller's check.
     explicit WelcomeWindow(std::function<bool()> permission = {}, QWidget* parent = nullptr);
+
+    // What "Allow Screen Recording" runs: asks the user where the desktop has a dialog for it
+    // and resolves with the permission afterwards. By default the capture controller's request
+    // (the screen-cast portal on Wayland).
+    void setPermissionRequest(std::function<QCoro::Task<bool>()> request) {
+        m_request = std::move(request);
+    }
 
     bool granted() const { return m_granted; }
 
@@ -68,6 +76,7 @@ private:
     QWidget* permissionArea();
     void recheck();
     void showBindingHint();
+    QCoro::Task<> askPermission();
     void showPermission();
     void finish();
     void relaunch();
@@ -76,11 +85,13 @@ private:
     std::function<bool()> m_permission;
     std::function<bool()> m_bindingNeeded;
     QLabel* m_bindingHint = nullptr;
+    std::function<QCoro::Task<bool>()> m_request;
     bool m_granted = false;
     QTimer m_timer;
     QStackedWidget* m_permissionPages = nullptr;
     QCheckBox* m_login = nullptr;
     QPushButton* m_start = nullptr;
+    QPushButton* m_allow = nullptr;
 };
 
 } // namespace vantel

@@ -67,11 +67,13 @@ Capture::Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* par
     , m_currentGame([] { return GameDetector::shared().current(); })
     , m_autoRestart(this) {
     m_control.setMaxThreadCount(1);
+    m_asking.setMaxThreadCount(1);
     m_autoRestart.setSingleShot(true);
     connect(&m_autoRestart, &QTimer::timeout, this, [this] { restartAfterFailure(); });
 }
 
 Capture::~Capture() {
+    m_asking.waitForDone();
     m_control.waitForDone();
     m_buffer.store(nullptr);
     if (m_run)
@@ -103,9 +105,25 @@ bool Capture::hasPermission() {
     return shared().permitted();
 }
 
+QCoro::Task<bool> Capture::requestPermission() {
+    // A pool of its own: the desktop's dialog may wait minutes for the user, and neither the
+    // main thread nor the control thread may wait with it.
+    QFuture<bool> asking = QtConcurrent::run(&m_asking, [backend = m_backend.get()] {
+        pthread_setname_np(pthread_self(), "record.permission");
+        return backend->requestPermission();
+    });
+    co_return co_await asking;
+}
+
+void Capture::setPermissionStore(platform::PermissionStore store) {
+    m_backend->setPermissionStore(std::move(store));
+}
+
 std::string Capture::explain(const std::exception& error) {
     if (const auto* own = dynamic_cast<const RecordError*>(&error))
         return own->errorDescription();
+    if (dynamic_cast<const platform::PermissionDenied*>(&error))
+        return RecordError::permission().errorDescription();
     std::string text = error.what();
     return text.empty() ? std::string("Recording failed.") : text;
 }
@@ -229,8 +247,9 @@ platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) 
 
 void Capture::prepare(Run& run, const GameTarget& target, const CaptureConfig& config,
                       const media::SegmentWriterFactory& writerFactory) {
-    // The display query comes first: where capture is impossible (a Wayland session) it explains
-    // why, which says more than a refused permission.
+    // The display query comes first: a display server that cannot be reached says so, which
+    // tells more than a refused permission. Where the user has to be asked first (Wayland), it
+    // throws PermissionDenied rather than asking by itself.
     const platform::CaptureDisplay display = chooseDisplay(target.displayID);
     if (!m_backend->hasPermission())
         throw RecordError::permission();

@@ -101,6 +101,12 @@ public:
     bool permitted() const;
     // permitted() of the shared controller.
     static bool hasPermission();
+    // Asks the user for permission where the desktop has a dialog for it (the screen-cast
+    // portal on Wayland) and keeps the answer; resolves with permitted() afterwards. Requests
+    // run one at a time, on a thread of their own.
+    QCoro::Task<bool> requestPermission();
+    // Where the backend keeps the user's answer across runs (thread-safe functions).
+    void setPermissionStore(platform::PermissionStore store);
     // The user-facing text of an error: the fixed text of a RecordError, else what().
     static std::string explain(const std::exception& error);
 
@@ -161,6 +167,8 @@ private:
     QTimer m_autoRestart;
     // One thread, tasks in order: the serial executor of start and stop work.
     QThreadPool m_control;
+    // One thread for permission requests, which may wait long for the user.
+    QThreadPool m_asking;
 };
 
 } // namespace vantel

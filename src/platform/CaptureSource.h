@@ -12,13 +12,27 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vantel::platform {
 
+// The user, or the desktop on the user's behalf, did not let this program record the screen.
+class PermissionDenied : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a backend keeps what the user allowed across runs (the screen-cast portal's restore
+// token). Both functions may be called from any thread, but never at the same time.
+struct PermissionStore {
+    std::function<std::string()> load;
+    std::function<void(const std::string&)> save;
+};
+
 struct CaptureDisplay {
-    uint32_t id = 0;    // RandR output id
+    uint32_t id = 0;    // RandR output id; on Wayland the one monitor the portal shares
     int x = 0, y = 0;   // root-relative position, pixels
     int width = 0;      // pixels
     int height = 0;     // pixels
@@ -66,12 +80,21 @@ public:
     virtual uint64_t skippedFrames() const { return 0; }
 };
 
+// Every member may be called from any thread; calls may overlap.
 class CaptureBackend {
 public:
     virtual ~CaptureBackend() = default;
-    // Whether the screen can be opened and read.
+    // Whether the screen can be read without asking the user: on X11 whether the display can be
+    // opened and read; on Wayland whether a choice the user made is kept and the portal answers.
     virtual bool hasPermission() = 0;
-    // Throws std::runtime_error when the display server cannot be asked.
+    // Asks the user where the desktop has a dialog for it (Wayland's screen-cast portal) and
+    // keeps the answer; blocks until the user answered. Elsewhere it only tells. Returns
+    // hasPermission() afterwards.
+    virtual bool requestPermission() { return hasPermission(); }
+    // Where the answer is kept across runs; by default only in memory.
+    virtual void setPermissionStore(PermissionStore) {}
+    // Throws std::runtime_error when the display server cannot be asked, PermissionDenied when
+    // the user has to be asked first.
     virtual std::vector<CaptureDisplay> displays() = 0;
     virtual std::optional<uint32_t> mainDisplay() = 0;
     // The handler must outlive the stream.
@@ -79,8 +102,10 @@ public:
                                                         SampleHandler& handler) = 0;
 };
 
-// VANTEL_CAPTURE=x11|null forces a backend; otherwise X11, or null when there is no X display.
-// In a Wayland session without an X11 fallback the X11 backend reports a clear error on start.
+// VANTEL_CAPTURE=x11|wayland|null forces a backend. Otherwise a Wayland session
+// (WAYLAND_DISPLAY, or XDG_SESSION_TYPE=wayland) records through the screen-cast portal, even
+// where Xwayland offers an X display (its root window shows only X clients); else X11, or null
+// when there is no X display.
 std::unique_ptr<CaptureBackend> createCaptureBackend();
 
 } // namespace vantel::platform

@@ -1,5 +1,6 @@
 #include "platform/NullCapture.h"
 
+#include "platform/wayland/WaylandCaptureBackend.h"
 #include "platform/x11/X11CaptureBackend.h"
 
 #include <cstdlib>
@@ -14,9 +15,8 @@ std::string env(const char* name) {
     return v ? v : "";
 }
 
-bool waylandWithoutX() {
-    return env("DISPLAY").empty() &&
-           (!env("WAYLAND_DISPLAY").empty() || env("XDG_SESSION_TYPE") == "wayland");
+bool waylandSession() {
+    return !env("WAYLAND_DISPLAY").empty() || env("XDG_SESSION_TYPE") == "wayland";
 }
 
 } // namespace
@@ -25,9 +25,11 @@ std::unique_ptr<CaptureBackend> createCaptureBackend() {
     const std::string forced = env("VANTEL_CAPTURE");
     if (forced == "null")
         return std::make_unique<NullCaptureBackend>();
-    if (waylandWithoutX())
+    if (forced == "x11")
+        return std::make_unique<X11CaptureBackend>();
+    if (forced == "wayland" || waylandSession())
         return std::make_unique<WaylandCaptureBackend>();
-    if (forced == "x11" || !env("DISPLAY").empty())
+    if (!env("DISPLAY").empty())
         return std::make_unique<X11CaptureBackend>();
     return std::make_unique<NullCaptureBackend>();
 }

@@ -247,6 +247,20 @@ QStringList Settings::extraGames() {
     return games;
 }
 
+std::string Settings::screenCastToken() {
+    QSettings store(AppPaths::configFile(), QSettings::IniFormat);
+    return store.value(QLatin1String(settingsKey::screenCastToken)).toString().toStdString();
+}
+
+void Settings::setScreenCastToken(const std::string& token) {
+    QSettings store(AppPaths::configFile(), QSettings::IniFormat);
+    if (token.empty())
+        store.remove(QLatin1String(settingsKey::screenCastToken));
+    else
+        store.setValue(QLatin1String(settingsKey::screenCastToken), QString::fromStdString(token));
+    store.sync();
+}
+
 void Settings::setExtraGames(const QStringList& games) {
     shared().write(settingsKey::extraGames, games);
     Notifications::shared().post(QLatin1String(notification::extraGamesChanged));

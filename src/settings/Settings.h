@@ -22,6 +22,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,9 @@ inline constexpr char extraGames[] = "extraGames";
 inline constexpr char onboarded[] = "onboarded";
 inline constexpr char paused[] = "paused";
 inline constexpr char user[] = "user";
+// The screen-cast portal's restore token: the user's kept choice of what may be recorded on
+// Wayland.
+inline constexpr char screenCastToken[] = "screenCastToken";
 } // namespace settingsKey
 
 class Settings : public QObject {
@@ -107,6 +111,12 @@ public:
     static QStringList extraGames();
     // Stores the whole list, then posts "extraGamesChanged" before returning.
     static void setExtraGames(const QStringList& games);
+
+    // The screen-cast portal's restore token ("" when none is kept), read and written through
+    // a store of their own on the shared store's file: unlike everything else here, any thread
+    // may call them (the capture backend asks from its own threads).
+    static std::string screenCastToken();
+    static void setScreenCastToken(const std::string& token);
 
     // The underlying store, for the keys other parts of the application own ("onboarded",
     // "paused", "user"). Main thread only.

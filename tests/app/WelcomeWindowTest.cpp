@@ -1,7 +1,7 @@
-// The first-run window: its texts, the permission area following the permission every second,
-// what "Start" and "Later" store and write, closing without a choice, and the relaunch command
-// waiting for the old process. Leaves build/screenshots/welcome.png and
-// welcome-permission.png.
+// The first-run window: its texts, the permission area following the permission every second
+// and the answer of the desktop's dialog, what "Start" and "Later" store and write, closing
+// without a choice, and the relaunch command waiting for the old process. Leaves
+// build/screenshots/welcome.png and welcome-permission.png.
 
 #include "app/WelcomeWindow.h"
 
@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -19,6 +20,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
 
 namespace vantel {
 namespace {
@@ -80,12 +83,24 @@ TEST_F(Welcome, PermissionAreaFollowsThePermissionWithinASecond) {
     EXPECT_FALSE(showsText(window, "Screen Recording is allowed"));
     test::saveWidgetShot(&window, "welcome-permission");
 
-    permitted = true;
+    // "Allow Screen Recording" opens the desktop's dialog once and waits for its answer.
+    int asked = 0;
+    window.setPermissionRequest([&]() -> QCoro::Task<bool> {
+        ++asked;
+        co_await QCoro::sleepFor(300ms);
+        permitted = true;
+        co_return true;
+    });
+    QAbstractButton* allow = button(window, "Allow Screen Recording");
+    allow->click();
+    EXPECT_FALSE(allow->isEnabled());
+    allow->click();
     QElapsedTimer clock;
     clock.start();
     while (!window.granted() && clock.elapsed() < 5000)
         QTest::qWait(50);
     EXPECT_TRUE(window.granted());
+    EXPECT_EQ(asked, 1);
     EXPECT_NE(button(window, "Start"), nullptr);
     EXPECT_TRUE(showsText(window, "Screen Recording is allowed"));
 }

@@ -177,7 +177,8 @@ CONF
     pids+=($!)
     await test -S "$sway_run/wayland-1" || { echo "sway did not start" >&2; return 1; }
     ln -sf "$sway_run/wayland-1" "$XDG_RUNTIME_DIR/wayland-1"
-    export WAYLAND_DISPLAY=wayland-1
+    # A full path: programs under test run with runtime folders of their own.
+    export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/wayland-1"
     await sh -c 'ls "$0"/sway-ipc.*.sock' "$sway_run" || { echo "sway has no IPC socket" >&2; return 1; }
     SWAYSOCK="$(ls "$sway_run"/sway-ipc.*.sock | head -n 1)"
     export SWAYSOCK
@@ -235,7 +236,7 @@ chooser_type=simple
 chooser_cmd=$session/chooser
 max_fps=60
 CONF
-    LD_PRELOAD="$shim" XDPW_PERSIST_MODE=permanent /usr/libexec/xdg-desktop-portal-wlr \
+    LD_PRELOAD="$shim" XDPW_PERSIST_MODE=permanent /usr/libexec/xdg-desktop-portal-wlr -l ${VANTEL_XDPW_LOG:-INFO} \
         >"$session/xdpw.log" 2>&1 &
     pids+=($!)
     await bus_has org.freedesktop.impl.portal.desktop.wlr || {

@@ -49,31 +49,4 @@ std::unique_ptr<CaptureStream> X11CaptureBackend::createStream(const StreamConfi
     return std::make_unique<X11CaptureStream>(config, handler);
 }
 
-namespace {
-
-class RefusingStream : public CaptureStream {
-public:
-    explicit RefusingStream(std::string message)
-        : m_message(std::move(message)) {}
-    void start() override { throw std::runtime_error(m_message); }
-    void stop() override {}
-
-private:
-    std::string m_message;
-};
-
-} // namespace
-
-const char* const WaylandCaptureBackend::kMessage =
-    "Screen capture on Wayland is not supported yet. Log in to an X11 session to record.";
-
-std::vector<CaptureDisplay> WaylandCaptureBackend::displays() {
-    throw std::runtime_error(kMessage);
-}
-
-std::unique_ptr<CaptureStream> WaylandCaptureBackend::createStream(const StreamConfig&,
-                                                                   SampleHandler&) {
-    return std::make_unique<RefusingStream>(kMessage);
-}
-
 } // namespace vantel::platform

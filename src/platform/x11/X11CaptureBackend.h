@@ -16,17 +16,4 @@ public:
                                                 SampleHandler& handler) override;
 };
 
-// A Wayland session without an X11 display: nothing can be captured yet, and every attempt says
-// so in words the user can act on.
-class WaylandCaptureBackend : public CaptureBackend {
-public:
-    static const char* const kMessage;
-
-    bool hasPermission() override { return false; }
-    std::vector<CaptureDisplay> displays() override;
-    std::optional<uint32_t> mainDisplay() override { return std::nullopt; }
-    std::unique_ptr<CaptureStream> createStream(const StreamConfig& config,
-                                                SampleHandler& handler) override;
-};
-
 } // namespace vantel::platform

@@ -1,0 +1,87 @@
+#pragma once
+
+// Receives the pictures of one screen-cast node from PipeWire and converts each to the encoder's
+// input (yuv420p at the output size, BT.709 limited range). The node sends a picture only when
+// the screen changed; repeating it at a steady rate is the caller's business.
+//
+// Buffers are shared memory (memfd or plain pointers) in a 32-bit RGB layout; the size may
+// change while it runs (the converter follows, the output size stays).
+//
+// Threads: start()/stop() from the owner. PipeWire runs on a thread loop of its own
+// ("record.pipewire"); the frame and error callbacks come on it. m_lock guards m_streaming
+// and m_error, which start() waits on.
+
+#include "media/FfmpegPtr.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
+struct pw_stream;
+struct spa_pod;
+
+namespace vantel::platform {
+
+class PipeWireVideo {
+public:
+    using FrameFn = std::function<void(media::FramePtr frame)>;
+    // Called at most once, when the stream fails or ends while running.
+    using ErrorFn = std::function<void(const std::string& message)>;
+
+    // Takes the remote's descriptor over.
+    PipeWireVideo(int remoteFd, uint32_t node, int outWidth, int outHeight, int maxFps,
+                  FrameFn onFrame, ErrorFn onError);
+    ~PipeWireVideo();
+    PipeWireVideo(const PipeWireVideo&) = delete;
+    PipeWireVideo& operator=(const PipeWireVideo&) = delete;
+
+    // Connects and waits until the stream runs. Throws std::runtime_error with a readable
+    // message when it fails or does not run within `timeout` seconds. The first picture may
+    // come later: some compositors send none before the screen changes.
+    void start(double timeout = 10.0);
+    // Disconnects; no callback runs after it returns. Safe to call twice.
+    void stop();
+
+private:
+    struct Hooks;
+    void connectStream();
+    void onParamChanged(uint32_t id, const spa_pod* param);
+    void onProcess();
+    void onStateChanged(int state, const char* error);
+    void convert(const uint8_t* pixels, int stride);
+    void fail(const std::string& message);
+
+    int m_fd;
+    uint32_t m_node;
+    int m_outWidth;
+    int m_outHeight;
+    int m_maxFps;
+    FrameFn m_onFrame;
+    ErrorFn m_onError;
+
+    pw_thread_loop* m_loop = nullptr;
+    pw_context* m_context = nullptr;
+    pw_core* m_core = nullptr;
+    pw_stream* m_stream = nullptr;
+    std::unique_ptr<Hooks> m_hooks;
+
+    // PipeWire thread only.
+    int m_width = 0;
+    int m_height = 0;
+    int m_pixelFormat = -1; // AVPixelFormat of the negotiated layout
+    media::SwsPtr m_sws;
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_streaming = false;
+    bool m_stopping = false;
+    std::optional<std::string> m_error;
+};
+
+} // namespace vantel::platform

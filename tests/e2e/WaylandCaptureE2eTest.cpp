@@ -1,0 +1,169 @@
+// The Wayland capture backend inside tests/e2e/session.sh --wayland: the screen-cast portal's
+// dialog (the session's logging chooser) comes once, when permission is asked; later casts
+// restore the choice without it. A still window's colours arrive at the asked size, and a still
+// screen, of which the compositor sends hardly a picture, still gives frames at the full rate.
+
+#include "E2eSupport.h"
+#include "platform/CaptureSource.h"
+#include "platform/wayland/WaylandCaptureBackend.h"
+#include "platform/wayland/WaylandCaptureStream.h"
+
+#include <QImage>
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+using namespace vantel;
+using namespace vantel::platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+};
+
+// BT.709 limited range back to RGB.
+Rgb pixel(const AVFrame& f, int x, int y) {
+    const double Y = f.data[0][y * f.linesize[0] + x] - 16.0;
+    const double U = f.data[1][(y / 2) * f.linesize[1] + x / 2] - 128.0;
+    const double V = f.data[2][(y / 2) * f.linesize[2] + x / 2] - 128.0;
+    auto clamp = [](double v) {
+        return std::clamp(int(v + 0.5), 0, 255);
+    };
+    return {clamp(1.164 * Y + 1.793 * V), clamp(1.164 * Y - 0.213 * U - 0.533 * V),
+            clamp(1.164 * Y + 2.112 * U)};
+}
+
+bool near(Rgb got, Rgb want) {
+    return std::abs(got.r - want.r) <= 24 && std::abs(got.g - want.g) <= 24 &&
+           std::abs(got.b - want.b) <= 24;
+}
+
+std::string show(Rgb c) {
+    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) +
+           ")";
+}
+
+const Rgb kRed{0xd0, 0x30, 0x30};
+const Rgb kGreen{0x30, 0xb0, 0x50};
+
+struct Recorder : SampleHandler {
+    std::mutex lock;
+    std::vector<double> pts;
+    media::FramePtr last;
+    std::vector<std::string> stops;
+
+    void onVideo(const media::VideoFrame& f, FrameStatus status) override {
+        std::lock_guard l(lock);
+        EXPECT_EQ(status, FrameStatus::complete);
+        pts.push_back(f.pts);
+        last.reset(av_frame_clone(f.frame.get()));
+    }
+    void onAudio(const media::AudioChunk&, bool) override {}
+    void onStreamStopped(const std::string& error) override {
+        std::lock_guard l(lock);
+        stops.push_back(error);
+    }
+    size_t frames() {
+        std::lock_guard l(lock);
+        return pts.size();
+    }
+};
+
+int dialogsShown() {
+    std::ifstream log(std::string(std::getenv("VANTEL_SESSION_DIR")) + "/chooser.log");
+    int lines = 0;
+    for (std::string line; std::getline(log, line);)
+        ++lines;
+    return lines;
+}
+
+// The colour card fills the output once the compositor shows it.
+bool cardShown() {
+    const QByteArray png = e2e::runTool("grim", {"-o", "HEADLESS-1", "-"});
+    const QImage shot = QImage::fromData(png, "PNG");
+    return !shot.isNull() && near({qRed(shot.pixel(320, 360)), qGreen(shot.pixel(320, 360)),
+                                   qBlue(shot.pixel(320, 360))},
+                                  kRed);
+}
+
+} // namespace
+
+TEST(WaylandCapture, PortalDialogOnceThenStillScreenAtFullRateWithTheWindowsColours) {
+    e2e::Child card(VANTEL_TEST_COLOURS, {});
+    ASSERT_TRUE(e2e::waitUntil(cardShown, 10s)) << "the colour card did not show";
+
+    std::string kept;
+    WaylandCaptureBackend backend;
+    backend.setPermissionStore({[&] { return kept; },
+                                [&](const std::string& t) {
+                                    kept = t;
+                                }});
+    EXPECT_FALSE(backend.hasPermission()) << "nothing was allowed yet";
+    EXPECT_THROW(backend.displays(), PermissionDenied) << "a start must not ask by itself";
+    EXPECT_EQ(dialogsShown(), 0);
+
+    ASSERT_TRUE(backend.requestPermission());
+    EXPECT_EQ(dialogsShown(), 1);
+    EXPECT_FALSE(kept.empty());
+
+    bool flipped = false;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const std::vector<CaptureDisplay> displays = backend.displays();
+        ASSERT_EQ(displays.size(), 1u);
+        EXPECT_EQ(displays[0].width, 1280);
+        EXPECT_EQ(displays[0].height, 720);
+        EXPECT_EQ(backend.mainDisplay(), displays[0].id);
+
+        Recorder rec;
+        StreamConfig config{displays[0], 640, 360, 30, run == 1, false};
+        auto stream = backend.createStream(config, rec);
+        stream->start();
+        // wlroots sends a cast only what changed since its last copy for the portal, and the
+        // portal's closed cast of the run before takes the first change: change the screen
+        // until a picture comes.
+        e2e::waitUntil([&] { return rec.frames() > 0; }, 300ms);
+        for (int flips = 0; flips < 5 && rec.frames() == 0; ++flips) {
+            card.send("flip");
+            flipped = !flipped;
+            e2e::waitUntil([&] { return rec.frames() > 0; }, 1s);
+        }
+        ASSERT_GT(rec.frames(), 0u)
+            << "no picture came" << (rec.stops.empty() ? "" : ": " + rec.stops.front());
+        std::this_thread::sleep_for(500ms);
+        const double from = media::captureClockNow();
+        std::this_thread::sleep_for(3s);
+        const double to = media::captureClockNow();
+        stream->stop();
+
+        std::lock_guard l(rec.lock);
+        EXPECT_TRUE(rec.stops.empty()) << rec.stops.front();
+        const auto* wayland = dynamic_cast<WaylandCaptureStream*>(stream.get());
+        ASSERT_NE(wayland, nullptr);
+        // A still screen: a few pictures from the compositor, yet 30 frames a second.
+        EXPECT_LE(wayland->receivedPictures(), 10u);
+        const auto still = std::count_if(rec.pts.begin(), rec.pts.end(),
+                                         [&](double t) { return t >= from && t < to; });
+        EXPECT_GE(double(still), (to - from) * 30 * 0.9);
+        EXPECT_LE(double(still), (to - from) * 30 + 2);
+        for (size_t i = 1; i < rec.pts.size(); ++i)
+            ASSERT_GT(rec.pts[i], rec.pts[i - 1]);
+        ASSERT_TRUE(rec.last);
+        EXPECT_EQ(rec.last->width, 640);
+        EXPECT_EQ(rec.last->height, 360);
+        const Rgb left = pixel(*rec.last, 160, 180), right = pixel(*rec.last, 480, 180);
+        EXPECT_TRUE(near(left, flipped ? kGreen : kRed)) << show(left);
+        EXPECT_TRUE(near(right, flipped ? kRed : kGreen)) << show(right);
+    }
+    EXPECT_EQ(dialogsShown(), 1) << "the kept choice must spare the dialog";
+}
