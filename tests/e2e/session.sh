@@ -184,6 +184,12 @@ CONF
     export SWAYSOCK
     await sh -c 'swaymsg -t get_outputs | grep -q "\"width\": 1280"' || {
         echo "sway has no 1280x720 output" >&2; return 1; }
+    # A headless seat has no keyboard, and a client binds one only while the seat has it: a
+    # virtual keyboard for the whole session, so that keys typed later (wtype) reach windows.
+    wtype -s 2000000000 >"$session/keyboard.log" 2>&1 &
+    pids+=($!)
+    await sh -c 'swaymsg -t get_seats | grep -q "\"capabilities\": [1-9]"' || {
+        echo "the session has no keyboard" >&2; return 1; }
 }
 
 bus_has() {

@@ -1,0 +1,230 @@
+// The program on a Wayland desktop (tests/e2e/session.sh --wayland, QT_QPA_PLATFORM=wayland),
+// as a player meets it: the first start opens the welcome window, "Allow Screen Recording"
+// (Space, the focused button) opens the desktop's dialog, Return starts recording through the
+// screen-cast portal. `vantel-record save 5` then gives a five-second clip of a still screen at
+// 30 frames a second whose pictures show the test window's colours, with the game tone and the
+// microphone tone each on its own track. The second start records at once, without the dialog.
+
+#include "E2eSupport.h"
+#include "common/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QUuid>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace vantel;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+};
+
+bool near(Rgb got, Rgb want) {
+    return std::abs(got.r - want.r) <= 24 && std::abs(got.g - want.g) <= 24 &&
+           std::abs(got.b - want.b) <= 24;
+}
+
+std::string show(Rgb c) {
+    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) +
+           ")";
+}
+
+const Rgb kRed{0xd0, 0x30, 0x30};
+const Rgb kGreen{0x30, 0xb0, 0x50};
+
+int dialogsShown() {
+    std::ifstream log(std::string(std::getenv("VANTEL_SESSION_DIR")) + "/chooser.log");
+    int lines = 0;
+    for (std::string line; std::getline(log, line);)
+        ++lines;
+    return lines;
+}
+
+bool windowShown(const QString& title) {
+    return e2e::runTool("swaymsg", {"-t", "get_tree"})
+        .contains("\"name\": \"" + title.toUtf8() + "\"");
+}
+
+// A home of its own for the program: settings, data, cache, runtime folder and clips.
+struct Home {
+    fs::path root = test::testHome() /
+                    ("home-" + QUuid::createUuid().toString(QUuid::Id128).left(8).toStdString());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    Home() {
+        for (const char* sub : {"config/vantel-record", "data", "cache", "run", "clips", "tmp"})
+            fs::create_directories(root / sub);
+        fs::permissions(root / "run", fs::perms::owner_all);
+        env.insert("HOME", path(""));
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("XDG_DATA_HOME", path("data"));
+        env.insert("XDG_CACHE_HOME", path("cache"));
+        env.insert("XDG_RUNTIME_DIR", path("run"));
+        env.insert("TMPDIR", path("tmp"));
+        env.insert("VANTEL_TOAST_LOG", path("toasts.log"));
+        env.insert("VANTEL_SITE_URL", "http://127.0.0.1:1/");
+        env.insert("NO_AT_BRIDGE", "1");
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        test::writeFile(root / "config/vantel-record/settings.ini",
+                        "[General]\nonboarded=true\nmode=always\nfps=30\nmaxHeight=720\n"
+                        "bufferSeconds=15\nrecordMic=true\nfolder=" +
+                            (root / "clips").string() + "\n");
+    }
+    QString path(const char* sub) const { return QString::fromStdString((root / sub).string()); }
+    QString settingsText() const {
+        QFile f(path("config/vantel-record/settings.ini"));
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll());
+    }
+    // The lines the command printed; its status and error output go to the pointers.
+    QStringList cli(const QStringList& arguments, int* status = nullptr,
+                    QString* errors = nullptr) const {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(VANTEL_PROGRAM), arguments);
+        p.waitForFinished(60000);
+        if (status)
+            *status = p.exitCode();
+        if (errors)
+            *errors = QString::fromUtf8(p.readAllStandardError());
+        return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+    bool waitForStatus(const QString& first, std::chrono::milliseconds limit) const {
+        return e2e::waitUntil([&] { return cli({"status"}).value(0) == first; }, limit);
+    }
+    bool waitForReady(int seconds) const {
+        return e2e::waitUntil(
+            [&] {
+                const QString ready = cli({"status"}).value(1);
+                return ready.contains(" s ready") && ready.section(' ', 0, 0).toInt() >= seconds;
+            },
+            60s);
+    }
+};
+
+// The program, ended when the test ends.
+class Program {
+public:
+    explicit Program(const Home& home) {
+        m_process.setProcessEnvironment(home.env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start(QStringLiteral(VANTEL_PROGRAM), {});
+        m_process.waitForStarted();
+    }
+    ~Program() { quit(); }
+    void quit() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(15000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_process;
+};
+
+// One decoded picture of the clip, at `seconds`, as RGB.
+QImage pictureAt(const QString& clip, double seconds) {
+    const QByteArray png =
+        e2e::runTool("ffmpeg", {"-v", "error", "-ss", QString::number(seconds), "-i", clip,
+                                "-frames:v", "1", "-f", "image2pipe", "-c:v", "png", "-"});
+    return QImage::fromData(png, "PNG");
+}
+
+Rgb at(const QImage& image, int x, int y) {
+    const QRgb p = image.pixel(x, y);
+    return {qRed(p), qGreen(p), qBlue(p)};
+}
+
+// Saves five seconds and checks the clip: its length, a picture every 1/30 s although the
+// screen stood still, the card's colours, and each tone on its own track.
+void checkFiveSecondClip(const Home& home, bool flipped) {
+    int status = -1;
+    QString errors;
+    const QStringList saved = home.cli({"save", "5"}, &status, &errors);
+    ASSERT_EQ(status, 0) << errors.toStdString();
+    const QString clip = saved.value(0).trimmed();
+    ASSERT_TRUE(QFile::exists(clip)) << clip.toStdString();
+
+    const std::vector<double> times = e2e::videoFrameTimes(clip.toStdString());
+    const auto shown =
+        std::count_if(times.begin(), times.end(), [](double t) { return t >= 0.0 && t < 5.0; });
+    // Of a still screen the compositor sends hardly a picture; the clip still has 30 a second
+    // (a loaded machine may miss a few ticks, as on X11).
+    EXPECT_GE(shown, 135) << "a still screen keeps 30 frames a second";
+    EXPECT_LE(shown, 151);
+    ASSERT_GE(times.size(), 2u);
+    EXPECT_NEAR(times.back() - times.front(), 5.0, 0.1);
+
+    const QImage picture = pictureAt(clip, 2.5);
+    ASSERT_EQ(picture.size(), QSize(1280, 720));
+    const Rgb left = at(picture, 320, 360), right = at(picture, 960, 360);
+    EXPECT_TRUE(near(left, flipped ? kGreen : kRed)) << show(left);
+    EXPECT_TRUE(near(right, flipped ? kRed : kGreen)) << show(right);
+
+    const e2e::ToneLevel game = e2e::measureTone(e2e::decodeAudio(clip.toStdString(), 0), 440);
+    const e2e::ToneLevel gameAtMic =
+        e2e::measureTone(e2e::decodeAudio(clip.toStdString(), 0), 1000);
+    const e2e::ToneLevel mic = e2e::measureTone(e2e::decodeAudio(clip.toStdString(), 1), 1000);
+    EXPECT_GT(game.rms, 0.05);
+    EXPECT_GT(game.share, 0.6);
+    EXPECT_LT(gameAtMic.share, 0.05) << "the microphone does not leak into the game track";
+    EXPECT_GT(mic.rms, 0.05);
+    EXPECT_GT(mic.share, 0.6);
+}
+
+} // namespace
+
+TEST(WaylandRecording, PortalOnceThenSavedClipsShowTheScreenAndCarryBothTones) {
+    e2e::Child card(VANTEL_TEST_COLOURS, {});
+    ASSERT_TRUE(e2e::waitUntil([] { return windowShown("Vantel colours"); }, 10s));
+    e2e::Child gameTone = e2e::playTone("game", 440, 90);
+    e2e::Child micTone = e2e::playTone("mic", 1000, 90);
+    bool flipped = false;
+    // wlroots sends a new cast nothing until the screen changes, and a closed cast of the portal
+    // takes the first change: turn the card over twice, then leave the screen still.
+    auto changeScreen = [&] {
+        for (int i = 0; i < 2; ++i) {
+            card.send("flip");
+            flipped = !flipped;
+            e2e::waitUntil([] { return false; }, 300ms);
+        }
+    };
+
+    Home home;
+    {
+        Program program(home);
+        ASSERT_TRUE(e2e::waitUntil([] { return windowShown("Vantel Record"); }, 20s))
+            << "no welcome window without permission";
+        EXPECT_EQ(dialogsShown(), 0);
+        e2e::runTool("wtype", {"-k", "space"}); // "Allow Screen Recording"
+        ASSERT_TRUE(
+            e2e::waitUntil([&] { return home.settingsText().contains("screenCastToken="); }, 20s));
+        EXPECT_EQ(dialogsShown(), 1);
+        e2e::waitUntil([] { return false; }, 1500ms); // the window reads the permission anew
+        e2e::runTool("wtype", {"-k", "Return"});      // "Start"
+        ASSERT_TRUE(home.waitForStatus("Recording Desktop", 30s));
+        changeScreen();
+        ASSERT_TRUE(home.waitForReady(7));
+        checkFiveSecondClip(home, flipped);
+    }
+    EXPECT_EQ(dialogsShown(), 1);
+
+    Program again(home);
+    ASSERT_TRUE(home.waitForStatus("Recording Desktop", 30s));
+    EXPECT_FALSE(windowShown("Vantel Record")) << "the second start needs no welcome";
+    changeScreen();
+    ASSERT_TRUE(home.waitForReady(7));
+    checkFiveSecondClip(home, flipped);
+    EXPECT_EQ(dialogsShown(), 1) << "the kept choice spares the dialog";
+}
