@@ -1,22 +1,36 @@
 // Records the screen at 1280x720, 30 fps, with the system sound, through our capture stream into
 // a replay buffer with the real H.264 encoder (high quality), then has the ffmpeg command-line
-// tool capture the same screen (x11grab, scaled to the same size) and sound (pulse) with the same
-// encoder settings for the same time. Meanwhile a child process animates the screen and a tone
-// plays into the default sink, so both runs see the same moving picture and sound.
+// tool do the same work with the same encoder settings for the same time. Meanwhile a child
+// process animates the screen and a tone plays into the default sink, so both runs see the same
+// moving picture and sound.
+//
+// On X11 the ffmpeg tool captures the same screen (x11grab, scaled to the same size) and sound
+// (pulse) itself. On Wayland it cannot (it has no PipeWire screen-cast input), so there the
+// comparison is encode-only: ffmpeg encodes the very pictures and sound we recorded, decoded
+// beforehand by a separate ffmpeg process into 32-bit RGB (the screen's layout) and fed through a
+// pipe at the real rate; only the encoding process is timed. Our side still pays for the portal
+// capture and the conversion, so the ratio leans against us. "ffmpeg_mode" says which it was.
 //
 // Prints: cpu_seconds (this process, all threads: capture, conversion, encoding, muxing),
 // ffmpeg_cpu_seconds, cpu_ratio (ours / ffmpeg's), dropped_frames (frame ticks skipped by the
 // stream's pacing plus frames the buffer did not hand to the encoder), ffmpeg_dropped_frames
-// (the last "drop=" of its statistics), plus frames and file sizes for context.
+// (the last "drop=" of its statistics; none when it only encodes), plus frames for context and,
+// on Wayland, screen_pictures: the pictures the compositor sent (one per change of the screen).
 //
-// Usage (needs a display and a sound server):
+// Usage (needs a desktop and a sound server):
 //   tests/e2e/session.sh build/bin/bench-capture [--seconds N]
+//   tests/e2e/session.sh --wayland build/bin/bench-capture [--seconds N]
 
 #include "FfmpegReference.h"
 #include "engine/ReplayBuffer.h"
 #include "media/Fmp4SegmentWriter.h"
 #include "platform/CaptureSource.h"
+#include "platform/wayland/WaylandCaptureStream.h"
 
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRasterWindow>
+#include <QTimer>
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -64,15 +78,29 @@ double selfCpu() {
     return cpuSeconds(u);
 }
 
-// Starts a program in a process group of its own, so that end() stops its children too.
-pid_t spawn(const std::vector<std::string>& args, const char* stderrFile = nullptr) {
+bool onWayland() {
+    return std::getenv("WAYLAND_DISPLAY") && !std::getenv("DISPLAY");
+}
+
+// Starts a program in a process group of its own, so that end() stops its children too. Its
+// standard input and output are the given descriptors (-1: /dev/null and ours); `closeFd` is
+// closed in the child.
+pid_t spawn(const std::vector<std::string>& args, const char* stderrFile = nullptr, int inFd = -1,
+            int outFd = -1, int closeFd = -1) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (inFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, inFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    if (closeFd >= 0)
+        posix_spawn_file_actions_addclose(&actions, closeFd);
     if (stderrFile)
         posix_spawn_file_actions_addopen(&actions, 2, stderrFile, O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
@@ -125,6 +153,37 @@ int animate() {
     return 0;
 }
 
+// The child process behind --animate on Wayland: a window (tiled to the whole output by the
+// compositor) with bars that move every frame, redrawn at 30 fps until it is terminated.
+class Bars : public QRasterWindow {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        static const QRgb colours[] = {0x000000, 0xd04040, 0x40a040, 0x4060e0, 0xe0e0e0, 0x806020};
+        QPainter p(this);
+        p.fillRect(QRect(0, 0, width(), height()), Qt::black);
+        for (int band = 0; band < 12; ++band) {
+            const int x = (band * 160 + m_frame * 7) % std::max(1, width());
+            p.fillRect(x, band * height() / 12, 400, height() / 12 + 1,
+                       QColor::fromRgb(colours[(band + m_frame / 8) % 6]));
+        }
+        ++m_frame;
+    }
+
+private:
+    int m_frame = 0;
+};
+
+int animateWayland(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    Bars bars;
+    bars.resize(kWidth, kHeight);
+    bars.show();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &bars, [&] { bars.update(); });
+    tick.start(1000 / kFps);
+    return app.exec();
+}
+
 // Passes samples to the buffer and counts what it offers.
 struct Feeder : platform::SampleHandler {
     std::shared_ptr<ReplayBuffer> buffer;
@@ -170,10 +229,15 @@ struct OurResult {
     double cpu = 0;
     int64_t offered = 0, taken = 0, skipped = 0;
     int segments = 0;
+    int64_t pictures = -1; // on Wayland: pictures the compositor sent (changes of the screen)
+    fs::path recording;    // on Wayland: what we recorded, for ffmpeg to encode again
 };
 
 OurResult runOurs(double seconds) {
     auto backend = platform::createCaptureBackend();
+    // Once per session the portal asks (here the session's own chooser answers).
+    if (!backend->hasPermission() && !backend->requestPermission())
+        throw std::runtime_error("screen recording was not allowed");
     platform::StreamConfig config;
     const auto displays = backend->displays();
     config.display = displays.at(0);
@@ -192,7 +256,7 @@ OurResult runOurs(double seconds) {
     };
     Feeder feeder;
     feeder.buffer = std::make_shared<ReplayBuffer>(kWidth, kHeight, kFps, Quality::high,
-                                                   Codec::h264, false, 30.0, factory);
+                                                   Codec::h264, false, seconds + 5.0, factory);
     const double cpu0 = selfCpu();
     auto stream = backend->createStream(config, feeder);
     stream->start();
@@ -204,9 +268,14 @@ OurResult runOurs(double seconds) {
     r.offered = feeder.offered;
     r.taken = taken;
     r.skipped = int64_t(stream->skippedFrames());
+    if (const auto* wayland = dynamic_cast<platform::WaylandCaptureStream*>(stream.get()))
+        r.pictures = int64_t(wayland->receivedPictures());
     r.segments = int(feeder.buffer->segments().size());
     if (auto failed = feeder.buffer->failed())
         std::cerr << "buffer failed: " << *failed << "\n";
+    // The whole run was kept for this.
+    if (onWayland())
+        r.recording = feeder.buffer->snapshot(seconds).url;
     feeder.buffer->discard();
     return r;
 }
@@ -217,9 +286,8 @@ struct FfmpegResult {
     int status = -1;
 };
 
-FfmpegResult runFfmpeg(double seconds, const fs::path& dir) {
+bench::ReferenceCapture reference(double seconds, const fs::path& dir) {
     const char* display = std::getenv("DISPLAY");
-    const fs::path log = dir / "ffmpeg.log";
     bench::ReferenceCapture capture;
     capture.display = display ? display : ":0";
     capture.width = kWidth;
@@ -230,10 +298,12 @@ FfmpegResult runFfmpeg(double seconds, const fs::path& dir) {
     capture.seconds = int(seconds);
     capture.drawMouse = true;
     capture.output = (dir / "ffmpeg.mp4").string();
-    std::vector<std::string> args = bench::ffmpegCaptureArguments(capture);
-    args.insert(args.begin(), "ffmpeg");
+    return capture;
+}
+
+// Waits for the timed ffmpeg and reads its figures.
+FfmpegResult finish(pid_t pid, const fs::path& log) {
     FfmpegResult r;
-    pid_t pid = spawn(args, log.c_str());
     if (pid <= 0)
         return r;
     rusage u{};
@@ -250,6 +320,52 @@ FfmpegResult runFfmpeg(double seconds, const fs::path& dir) {
     return r;
 }
 
+FfmpegResult runFfmpeg(double seconds, const fs::path& dir) {
+    const fs::path log = dir / "ffmpeg.log";
+    std::vector<std::string> args = bench::ffmpegCaptureArguments(reference(seconds, dir));
+    args.insert(args.begin(), "ffmpeg");
+    return finish(spawn(args, log.c_str()), log);
+}
+
+// Encode only: a separate ffmpeg decodes our recording into the screen's 32-bit RGB, and the
+// timed one encodes those pictures (and the recorded sound) at the real rate.
+FfmpegResult runFfmpegEncodeOnly(double seconds, const fs::path& recording, const fs::path& dir) {
+    int pipeFds[2];
+    if (recording.empty() || pipe(pipeFds) != 0)
+        return {};
+    const pid_t decoder = spawn({"ffmpeg", "-v", "error", "-nostdin", "-i", recording.string(),
+                                 "-map", "0:v:0", "-f", "rawvideo", "-pix_fmt", "bgr0", "-"},
+                                nullptr, -1, pipeFds[1], pipeFds[0]);
+    close(pipeFds[1]);
+    const fs::path log = dir / "ffmpeg.log";
+    std::vector<std::string> args{"ffmpeg",
+                                  "-hide_banner",
+                                  "-y",
+                                  "-f",
+                                  "rawvideo",
+                                  "-pix_fmt",
+                                  "bgr0",
+                                  "-video_size",
+                                  std::to_string(kWidth) + "x" + std::to_string(kHeight),
+                                  "-framerate",
+                                  std::to_string(kFps),
+                                  "-re",
+                                  "-i",
+                                  "-",
+                                  "-i",
+                                  recording.string(),
+                                  "-map",
+                                  "0:v",
+                                  "-map",
+                                  "1:a:0"};
+    for (std::string& a : bench::ffmpegEncoderArguments(reference(seconds, dir)))
+        args.push_back(std::move(a));
+    const FfmpegResult r = finish(spawn(args, log.c_str(), pipeFds[0]), log);
+    close(pipeFds[0]);
+    waitpid(decoder, nullptr, 0);
+    return r;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -257,14 +373,16 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--animate")
-            return animate();
+            return onWayland() ? animateWayland(argc, argv) : animate();
         if (arg == "--seconds" && i + 1 < argc)
             seconds = std::atof(argv[++i]);
     }
-    if (!std::getenv("DISPLAY")) {
-        std::cerr << "bench-capture needs a display: run it inside tests/e2e/session.sh\n";
+    if (!std::getenv("DISPLAY") && !onWayland()) {
+        std::cerr << "bench-capture needs a desktop: run it inside tests/e2e/session.sh\n";
         return 2;
     }
+    // The portal is asked over the session bus, which wants an application object.
+    QCoreApplication app(argc, argv);
     av_log_set_level(AV_LOG_ERROR);
     const fs::path dir = fs::temp_directory_path() / ("bench-capture-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -274,16 +392,25 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the sink wakes, the window maps
 
     OurResult ours = runOurs(seconds);
-    FfmpegResult theirs = runFfmpeg(seconds, dir);
+    FfmpegResult theirs =
+        onWayland() ? runFfmpegEncodeOnly(seconds, ours.recording, dir) : runFfmpeg(seconds, dir);
+    if (!ours.recording.empty())
+        fs::remove(ours.recording);
     end(sound);
     end(animation);
     fs::remove_all(dir);
 
     const int64_t dropped = ours.skipped + (ours.offered - ours.taken);
     std::printf("seconds: %.0f\n", seconds);
+    std::printf("ffmpeg_mode: %s\n",
+                onWayland() ? "encode-only (the ffmpeg tool cannot capture from PipeWire: it "
+                              "encodes our recorded pictures and sound again)"
+                            : "capture+encode (x11grab, pulse)");
     std::printf("frames_offered: %lld\n", (long long)ours.offered);
     std::printf("frames_encoded: %lld\n", (long long)ours.taken);
     std::printf("segments: %d\n", ours.segments);
+    if (ours.pictures >= 0)
+        std::printf("screen_pictures: %lld\n", (long long)ours.pictures);
     std::printf("ffmpeg_frames: %lld\n", (long long)theirs.stats.frames);
     std::printf("cpu_seconds: %.2f\n", ours.cpu);
     std::printf("ffmpeg_cpu_seconds: %.2f\n", theirs.cpu);

@@ -20,6 +20,9 @@ struct ReferenceCapture {
 
 // The arguments after "ffmpeg" that record `capture` (the default sink's monitor as the sound).
 std::vector<std::string> ffmpegCaptureArguments(const ReferenceCapture& capture);
+// Only the encoding part of those (pixel format, encoders and their settings, the output), for
+// a reference that encodes given pictures instead of capturing them.
+std::vector<std::string> ffmpegEncoderArguments(const ReferenceCapture& capture);
 
 // A shell command playing a 440 Hz tone into the default sink for `seconds`. It writes in 20 ms
 // blocks: a player that writes seconds at a time makes the monitor deliver in bursts, ffmpeg's
