@@ -17,7 +17,8 @@
 # starts nothing by itself but the permission store (which keeps the screen-cast restore
 # tokens). The portal backend's screen chooser is $VANTEL_SESSION_DIR/chooser, which answers
 # "HEADLESS-1" and appends a line to $VANTEL_SESSION_DIR/chooser.log each time it is asked: the
-# dialog a user would see.
+# dialog a user would see. A virtual keyboard stays attached, so keys typed with wtype reach the
+# focused window.
 #
 # Usage: tests/e2e/session.sh [--pipewire|--wayland] COMMAND [ARGS...]
 # The command sees DISPLAY (X11 only), PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and
