@@ -1,9 +1,11 @@
 // The Wayland capture backend inside tests/e2e/session.sh --wayland: the screen-cast portal's
 // dialog (the session's logging chooser) comes once, when permission is asked; later casts
-// restore the choice without it. A still window's colours arrive at the asked size, and a still
+// restore the choice without it; a choice the portal cannot use asks again, and a refusal
+// forgets it. A still window's colours arrive at the asked size, and a still
 // screen, of which the compositor sends hardly a picture, still gives frames at the full rate.
 
 #include "E2eSupport.h"
+#include "common/TestEnv.h"
 #include "platform/CaptureSource.h"
 #include "platform/wayland/WaylandCaptureBackend.h"
 #include "platform/wayland/WaylandCaptureStream.h"
@@ -11,9 +13,12 @@
 #include <QImage>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -168,4 +173,40 @@ TEST(WaylandCapture, PortalDialogOnceThenStillScreenAtFullRateWithTheWindowsColo
         EXPECT_TRUE(near(right, flipped ? kRed : kGreen)) << show(right);
     }
     EXPECT_EQ(dialogsShown() - before, 1) << "the kept choice must spare the dialog";
+}
+
+// A kept choice the portal no longer knows makes it ask again, and a refusal then forgets it:
+// the program asks for permission anew instead of failing every start.
+TEST(WaylandCapture, AnUnknownChoiceAsksAgainAndARefusalForgetsIt) {
+    const std::string chooser = std::string(std::getenv("VANTEL_SESSION_DIR")) + "/chooser";
+    const int before = dialogsShown();
+    std::string kept = "a-choice-from-another-desktop";
+    WaylandCaptureBackend backend;
+    backend.setPermissionStore({[&] { return kept; },
+                                [&](const std::string& t) {
+                                    kept = t;
+                                }});
+    EXPECT_TRUE(backend.hasPermission());
+    ASSERT_EQ(backend.displays().size(), 1u);
+    EXPECT_EQ(dialogsShown() - before, 1);
+    EXPECT_FALSE(kept.empty());
+    EXPECT_NE(kept, "a-choice-from-another-desktop");
+
+    // The user closes the dialog without choosing.
+    const std::string saved = chooser + ".saved";
+    ASSERT_EQ(std::rename(chooser.c_str(), saved.c_str()), 0);
+    // The session's chooser comes back whatever happens: later tests share it.
+    std::shared_ptr<void> restore(nullptr,
+                                  [&](void*) { std::rename(saved.c_str(), chooser.c_str()); });
+    test::writeFile(chooser, "#!/bin/sh\nexit 1\n");
+    std::filesystem::permissions(chooser, std::filesystem::perms::owner_all);
+    kept = "a-choice-from-another-desktop";
+    WaylandCaptureBackend next; // the first one holds a cast for its next stream
+    next.setPermissionStore({[&] { return kept; },
+                             [&](const std::string& t) {
+                                 kept = t;
+                             }});
+    EXPECT_THROW(next.displays(), PermissionDenied);
+    EXPECT_EQ(kept, "");
+    EXPECT_FALSE(next.hasPermission());
 }

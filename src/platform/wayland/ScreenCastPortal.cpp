@@ -249,7 +249,17 @@ std::unique_ptr<ScreenCast> ScreenCastPortal::open(const ScreenCastRequest& want
             sources.insert(QStringLiteral("restore_token"),
                            QString::fromStdString(wanted.restoreToken));
     }
-    request(QStringLiteral("SelectSources"), {sessionPath}, sources, 10s);
+    try {
+        request(QStringLiteral("SelectSources"), {sessionPath}, sources, 10s);
+    } catch (const PermissionDenied&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        // A token this portal cannot read at all (one from another desktop, a damaged settings
+        // file) is refused outright rather than ignored: ask as if none were kept.
+        if (!sources.remove(QStringLiteral("restore_token")))
+            throw;
+        request(QStringLiteral("SelectSources"), {sessionPath}, sources, 10s);
+    }
     QVariantMap started =
         request(QStringLiteral("Start"), {sessionPath, QString()}, {}, wanted.answerTimeout);
     const Stream stream = firstStream(started.value(QStringLiteral("streams")));
