@@ -40,6 +40,15 @@ public:
         double duration = 0.0;
     };
 
+    // What a snapshot joins: the initialisation segment and the chosen segment files, oldest
+    // first, with the range they cover.
+    struct SegmentSet {
+        std::vector<uint8_t> init;
+        std::vector<std::filesystem::path> files;
+        double from = 0.0;
+        double to = 0.0;
+    };
+
     struct Snapshot {
         std::filesystem::path url; // "snap-<UUID>.mp4" in the temporary folder; the caller's
         double from = 0.0;
@@ -75,6 +84,11 @@ public:
     // (retention may just have deleted it) is left out silently; the returned range is computed
     // as if it were there.
     Snapshot snapshot(double seconds, double until = std::numeric_limits<double>::infinity()) const;
+    // The segments snapshot() would join, without joining them. Throws
+    // RecordError::nothingBuffered like snapshot(). The files may be deleted by retention at any
+    // time after this returns: open them at once.
+    SegmentSet chooseSegments(double seconds,
+                              double until = std::numeric_limits<double>::infinity()) const;
     double bufferedSeconds() const;
 
     // The writer's error after a failure; read by the owner after each video frame, on the

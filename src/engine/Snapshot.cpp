@@ -60,7 +60,8 @@ bool readWhole(const fs::path& path, std::vector<uint8_t>& buffer) {
 
 } // namespace
 
-ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds, double until) const {
+ReplayBuffer::SegmentSet ReplayBuffer::chooseSegments(double seconds, double until) const {
+    SegmentSet set;
     std::optional<std::vector<uint8_t>> init;
     std::vector<Segment> listed;
     {
@@ -76,20 +77,26 @@ ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds, double until) cons
         seconds = 0.0; // negative or NaN: the newest segment alone
 
     const size_t first = firstChosen(listed, seconds);
+    set.init = std::move(*init);
+    for (size_t i = first; i < listed.size(); ++i)
+        set.files.push_back(listed[i].url);
+    set.to = listed.back().start + listed.back().duration;
+    set.from = std::max(set.to - seconds, listed[first].start);
+    return set;
+}
+
+ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds, double until) const {
+    SegmentSet set = chooseSegments(seconds, until);
     const fs::path url = fs::temp_directory_path() / ("snap-" + makeUuidString() + ".mp4");
     OutputFile out(url, OutputFile::Mode::createNew);
-    out.write(init->data(), init->size());
-    init.reset();
+    out.write(set.init.data(), set.init.size());
     std::vector<uint8_t> bytes;
-    for (size_t i = first; i < listed.size(); ++i) {
-        if (readWhole(listed[i].url, bytes))
+    for (const fs::path& file : set.files) {
+        if (readWhole(file, bytes))
             out.write(bytes.data(), bytes.size());
     }
     out.commit();
-
-    const double to = listed.back().start + listed.back().duration;
-    const double from = std::max(to - seconds, listed[first].start);
-    return {url, from, to};
+    return {url, set.from, set.to};
 }
 
 double ReplayBuffer::bufferedSeconds() const {

@@ -2,6 +2,7 @@
 
 #include "Background.h"
 #include "engine/RecordError.h"
+#include "media/DirectSave.h"
 #include "media/Exporter.h"
 #include "media/FrameGrabber.h"
 #include "media/MediaError.h"
@@ -72,14 +73,16 @@ bool cannotBegin(const MediaError& error) {
            error.kind() == MediaError::Kind::openOutput;
 }
 
-// Pass-through copy of `range` into the first free "<stem>[ n].mp4" of `dir`. A name taken by a
-// concurrent save between the check and the copy moves on to the next name.
-QString copyToFreeName(const QString& source, const QString& dir, const QString& stem,
-                       media::TimeRange range, const char* cannotStartText) {
+using Writer = std::function<void(const fs::path& target)>;
+
+// Writes a clip with `write` into the first free "<stem>[ n].mp4" of `dir`. A name taken by a
+// concurrent save between the check and the write moves on to the next name.
+QString writeToFreeName(const QString& dir, const QString& stem, const Writer& write,
+                        const char* cannotStartText) {
     for (int attempt = 0;; ++attempt) {
         QString target = firstFreeName(dir, stem);
         try {
-            media::copyRange(toPath(source), toPath(target), range);
+            write(toPath(target));
             return target;
         } catch (const MediaError& error) {
             if (error.kind() == MediaError::Kind::openOutput && entryExists(target) && attempt < 3)
@@ -89,6 +92,14 @@ QString copyToFreeName(const QString& source, const QString& dir, const QString&
             throw describe(error);
         }
     }
+}
+
+// Pass-through copy of `range` of `source` into a free name, as writeToFreeName.
+QString copyToFreeName(const QString& source, const QString& dir, const QString& stem,
+                       media::TimeRange range, const char* cannotStartText) {
+    return writeToFreeName(
+        dir, stem, [&](const fs::path& target) { media::copyRange(toPath(source), target, range); },
+        cannotStartText);
 }
 
 media::MediaInfo probeSnapshot(const fs::path& snapshot) {
@@ -177,22 +188,66 @@ QString safe(const QString& name) {
     return out;
 }
 
+namespace {
+
+struct SaveName {
+    QDateTime created;
+    QString dir;  // the game's folder, created
+    QString stem; // "<safe game> <date>"
+};
+
+SaveName nameFor(const QString& game, const Library& library) {
+    SaveName name;
+    name.created = QDateTime::currentDateTime();
+    name.dir = QDir(library.folder()).filePath(safe(game));
+    fs::create_directories(toPath(name.dir));
+    name.stem =
+        safe(game) + u' ' +
+        QLocale::system().toString(name.created, QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss"));
+    return name;
+}
+
+// The clip written straight from the buffer's segment files: no snapshot file, and the media
+// bytes copied once, in the kernel where it can.
+QString saveFromSegments(const ReplayBuffer::SegmentSet& set, double seconds,
+                         const SaveName& name) {
+    return writeToFreeName(
+        name.dir, name.stem,
+        [&](const fs::path& target) {
+            try {
+                media::saveNewest(set.init, set.files, seconds, target);
+            } catch (const MediaError& error) {
+                if (error.kind() == MediaError::Kind::noVideo)
+                    throw RecordError::nothingBuffered();
+                throw;
+            }
+        },
+        "Could not start saving the clip.");
+}
+
+} // namespace
+
 Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
               Library& library, double until) {
     const QString game = target ? QString::fromStdString(target->name) : QStringLiteral("Desktop");
-    SnapshotFile snapshot{source.snapshot(seconds, until).url};
-    media::MediaInfo info = probeSnapshot(snapshot.path);
-    if (info.videoTracks == 0)
-        throw RecordError::nothingBuffered();
-    const media::TimeRange range = clipRange(info, seconds);
-    const QDateTime created = QDateTime::currentDateTime();
-    const QString dir = QDir(library.folder()).filePath(safe(game));
-    fs::create_directories(toPath(dir));
-    const QString stem =
-        safe(game) + u' ' +
-        QLocale::system().toString(created, QStringLiteral("yyyy-MM-dd 'at' HH.mm.ss"));
-    const QString file = copyToFreeName(fromPath(snapshot.path), dir, stem, range,
-                                        "Could not start saving the clip.");
+    QString file;
+    QDateTime created;
+    if (source.segments) {
+        const ReplayBuffer::SegmentSet set = source.segments(seconds, until);
+        const SaveName name = nameFor(game, library);
+        created = name.created;
+        file = saveFromSegments(set, seconds, name);
+    } else {
+        SnapshotFile snapshot{source.snapshot(seconds, until).url};
+        media::MediaInfo info = probeSnapshot(snapshot.path);
+        if (info.videoTracks == 0)
+            throw RecordError::nothingBuffered();
+        const media::TimeRange range = clipRange(info, seconds);
+        const SaveName name = nameFor(game, library);
+        created = name.created;
+        file = copyToFreeName(fromPath(snapshot.path), name.dir, name.stem, range,
+                              "Could not start saving the clip.");
+    }
     ClipMeta meta = newClipMeta(game, created, seconds, source, file);
     library.add(file, meta);
     return Clip{file, meta};

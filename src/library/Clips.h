@@ -29,6 +29,9 @@ namespace vantel::Clips {
 struct SnapshotSource {
     // Throws like the buffer; `until` as in ReplayBuffer::snapshot.
     std::function<ReplayBuffer::Snapshot(double seconds, double until)> snapshot;
+    // The buffer's own segments (ReplayBuffer::chooseSegments): when set, the save writes the
+    // clip straight from them and makes no snapshot file.
+    std::function<ReplayBuffer::SegmentSet(double seconds, double until)> segments;
     int width = 0;
     int height = 0;
 
@@ -60,10 +63,12 @@ QCoro::Task<Clip> saveFromBuffer(double seconds);
 QCoro::Task<Clip> saveFromBuffer(SnapshotSource source, std::optional<GameTarget> target,
                                  double seconds, Library& library, double until);
 
-// The whole save, synchronously, on the calling thread: snapshot up to `until`, pass-through copy
-// of [max(video start, end - seconds), end] into "<folder>/<safe game>/<safe game> <date>.mp4"
-// (" 2", " 3", ... before ".mp4" when two saves fall in one second), probe, Library::add. The
-// snapshot file is deleted on every path after it was made.
+// The whole save, synchronously, on the calling thread: [max(video start, end - seconds), end] of
+// the media up to `until`, copied without re-encoding into
+// "<folder>/<safe game>/<safe game> <date>.mp4" (" 2", " 3", ... before ".mp4" when two saves
+// fall in one second), probe, Library::add. With the source's segments the clip is written
+// straight from them (media::saveNewest); otherwise from a snapshot file, which is deleted on
+// every path after it was made.
 Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
               Library& library, double until = std::numeric_limits<double>::infinity());
 

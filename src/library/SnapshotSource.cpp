@@ -9,6 +9,9 @@ SnapshotSource SnapshotSource::of(std::shared_ptr<ReplayBuffer> buffer) {
     source.snapshot = [buffer](double seconds, double until) {
         return buffer->snapshot(seconds, until);
     };
+    source.segments = [buffer](double seconds, double until) {
+        return buffer->chooseSegments(seconds, until);
+    };
     return source;
 }
 

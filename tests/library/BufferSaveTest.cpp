@@ -1,6 +1,7 @@
 // Saving from a real replay buffer fed by the real encoder with generated media.
 
 #include "ClipsTestSupport.h"
+#include "common/FileSizeLimit.h"
 #include "common/PacedWriter.h"
 #include "common/SyntheticMedia.h"
 #include "engine/RecordError.h"
@@ -40,14 +41,26 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     test::LibraryPlaces at("buffer");
     Library library(at.places());
     Clips::SnapshotSource source = Clips::SnapshotSource::of(buffer);
-    const QString kept = at.root + "/snapshot-copy.mp4";
-    auto snapshot = source.snapshot;
-    source.snapshot = [&](double seconds, double until) {
-        auto snap = snapshot(seconds, until);
-        QFile::remove(kept);
-        QFile::copy(QString::fromStdString(snap.url.string()), kept);
-        return snap;
+    source.snapshot = [](double, double) -> ReplayBuffer::Snapshot {
+        ADD_FAILURE() << "the save went through a snapshot file";
+        throw RecordError::nothingBuffered();
     };
+    const QString kept = at.root + "/snapshot-copy.mp4";
+    const auto snap = buffer->snapshot(10);
+    QFile::copy(QString::fromStdString(snap.url.string()), kept);
+    std::filesystem::remove(snap.url);
+
+    {
+        // A full disk: the save's error, and neither the clip nor its partial file is left.
+        test::FileSizeLimit limit(64 * 1024);
+        try {
+            Clips::saveClip(source, GameTarget{"Full", 1, std::nullopt}, 10, library);
+            ADD_FAILURE() << "saved onto a full disk";
+        } catch (const RecordError& error) {
+            EXPECT_STREQ(error.what(), "Writing the clip failed.");
+        }
+    }
+    EXPECT_TRUE(QDir(at.folder + "/Full").entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     const Clip clip = Clips::saveClip(source, GameTarget{"Game", 1, std::nullopt}, 10, library);
     EXPECT_EQ(test::run("ffmpeg -nostdin -v error -i '" + kept.toStdString() + "' -f null -"), "")
@@ -68,7 +81,9 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
               lastLines(test::probe(kept, packets, "-select_streams v:0"), 10 * kFps));
 
     const Clip all = Clips::saveClip(source, std::nullopt, 1000, library);
-    const media::MediaInfo whole = media::probeMedia(kept.toStdString());
+    const auto everything = buffer->snapshot(1000);
+    const media::MediaInfo whole = media::probeMedia(everything.url);
+    std::filesystem::remove(everything.url);
     EXPECT_NEAR(all.meta.duration, whole.videoEnd - whole.videoStart, frame);
     EXPECT_TRUE(test::leftoverSnapshots().isEmpty());
     buffer->discard();

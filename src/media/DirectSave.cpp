@@ -1,0 +1,125 @@
+#include "DirectSave.h"
+
+#include "ClipCut.h"
+#include "FragmentIndex.h"
+#include "MediaError.h"
+#include "PartialFile.h"
+#include "ProgressiveMp4.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <utility>
+
+namespace vantel::media {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(Descriptor&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    // Closes now, so a failing close (a full disk on some file systems) is seen.
+    int close() { return ::close(std::exchange(m_fd, -1)); }
+
+private:
+    int m_fd;
+};
+
+// The partial clip: removed unless published.
+class PartialClip {
+public:
+    explicit PartialClip(const fs::path& target)
+        : m_target(target)
+        , m_path(partialPathFor(target))
+        , m_fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)) {
+        if (m_fd.get() < 0)
+            throw MediaError(MediaError::Kind::openOutput,
+                             "cannot create " + m_path.string() + ": " + std::strerror(errno));
+    }
+    ~PartialClip() {
+        if (!m_published) {
+            std::error_code ignored;
+            fs::remove(m_path, ignored);
+        }
+    }
+    int fd() const { return m_fd.get(); }
+
+    void publish() {
+        if (m_fd.close() != 0)
+            throw MediaError(MediaError::Kind::write,
+                             std::string("cannot close the clip: ") + std::strerror(errno));
+        const std::error_code err = publishPartial(m_path, m_target, false);
+        if (err == std::errc::file_exists)
+            throw MediaError(MediaError::Kind::openOutput, "target exists: " + m_target.string());
+        if (err)
+            throw MediaError(MediaError::Kind::write,
+                             "cannot name " + m_target.string() + ": " + err.message());
+        m_published = true;
+    }
+
+private:
+    fs::path m_target;
+    fs::path m_path;
+    Descriptor m_fd;
+    bool m_published = false;
+};
+
+void writeAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw MediaError(MediaError::Kind::write, std::string("cannot write the clip: ") +
+                                                          std::strerror(n < 0 ? errno : ENOSPC));
+        done += size_t(n);
+    }
+}
+
+} // namespace
+
+DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
+                            const std::vector<fs::path>& segments, double seconds,
+                            const fs::path& target, CopyMethod method) {
+    std::error_code ignored;
+    if (fs::exists(fs::symlink_status(target, ignored)))
+        throw MediaError(MediaError::Kind::openOutput, "target exists: " + target.string());
+    FragmentIndex index(initSegment);
+    std::vector<Descriptor> files;
+    for (const fs::path& segment : segments) {
+        Descriptor fd(::open(segment.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0)
+            continue; // retention removed it meanwhile
+        index.addSegment(fd.get(), uint32_t(files.size()));
+        files.push_back(std::move(fd));
+    }
+    if (!(seconds >= 0.0))
+        seconds = 0.0;
+    const ClipCut cut = cutNewest(index, seconds);
+    const ProgressiveMp4 layout(cut);
+
+    PartialClip clip(target);
+    writeAll(clip.fd(), layout.header());
+    FileCopy copy(method);
+    for (const ProgressiveMp4::Piece& piece : layout.payload())
+        copy.append(files[piece.file].get(), piece.offset, clip.fd(), piece.length);
+    clip.publish();
+    return {layout.header().size() + layout.payloadSize(), copy.usedKernel()};
+}
+
+} // namespace vantel::media

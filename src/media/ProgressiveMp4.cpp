@@ -1,0 +1,384 @@
+#include "ProgressiveMp4.h"
+
+#include "MediaError.h"
+#include "Mp4Box.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <tuple>
+
+namespace vantel::media {
+
+namespace {
+
+constexpr int64_t kMovieTimescale = 1000;
+
+class BoxWriter {
+public:
+    explicit BoxWriter(std::vector<uint8_t>& out)
+        : m_out(out) {}
+
+    size_t begin(const char* type) {
+        const size_t at = m_out.size();
+        u32(0);
+        m_out.insert(m_out.end(), type, type + 4);
+        return at;
+    }
+    void end(size_t at) {
+        const uint64_t size = m_out.size() - at;
+        for (int i = 0; i < 4; ++i)
+            m_out[at + i] = uint8_t(size >> (24 - 8 * i));
+    }
+    void fullBox(uint8_t version, uint32_t flags) {
+        u8(version);
+        m_out.push_back(uint8_t(flags >> 16));
+        m_out.push_back(uint8_t(flags >> 8));
+        m_out.push_back(uint8_t(flags));
+    }
+    void u8(uint8_t v) { m_out.push_back(v); }
+    void u16(uint16_t v) {
+        u8(uint8_t(v >> 8));
+        u8(uint8_t(v));
+    }
+    void u32(uint32_t v) {
+        u16(uint16_t(v >> 16));
+        u16(uint16_t(v));
+    }
+    void u64(uint64_t v) {
+        u32(uint32_t(v >> 32));
+        u32(uint32_t(v));
+    }
+    void bytes(std::span<const uint8_t> b) { m_out.insert(m_out.end(), b.begin(), b.end()); }
+    void zeros(size_t n) { m_out.insert(m_out.end(), n, 0); }
+
+private:
+    std::vector<uint8_t>& m_out;
+};
+
+// a * b / c rounded towards +infinity or -infinity, as the muxer rounds.
+int64_t scaleUp(int64_t a, int64_t b, int64_t c) {
+    return av_rescale_rnd(a, b, c, AV_ROUND_UP);
+}
+int64_t scaleDown(int64_t a, int64_t b, int64_t c) {
+    return av_rescale_rnd(a, b, c, AV_ROUND_DOWN);
+}
+
+// The timing facts the muxer keeps per track.
+struct TrackTimes {
+    int64_t startDts = 0;
+    int64_t startCts = 0;
+    int64_t endPts = 0;
+    bool hasCts = false;
+};
+
+TrackTimes timesOf(const CutTrack& track) {
+    TrackTimes t;
+    if (track.samples.empty())
+        return t;
+    t.startDts = track.samples.front().dts;
+    t.startCts = track.samples.front().cts;
+    t.endPts = std::numeric_limits<int64_t>::min();
+    for (const CutSample& s : track.samples) {
+        t.endPts = std::max(t.endPts, s.dts + s.cts + s.duration);
+        t.hasCts |= s.cts != 0;
+    }
+    return t;
+}
+
+// Each sample lasts until the next one decodes; the last one its own duration.
+std::vector<int64_t> sampleDurations(const CutTrack& track) {
+    const auto& s = track.samples;
+    std::vector<int64_t> durations(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        durations[i] = i + 1 < s.size() ? s[i + 1].dts - s[i].dts : s[i].duration;
+        if (durations[i] < 0 || durations[i] > std::numeric_limits<int32_t>::max())
+            damaged("decode times out of order");
+    }
+    return durations;
+}
+
+// The header's "seconds since 1904" and matrix fields stay as the segments had them; only the
+// durations are new. A version 0 header is widened when the duration needs it.
+void writeTimedHeader(BoxWriter& w, const char* type, std::span<const uint8_t> old, size_t idBytes,
+                      int64_t duration) {
+    ByteReader in(old);
+    const uint8_t oldVersion = in.u8();
+    const uint32_t flags = in.u24();
+    const uint64_t created = oldVersion == 1 ? in.u64() : in.u32();
+    const uint64_t modified = oldVersion == 1 ? in.u64() : in.u32();
+    std::vector<uint8_t> id(idBytes);
+    for (auto& b : id)
+        b = in.u8();
+    in.skip(oldVersion == 1 ? 8 : 4);
+    const size_t tailBytes = in.remaining();
+    const auto tail = old.subspan(old.size() - tailBytes);
+    const uint8_t version = duration >= std::numeric_limits<int32_t>::max() ? 1 : 0;
+    const size_t at = w.begin(type);
+    w.fullBox(version, flags);
+    version == 1 ? w.u64(created) : w.u32(uint32_t(created));
+    version == 1 ? w.u64(modified) : w.u32(uint32_t(modified));
+    w.bytes(id);
+    version == 1 ? w.u64(uint64_t(duration)) : w.u32(uint32_t(duration));
+    w.bytes(tail);
+    w.end(at);
+}
+
+void writeEditList(BoxWriter& w, const CutTrack& track, const TrackTimes& t) {
+    const int64_t start = t.startDts + t.startCts;
+    int64_t duration = scaleUp(t.endPts - start, kMovieTimescale, track.timescale);
+    const int64_t delay = scaleDown(start, kMovieTimescale, track.timescale);
+    const bool wide = duration >= std::numeric_limits<int32_t>::max() ||
+                      delay >= std::numeric_limits<int32_t>::max();
+    int64_t mediaTime = t.startCts;
+    if (delay <= 0) {
+        mediaTime = -std::min<int64_t>(t.startDts, 0);
+        duration += delay;
+    }
+    auto entry = [&](int64_t length, int64_t time) {
+        wide ? w.u64(uint64_t(length)) : w.u32(uint32_t(length));
+        wide ? w.u64(uint64_t(time)) : w.u32(uint32_t(time));
+        w.u32(0x00010000); // rate 1.0
+    };
+    const size_t edts = w.begin("edts");
+    const size_t elst = w.begin("elst");
+    w.fullBox(wide ? 1 : 0, 0);
+    w.u32(delay > 0 ? 2 : 1);
+    if (delay > 0)
+        entry(delay, -1); // an empty edit shows nothing until the track starts
+    entry(duration, mediaTime);
+    w.end(elst);
+    w.end(edts);
+}
+
+template <typename Value, typename Write>
+void writeRuns(BoxWriter& w, const std::vector<Value>& values, Write write) {
+    std::vector<std::pair<uint32_t, Value>> runs;
+    for (const Value& v : values) {
+        if (runs.empty() || runs.back().second != v)
+            runs.push_back({0, v});
+        ++runs.back().first;
+    }
+    w.u32(uint32_t(runs.size()));
+    for (const auto& [count, v] : runs) {
+        w.u32(count);
+        write(v);
+    }
+}
+
+// Every AAC frame needs the one before it to decode fully: a roll distance of -1 for all.
+void writeAacRoll(BoxWriter& w, size_t samples) {
+    const size_t sgpd = w.begin("sgpd");
+    w.fullBox(1, 0);
+    w.u32(fourcc("roll"));
+    w.u32(2); // entry length
+    w.u32(1);
+    w.u16(uint16_t(-1));
+    w.end(sgpd);
+    const size_t sbgp = w.begin("sbgp");
+    w.fullBox(0, 0);
+    w.u32(fourcc("roll"));
+    w.u32(1);
+    w.u32(uint32_t(samples));
+    w.u32(1);
+    w.end(sbgp);
+}
+
+} // namespace
+
+ProgressiveMp4::ProgressiveMp4(const ClipCut& cut)
+    : m_cut(cut) {
+    layOut();
+    m_header = buildHeader(false);
+    if (m_header.size() + m_payloadSize > std::numeric_limits<uint32_t>::max())
+        m_header = buildHeader(true);
+}
+
+// Samples go into the mdat in the order they lie in the segments, so the payload is the
+// segments' own media bytes, copied in long contiguous pieces.
+void ProgressiveMp4::layOut() {
+    std::vector<std::tuple<uint32_t, uint64_t, size_t, size_t>> order; // file, offset, track, i
+    for (size_t t = 0; t < m_cut.tracks.size(); ++t)
+        for (size_t i = 0; i < m_cut.tracks[t].samples.size(); ++i) {
+            const CutSample& s = m_cut.tracks[t].samples[i];
+            order.emplace_back(s.file, s.offset, t, i);
+        }
+    std::sort(order.begin(), order.end());
+    uint32_t lastFile = 0;
+    uint64_t lastEnd = 0;
+    for (const auto& [file, offset, t, i] : order) {
+        const uint32_t size = m_cut.tracks[t].samples[i].size;
+        const bool follows = !m_pieces.empty() && file == lastFile && offset == lastEnd;
+        if (follows && m_chunks.back().track == t)
+            ++m_chunks.back().count;
+        else
+            m_chunks.push_back({t, i, 1, m_payloadSize});
+        if (follows)
+            m_pieces.back().length += size;
+        else
+            m_pieces.push_back({file, offset, size});
+        lastFile = file;
+        lastEnd = offset + size;
+        m_payloadSize += size;
+    }
+}
+
+std::vector<uint8_t> ProgressiveMp4::buildHeader(bool wideOffsets) const {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    const size_t ftyp = w.begin("ftyp");
+    for (const char* brand : {"isom", "\0\0\2\0", "isom", "iso2", "mp41"})
+        w.bytes({reinterpret_cast<const uint8_t*>(brand), 4});
+    w.end(ftyp);
+
+    std::vector<TrackTimes> times;
+    int64_t movieDuration = 0;
+    uint32_t nextTrackId = 1;
+    for (const CutTrack& track : m_cut.tracks) {
+        times.push_back(timesOf(track));
+        if (!track.samples.empty())
+            movieDuration = std::max(
+                movieDuration, scaleUp(times.back().endPts, kMovieTimescale, track.timescale));
+        nextTrackId = std::max(nextTrackId, track.source->id + 1);
+    }
+    const size_t moov = w.begin("moov");
+    const size_t mvhd = w.begin("mvhd");
+    const bool wideMovie = movieDuration >= std::numeric_limits<uint32_t>::max();
+    w.fullBox(wideMovie ? 1 : 0, 0);
+    w.zeros(wideMovie ? 16 : 8); // creation and modification time
+    w.u32(kMovieTimescale);
+    wideMovie ? w.u64(uint64_t(movieDuration)) : w.u32(uint32_t(movieDuration));
+    w.u32(0x00010000); // rate 1.0
+    w.u16(0x0100);     // volume 1.0
+    w.zeros(10);
+    for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
+        w.u32(m);
+    w.zeros(24);
+    w.u32(nextTrackId);
+    w.end(mvhd);
+
+    // Where each chunk starts in the file: the header is as long as this whole buffer will be.
+    std::vector<std::vector<uint64_t>> chunkStarts(m_cut.tracks.size());
+    for (const Chunk& c : m_chunks)
+        chunkStarts[c.track].push_back(c.position);
+    std::vector<std::vector<uint32_t>> chunkCounts(m_cut.tracks.size());
+    for (const Chunk& c : m_chunks)
+        chunkCounts[c.track].push_back(uint32_t(c.count));
+
+    struct OffsetPatch {
+        size_t at;
+        uint64_t position;
+    };
+    std::vector<OffsetPatch> patches;
+    for (size_t t = 0; t < m_cut.tracks.size(); ++t) {
+        const CutTrack& track = m_cut.tracks[t];
+        const FragmentTrack& src = *track.source;
+        const TrackTimes& tt = times[t];
+        const size_t trak = w.begin("trak");
+        writeTimedHeader(
+            w, "tkhd", src.tkhd, 8,
+            track.samples.empty() ? 0 : scaleUp(tt.endPts, kMovieTimescale, track.timescale));
+        if (!track.samples.empty() && (tt.hasCts || track.samples.front().dts != 0))
+            writeEditList(w, track, tt);
+        const size_t mdia = w.begin("mdia");
+        writeTimedHeader(w, "mdhd", src.mdhd, 4,
+                         track.samples.empty() ? 0 : tt.endPts - (tt.startDts + tt.startCts));
+        w.bytes(src.hdlr);
+        const size_t minf = w.begin("minf");
+        w.bytes(src.mediaHeader);
+        w.bytes(src.dinf);
+        const size_t stbl = w.begin("stbl");
+        w.bytes(src.stsd);
+
+        const size_t stts = w.begin("stts");
+        w.fullBox(0, 0);
+        writeRuns(w, sampleDurations(track), [&](int64_t d) { w.u32(uint32_t(d)); });
+        w.end(stts);
+
+        std::vector<uint32_t> keys;
+        for (size_t i = 0; i < track.samples.size(); ++i)
+            if (track.samples[i].key)
+                keys.push_back(uint32_t(i + 1));
+        if (src.kind == FragmentTrack::Kind::video && !keys.empty() &&
+            keys.size() < track.samples.size()) {
+            const size_t stss = w.begin("stss");
+            w.fullBox(0, 0);
+            w.u32(uint32_t(keys.size()));
+            for (uint32_t k : keys)
+                w.u32(k);
+            w.end(stss);
+        }
+        if (tt.hasCts) {
+            std::vector<int64_t> cts;
+            for (const CutSample& s : track.samples)
+                cts.push_back(s.cts);
+            const size_t ctts = w.begin("ctts");
+            w.fullBox(0, 0);
+            writeRuns(w, cts, [&](int64_t c) { w.u32(uint32_t(int32_t(c))); });
+            w.end(ctts);
+        }
+
+        const size_t stsc = w.begin("stsc");
+        w.fullBox(0, 0);
+        std::vector<std::pair<uint32_t, uint32_t>> stscRuns; // first chunk, samples per chunk
+        for (size_t c = 0; c < chunkCounts[t].size(); ++c)
+            if (stscRuns.empty() || stscRuns.back().second != chunkCounts[t][c])
+                stscRuns.push_back({uint32_t(c + 1), chunkCounts[t][c]});
+        w.u32(uint32_t(stscRuns.size()));
+        for (const auto& [first, count] : stscRuns) {
+            w.u32(first);
+            w.u32(count);
+            w.u32(1);
+        }
+        w.end(stsc);
+
+        const size_t stsz = w.begin("stsz");
+        w.fullBox(0, 0);
+        w.u32(0);
+        w.u32(uint32_t(track.samples.size()));
+        for (const CutSample& s : track.samples)
+            w.u32(s.size);
+        w.end(stsz);
+
+        const size_t stco = w.begin(wideOffsets ? "co64" : "stco");
+        w.fullBox(0, 0);
+        w.u32(uint32_t(chunkStarts[t].size()));
+        for (uint64_t position : chunkStarts[t]) {
+            patches.push_back({out.size(), position});
+            wideOffsets ? w.u64(0) : w.u32(0);
+        }
+        w.end(stco);
+        if (src.sampleEntry == fourcc("mp4a") && !track.samples.empty())
+            writeAacRoll(w, track.samples.size());
+
+        w.end(stbl);
+        w.end(minf);
+        w.end(mdia);
+        w.end(trak);
+    }
+    w.end(moov);
+
+    const bool wideMdat = m_payloadSize + 8 > std::numeric_limits<uint32_t>::max();
+    const uint64_t payloadStart = out.size() + (wideMdat ? 16 : 8);
+    if (wideMdat) {
+        w.u32(1);
+        w.bytes({reinterpret_cast<const uint8_t*>("mdat"), 4});
+        w.u64(m_payloadSize + 16);
+    } else {
+        w.u32(uint32_t(m_payloadSize + 8));
+        w.bytes({reinterpret_cast<const uint8_t*>("mdat"), 4});
+    }
+    for (const OffsetPatch& p : patches) {
+        const uint64_t offset = payloadStart + p.position;
+        const int bytes = wideOffsets ? 8 : 4;
+        for (int i = 0; i < bytes; ++i)
+            out[p.at + i] = uint8_t(offset >> (8 * (bytes - 1 - i)));
+    }
+    return out;
+}
+
+} // namespace vantel::media
