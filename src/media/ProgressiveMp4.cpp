@@ -14,10 +14,7 @@ extern "C" {
 
 namespace vantel::media {
 
-namespace {
-
-constexpr int64_t kMovieTimescale = 1000;
-
+// Big-endian box output into a growing buffer.
 class BoxWriter {
 public:
     explicit BoxWriter(std::vector<uint8_t>& out)
@@ -54,11 +51,22 @@ public:
         u32(uint32_t(v));
     }
     void bytes(std::span<const uint8_t> b) { m_out.insert(m_out.end(), b.begin(), b.end()); }
+    void type(const char* name) { m_out.insert(m_out.end(), name, name + 4); }
+    size_t size() const { return m_out.size(); }
+    // Overwrites `width` bytes at `at` with `value`, big-endian.
+    void patch(size_t at, uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            m_out[at + i] = uint8_t(value >> (8 * (width - 1 - i)));
+    }
     void zeros(size_t n) { m_out.insert(m_out.end(), n, 0); }
 
 private:
     std::vector<uint8_t>& m_out;
 };
+
+namespace {
+
+constexpr int64_t kMovieTimescale = 1000;
 
 // a * b / c rounded towards +infinity or -infinity, as the muxer rounds.
 int64_t scaleUp(int64_t a, int64_t b, int64_t c) {
@@ -170,18 +178,99 @@ void writeRuns(BoxWriter& w, const std::vector<Value>& values, Write write) {
     }
 }
 
+void writeFileType(BoxWriter& w, const ClipCut& cut) {
+    const size_t ftyp = w.begin("ftyp");
+    w.type("isom");
+    w.u32(0x200);
+    w.type("isom");
+    w.type("iso2");
+    if (std::any_of(cut.tracks.begin(), cut.tracks.end(),
+                    [](const CutTrack& t) { return t.source->sampleEntry == fourcc("avc1"); }))
+        w.type("avc1");
+    w.type("mp41");
+    w.end(ftyp);
+}
+
+void writeMovieHeader(BoxWriter& w, const ClipCut& cut) {
+    int64_t duration = 0;
+    uint32_t nextTrackId = 1;
+    for (const CutTrack& track : cut.tracks) {
+        if (!track.samples.empty())
+            duration = std::max(duration,
+                                scaleUp(timesOf(track).endPts, kMovieTimescale, track.timescale));
+        nextTrackId = std::max(nextTrackId, track.source->id + 1);
+    }
+    const bool wide = duration >= std::numeric_limits<uint32_t>::max();
+    const size_t mvhd = w.begin("mvhd");
+    w.fullBox(wide ? 1 : 0, 0);
+    w.zeros(wide ? 16 : 8); // creation and modification time
+    w.u32(kMovieTimescale);
+    wide ? w.u64(uint64_t(duration)) : w.u32(uint32_t(duration));
+    w.u32(0x00010000); // rate 1.0
+    w.u16(0x0100);     // volume 1.0
+    w.zeros(10);
+    for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
+        w.u32(m); // identity matrix
+    w.zeros(24);
+    w.u32(nextTrackId);
+    w.end(mvhd);
+}
+
+void writeTimeToSample(BoxWriter& w, const CutTrack& track) {
+    const size_t stts = w.begin("stts");
+    w.fullBox(0, 0);
+    writeRuns(w, sampleDurations(track), [&](int64_t d) { w.u32(uint32_t(d)); });
+    w.end(stts);
+}
+
+// Only where some samples are not key frames; without the box every sample is one.
+void writeSyncSamples(BoxWriter& w, const CutTrack& track) {
+    std::vector<uint32_t> keys;
+    for (size_t i = 0; i < track.samples.size(); ++i)
+        if (track.samples[i].key)
+            keys.push_back(uint32_t(i + 1));
+    if (keys.empty() || keys.size() == track.samples.size())
+        return;
+    const size_t stss = w.begin("stss");
+    w.fullBox(0, 0);
+    w.u32(uint32_t(keys.size()));
+    for (uint32_t k : keys)
+        w.u32(k);
+    w.end(stss);
+}
+
+void writeCompositionOffsets(BoxWriter& w, const CutTrack& track) {
+    std::vector<int64_t> offsets;
+    for (const CutSample& s : track.samples)
+        offsets.push_back(s.cts);
+    const size_t ctts = w.begin("ctts");
+    w.fullBox(0, 0);
+    writeRuns(w, offsets, [&](int64_t c) { w.u32(uint32_t(int32_t(c))); });
+    w.end(ctts);
+}
+
+void writeSampleSizes(BoxWriter& w, const CutTrack& track) {
+    const size_t stsz = w.begin("stsz");
+    w.fullBox(0, 0);
+    w.u32(0); // sizes differ
+    w.u32(uint32_t(track.samples.size()));
+    for (const CutSample& s : track.samples)
+        w.u32(s.size);
+    w.end(stsz);
+}
+
 // Every AAC frame needs the one before it to decode fully: a roll distance of -1 for all.
 void writeAacRoll(BoxWriter& w, size_t samples) {
     const size_t sgpd = w.begin("sgpd");
     w.fullBox(1, 0);
-    w.u32(fourcc("roll"));
+    w.type("roll");
     w.u32(2); // entry length
     w.u32(1);
     w.u16(uint16_t(-1));
     w.end(sgpd);
     const size_t sbgp = w.begin("sbgp");
     w.fullBox(0, 0);
-    w.u32(fourcc("roll"));
+    w.type("roll");
     w.u32(1);
     w.u32(uint32_t(samples));
     w.u32(1);
@@ -213,7 +302,8 @@ void ProgressiveMp4::layOut() {
     for (const auto& [file, offset, t, i] : order) {
         const uint32_t size = m_cut.tracks[t].samples[i].size;
         const bool follows = !m_pieces.empty() && file == lastFile && offset == lastEnd;
-        if (follows && m_chunks.back().track == t)
+        const Chunk* open = m_chunks.empty() ? nullptr : &m_chunks.back();
+        if (follows && open->track == t && open->firstSample + open->count == i)
             ++m_chunks.back().count;
         else
             m_chunks.push_back({t, i, 1, m_payloadSize});
@@ -230,155 +320,92 @@ void ProgressiveMp4::layOut() {
 std::vector<uint8_t> ProgressiveMp4::buildHeader(bool wideOffsets) const {
     std::vector<uint8_t> out;
     BoxWriter w(out);
-    const size_t ftyp = w.begin("ftyp");
-    for (const char* brand : {"isom", "\0\0\2\0", "isom", "iso2", "mp41"})
-        w.bytes({reinterpret_cast<const uint8_t*>(brand), 4});
-    w.end(ftyp);
-
-    std::vector<TrackTimes> times;
-    int64_t movieDuration = 0;
-    uint32_t nextTrackId = 1;
-    for (const CutTrack& track : m_cut.tracks) {
-        times.push_back(timesOf(track));
-        if (!track.samples.empty())
-            movieDuration = std::max(
-                movieDuration, scaleUp(times.back().endPts, kMovieTimescale, track.timescale));
-        nextTrackId = std::max(nextTrackId, track.source->id + 1);
-    }
+    writeFileType(w, m_cut);
     const size_t moov = w.begin("moov");
-    const size_t mvhd = w.begin("mvhd");
-    const bool wideMovie = movieDuration >= std::numeric_limits<uint32_t>::max();
-    w.fullBox(wideMovie ? 1 : 0, 0);
-    w.zeros(wideMovie ? 16 : 8); // creation and modification time
-    w.u32(kMovieTimescale);
-    wideMovie ? w.u64(uint64_t(movieDuration)) : w.u32(uint32_t(movieDuration));
-    w.u32(0x00010000); // rate 1.0
-    w.u16(0x0100);     // volume 1.0
-    w.zeros(10);
-    for (uint32_t m : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
-        w.u32(m);
-    w.zeros(24);
-    w.u32(nextTrackId);
-    w.end(mvhd);
-
-    // Where each chunk starts in the file: the header is as long as this whole buffer will be.
-    std::vector<std::vector<uint64_t>> chunkStarts(m_cut.tracks.size());
-    for (const Chunk& c : m_chunks)
-        chunkStarts[c.track].push_back(c.position);
-    std::vector<std::vector<uint32_t>> chunkCounts(m_cut.tracks.size());
-    for (const Chunk& c : m_chunks)
-        chunkCounts[c.track].push_back(uint32_t(c.count));
-
-    struct OffsetPatch {
-        size_t at;
-        uint64_t position;
-    };
+    writeMovieHeader(w, m_cut);
     std::vector<OffsetPatch> patches;
-    for (size_t t = 0; t < m_cut.tracks.size(); ++t) {
-        const CutTrack& track = m_cut.tracks[t];
-        const FragmentTrack& src = *track.source;
-        const TrackTimes& tt = times[t];
-        const size_t trak = w.begin("trak");
-        writeTimedHeader(
-            w, "tkhd", src.tkhd, 8,
-            track.samples.empty() ? 0 : scaleUp(tt.endPts, kMovieTimescale, track.timescale));
-        if (!track.samples.empty() && (tt.hasCts || track.samples.front().dts != 0))
-            writeEditList(w, track, tt);
-        const size_t mdia = w.begin("mdia");
-        writeTimedHeader(w, "mdhd", src.mdhd, 4,
-                         track.samples.empty() ? 0 : tt.endPts - (tt.startDts + tt.startCts));
-        w.bytes(src.hdlr);
-        const size_t minf = w.begin("minf");
-        w.bytes(src.mediaHeader);
-        w.bytes(src.dinf);
-        const size_t stbl = w.begin("stbl");
-        w.bytes(src.stsd);
-
-        const size_t stts = w.begin("stts");
-        w.fullBox(0, 0);
-        writeRuns(w, sampleDurations(track), [&](int64_t d) { w.u32(uint32_t(d)); });
-        w.end(stts);
-
-        std::vector<uint32_t> keys;
-        for (size_t i = 0; i < track.samples.size(); ++i)
-            if (track.samples[i].key)
-                keys.push_back(uint32_t(i + 1));
-        if (src.kind == FragmentTrack::Kind::video && !keys.empty() &&
-            keys.size() < track.samples.size()) {
-            const size_t stss = w.begin("stss");
-            w.fullBox(0, 0);
-            w.u32(uint32_t(keys.size()));
-            for (uint32_t k : keys)
-                w.u32(k);
-            w.end(stss);
-        }
-        if (tt.hasCts) {
-            std::vector<int64_t> cts;
-            for (const CutSample& s : track.samples)
-                cts.push_back(s.cts);
-            const size_t ctts = w.begin("ctts");
-            w.fullBox(0, 0);
-            writeRuns(w, cts, [&](int64_t c) { w.u32(uint32_t(int32_t(c))); });
-            w.end(ctts);
-        }
-
-        const size_t stsc = w.begin("stsc");
-        w.fullBox(0, 0);
-        std::vector<std::pair<uint32_t, uint32_t>> stscRuns; // first chunk, samples per chunk
-        for (size_t c = 0; c < chunkCounts[t].size(); ++c)
-            if (stscRuns.empty() || stscRuns.back().second != chunkCounts[t][c])
-                stscRuns.push_back({uint32_t(c + 1), chunkCounts[t][c]});
-        w.u32(uint32_t(stscRuns.size()));
-        for (const auto& [first, count] : stscRuns) {
-            w.u32(first);
-            w.u32(count);
-            w.u32(1);
-        }
-        w.end(stsc);
-
-        const size_t stsz = w.begin("stsz");
-        w.fullBox(0, 0);
-        w.u32(0);
-        w.u32(uint32_t(track.samples.size()));
-        for (const CutSample& s : track.samples)
-            w.u32(s.size);
-        w.end(stsz);
-
-        const size_t stco = w.begin(wideOffsets ? "co64" : "stco");
-        w.fullBox(0, 0);
-        w.u32(uint32_t(chunkStarts[t].size()));
-        for (uint64_t position : chunkStarts[t]) {
-            patches.push_back({out.size(), position});
-            wideOffsets ? w.u64(0) : w.u32(0);
-        }
-        w.end(stco);
-        if (src.sampleEntry == fourcc("mp4a") && !track.samples.empty())
-            writeAacRoll(w, track.samples.size());
-
-        w.end(stbl);
-        w.end(minf);
-        w.end(mdia);
-        w.end(trak);
-    }
+    for (size_t t = 0; t < m_cut.tracks.size(); ++t)
+        writeTrack(w, t, wideOffsets, patches);
     w.end(moov);
 
     const bool wideMdat = m_payloadSize + 8 > std::numeric_limits<uint32_t>::max();
-    const uint64_t payloadStart = out.size() + (wideMdat ? 16 : 8);
     if (wideMdat) {
         w.u32(1);
-        w.bytes({reinterpret_cast<const uint8_t*>("mdat"), 4});
+        w.type("mdat");
         w.u64(m_payloadSize + 16);
     } else {
         w.u32(uint32_t(m_payloadSize + 8));
-        w.bytes({reinterpret_cast<const uint8_t*>("mdat"), 4});
+        w.type("mdat");
     }
-    for (const OffsetPatch& p : patches) {
-        const uint64_t offset = payloadStart + p.position;
-        const int bytes = wideOffsets ? 8 : 4;
-        for (int i = 0; i < bytes; ++i)
-            out[p.at + i] = uint8_t(offset >> (8 * (bytes - 1 - i)));
-    }
+    // The payload starts where the header ends: now the chunk offsets are known.
+    for (const OffsetPatch& p : patches)
+        w.patch(p.at, out.size() + p.position, wideOffsets ? 8 : 4);
     return out;
+}
+
+void ProgressiveMp4::writeTrack(BoxWriter& w, size_t t, bool wideOffsets,
+                                std::vector<OffsetPatch>& patches) const {
+    const CutTrack& track = m_cut.tracks[t];
+    const FragmentTrack& src = *track.source;
+    const TrackTimes times = timesOf(track);
+    const bool empty = track.samples.empty();
+    const size_t trak = w.begin("trak");
+    writeTimedHeader(w, "tkhd", src.tkhd, 8,
+                     empty ? 0 : scaleUp(times.endPts, kMovieTimescale, track.timescale));
+    if (!empty)
+        writeEditList(w, track, times);
+    const size_t mdia = w.begin("mdia");
+    writeTimedHeader(w, "mdhd", src.mdhd, 4,
+                     empty ? 0 : times.endPts - (times.startDts + times.startCts));
+    w.bytes(src.hdlr);
+    const size_t minf = w.begin("minf");
+    w.bytes(src.mediaHeader);
+    w.bytes(src.dinf);
+    const size_t stbl = w.begin("stbl");
+    w.bytes(src.stsd);
+    writeTimeToSample(w, track);
+    if (src.kind == FragmentTrack::Kind::video)
+        writeSyncSamples(w, track);
+    if (times.hasCts)
+        writeCompositionOffsets(w, track);
+    writeChunks(w, t, wideOffsets, patches);
+    writeSampleSizes(w, track);
+    if (src.sampleEntry == fourcc("mp4a") && !empty)
+        writeAacRoll(w, track.samples.size());
+    w.end(stbl);
+    w.end(minf);
+    w.end(mdia);
+    w.end(trak);
+}
+
+void ProgressiveMp4::writeChunks(BoxWriter& w, size_t t, bool wideOffsets,
+                                 std::vector<OffsetPatch>& patches) const {
+    std::vector<const Chunk*> chunks;
+    for (const Chunk& c : m_chunks)
+        if (c.track == t)
+            chunks.push_back(&c);
+    std::vector<std::pair<uint32_t, uint32_t>> runs; // first chunk, samples per chunk
+    for (size_t c = 0; c < chunks.size(); ++c)
+        if (runs.empty() || runs.back().second != chunks[c]->count)
+            runs.push_back({uint32_t(c + 1), uint32_t(chunks[c]->count)});
+    const size_t stsc = w.begin("stsc");
+    w.fullBox(0, 0);
+    w.u32(uint32_t(runs.size()));
+    for (const auto& [first, count] : runs) {
+        w.u32(first);
+        w.u32(count);
+        w.u32(1); // sample description
+    }
+    w.end(stsc);
+
+    const size_t stco = w.begin(wideOffsets ? "co64" : "stco");
+    w.fullBox(0, 0);
+    w.u32(uint32_t(chunks.size()));
+    for (const Chunk* c : chunks) {
+        patches.push_back({w.size(), c->position});
+        wideOffsets ? w.u64(0) : w.u32(0);
+    }
+    w.end(stco);
 }
 
 } // namespace vantel::media

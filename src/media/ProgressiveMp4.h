@@ -13,6 +13,8 @@
 
 namespace vantel::media {
 
+class BoxWriter;
+
 class ProgressiveMp4 {
 public:
     // A contiguous stretch of one segment file that goes into the mdat as it is.
@@ -38,8 +40,17 @@ private:
         uint64_t position = 0; // within the payload
     };
 
+    struct OffsetPatch {
+        size_t at = 0;         // where a chunk offset goes in the header
+        uint64_t position = 0; // the chunk's place in the payload
+    };
+
     void layOut();
     std::vector<uint8_t> buildHeader(bool wideOffsets) const;
+    void writeTrack(BoxWriter& w, size_t track, bool wideOffsets,
+                    std::vector<OffsetPatch>& patches) const;
+    void writeChunks(BoxWriter& w, size_t track, bool wideOffsets,
+                     std::vector<OffsetPatch>& patches) const;
 
     const ClipCut& m_cut;
     std::vector<Chunk> m_chunks; // payload order

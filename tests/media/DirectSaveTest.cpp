@@ -13,6 +13,7 @@
 #include "media/MediaError.h"
 #include "media/MediaInput.h"
 #include "media/MediaProbe.h"
+#include "media/Mp4Box.h"
 #include "media/ProgressiveMp4.h"
 #include "media/RangeCopy.h"
 
@@ -119,19 +120,42 @@ std::vector<std::string> packetTable(const fs::path& file) {
     return rows;
 }
 
+std::vector<uint8_t> bytesOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The timing and sample tables of the index, box by box: what a player reads beyond the packets
+// libavformat hands out (the last sample's own duration, for one).
+std::vector<std::string> timingBoxes(const fs::path& file) {
+    const std::vector<uint8_t> bytes = bytesOf(file);
+    std::vector<std::string> found;
+    const auto walk = [&](auto& self, std::span<const uint8_t> within) -> void {
+        for (const media::Box& box : media::childBoxes(within)) {
+            const std::string type{char(box.type >> 24), char(box.type >> 16), char(box.type >> 8),
+                                   char(box.type)};
+            if (type == "moov" || type == "trak" || type == "edts" || type == "mdia" ||
+                type == "minf" || type == "stbl")
+                self(self, box.payload);
+            else if (type == "ftyp" || type == "mvhd" || type == "tkhd" || type == "elst" ||
+                     type == "mdhd" || type == "stts" || type == "ctts" || type == "stss" ||
+                     type == "stsz" || type == "sgpd" || type == "sbgp")
+                found.push_back(type + " " + std::string(box.whole.begin(), box.whole.end()));
+        }
+    };
+    walk(walk, bytes);
+    return found;
+}
+
 void expectSameClip(const fs::path& direct, const fs::path& reference, const std::string& what) {
     SCOPED_TRACE(what);
     EXPECT_EQ(packetTable(direct), packetTable(reference));
+    EXPECT_TRUE(timingBoxes(direct) == timingBoxes(reference));
     EXPECT_EQ(media::probeHeaders(direct).duration, media::probeHeaders(reference).duration);
     const auto boxes = topLevelBoxes(direct);
     const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
     EXPECT_LT(moov, std::find(boxes.begin(), boxes.end(), "mdat"));
     EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + direct.string() + "' -f null - 2>&1"), "");
-}
-
-std::vector<uint8_t> bytesOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class DirectSaveMatrix : public testing::TestWithParam<BufferKind> {};
@@ -177,10 +201,63 @@ TEST_P(DirectSaveMatrix, GivesThePassThroughClipPacketForPacket) {
 
 INSTANTIATE_TEST_SUITE_P(
     RealEncoders, DirectSaveMatrix,
-    testing::Values(BufferKind{VideoCodec::h264, false, 30}, BufferKind{VideoCodec::h264, true, 60},
-                    BufferKind{VideoCodec::hevc, true, 30}, BufferKind{VideoCodec::hevc, false, 60},
-                    BufferKind{VideoCodec::h264, true, 30}, BufferKind{VideoCodec::hevc, true, 60}),
+    testing::Values(BufferKind{VideoCodec::h264, false, 30}, BufferKind{VideoCodec::h264, true, 30},
+                    BufferKind{VideoCodec::h264, false, 60}, BufferKind{VideoCodec::h264, true, 60},
+                    BufferKind{VideoCodec::hevc, false, 30}, BufferKind{VideoCodec::hevc, true, 30},
+                    BufferKind{VideoCodec::hevc, false, 60},
+                    BufferKind{VideoCodec::hevc, true, 60}),
     [](const testing::TestParamInfo<BufferKind>& param) { return nameOf(param.param); });
+
+// The fragments of a file made by the ffmpeg tool, split like the replay buffer keeps them.
+RecordedBuffer splitFragments(const fs::path& fragmented, const fs::path& dir) {
+    const std::vector<uint8_t> bytes = bytesOf(fragmented);
+    RecordedBuffer buffer;
+    fs::create_directories(dir);
+    size_t segmentStart = 0;
+    for (size_t at = 0; at + 8 <= bytes.size();) {
+        const size_t size = size_t(bytes[at]) << 24 | size_t(bytes[at + 1]) << 16 |
+                            size_t(bytes[at + 2]) << 8 | bytes[at + 3];
+        const std::string type(bytes.begin() + long(at) + 4, bytes.begin() + long(at) + 8);
+        if (type == "ftyp" || type == "moov")
+            buffer.init.insert(buffer.init.end(), bytes.begin() + long(at),
+                               bytes.begin() + long(at + size));
+        if (type == "moof")
+            segmentStart = at;
+        at += size;
+        if (type == "mdat") {
+            buffer.files.push_back(dir / (std::to_string(buffer.files.size()) + ".m4s"));
+            std::ofstream(buffer.files.back(), std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data() + segmentStart),
+                       std::streamsize(at - segmentStart));
+        }
+    }
+    return buffer;
+}
+
+// Frames that decode before they show (B-frames): composition offsets and the edit lists that
+// go with them come out as the muxer writes them.
+TEST(DirectSave, FramesShownOutOfDecodeOrderKeepTheirTimes) {
+    const fs::path source =
+        ffmpegSource("b-frames.mp4", "-f lavfi -i testsrc2=size=160x90:rate=30 "
+                                     "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 6 "
+                                     "-c:v libx264 -preset ultrafast -bf 2 -g 30 -c:a aac "
+                                     "-movflags frag_keyframe+empty_moov+default_base_moof");
+    const fs::path dir = testHome() / "direct-b-frames";
+    const RecordedBuffer buffer = splitFragments(source, dir / "segments");
+    ASSERT_GE(buffer.files.size(), 5u);
+    for (double seconds : {2.5, 100.0}) {
+        const fs::path direct = dir / "direct.mp4";
+        const fs::path reference = dir / "reference.mp4";
+        fs::remove(direct);
+        media::saveNewest(buffer.init, buffer.files, seconds, direct);
+        referenceSave(buffer, seconds, reference);
+        expectSameClip(direct, reference, std::to_string(seconds) + " s");
+        const std::vector<uint8_t> bytes = bytesOf(direct);
+        const std::string ctts = "ctts";
+        EXPECT_NE(std::search(bytes.begin(), bytes.end(), ctts.begin(), ctts.end()), bytes.end());
+    }
+    fs::remove_all(dir);
+}
 
 // Damaged and hostile segments: random byte changes, cut-off files and forged sizes in real
 // segments end in MediaError, never in a read outside the bytes (AddressSanitizer watches).
