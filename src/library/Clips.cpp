@@ -207,22 +207,42 @@ SaveName nameFor(const QString& game, const Library& library) {
     return name;
 }
 
+struct SavedFile {
+    QString file;
+    QDateTime created;
+};
+
 // The clip written straight from the buffer's segment files: no snapshot file, and the media
 // bytes copied once, in the kernel where it can.
-QString saveFromSegments(const ReplayBuffer::SegmentSet& set, double seconds,
-                         const SaveName& name) {
-    return writeToFreeName(
-        name.dir, name.stem,
-        [&](const fs::path& target) {
-            try {
-                media::saveNewest(set.init, set.files, seconds, target);
-            } catch (const MediaError& error) {
-                if (error.kind() == MediaError::Kind::noVideo)
-                    throw RecordError::nothingBuffered();
-                throw;
-            }
-        },
-        "Could not start saving the clip.");
+SavedFile saveFromSegments(const SnapshotSource& source, const QString& game, double seconds,
+                           double until, const Library& library) {
+    const ReplayBuffer::SegmentSet set = source.segments(seconds, until);
+    const SaveName name = nameFor(game, library);
+    const auto write = [&](const fs::path& target) {
+        try {
+            media::saveNewest(set.init, set.files, seconds, target);
+        } catch (const MediaError& error) {
+            if (error.kind() == MediaError::Kind::noVideo)
+                throw RecordError::nothingBuffered();
+            throw;
+        }
+    };
+    return {writeToFreeName(name.dir, name.stem, write, "Could not start saving the clip."),
+            name.created};
+}
+
+// The clip cut from a snapshot file with the pass-through copy.
+SavedFile saveFromSnapshot(const SnapshotSource& source, const QString& game, double seconds,
+                           double until, const Library& library) {
+    SnapshotFile snapshot{source.snapshot(seconds, until).url};
+    media::MediaInfo info = probeSnapshot(snapshot.path);
+    if (info.videoTracks == 0)
+        throw RecordError::nothingBuffered();
+    const media::TimeRange range = clipRange(info, seconds);
+    const SaveName name = nameFor(game, library);
+    return {copyToFreeName(fromPath(snapshot.path), name.dir, name.stem, range,
+                           "Could not start saving the clip."),
+            name.created};
 }
 
 } // namespace
@@ -230,27 +250,12 @@ QString saveFromSegments(const ReplayBuffer::SegmentSet& set, double seconds,
 Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& target, double seconds,
               Library& library, double until) {
     const QString game = target ? QString::fromStdString(target->name) : QStringLiteral("Desktop");
-    QString file;
-    QDateTime created;
-    if (source.segments) {
-        const ReplayBuffer::SegmentSet set = source.segments(seconds, until);
-        const SaveName name = nameFor(game, library);
-        created = name.created;
-        file = saveFromSegments(set, seconds, name);
-    } else {
-        SnapshotFile snapshot{source.snapshot(seconds, until).url};
-        media::MediaInfo info = probeSnapshot(snapshot.path);
-        if (info.videoTracks == 0)
-            throw RecordError::nothingBuffered();
-        const media::TimeRange range = clipRange(info, seconds);
-        const SaveName name = nameFor(game, library);
-        created = name.created;
-        file = copyToFreeName(fromPath(snapshot.path), name.dir, name.stem, range,
-                              "Could not start saving the clip.");
-    }
-    ClipMeta meta = newClipMeta(game, created, seconds, source, file);
-    library.add(file, meta);
-    return Clip{file, meta};
+    const SavedFile saved = source.segments
+                                ? saveFromSegments(source, game, seconds, until, library)
+                                : saveFromSnapshot(source, game, seconds, until, library);
+    ClipMeta meta = newClipMeta(game, saved.created, seconds, source, saved.file);
+    library.add(saved.file, meta);
+    return Clip{saved.file, meta};
 }
 
 QCoro::Task<Clip> saveFromBuffer(SnapshotSource source, std::optional<GameTarget> target,

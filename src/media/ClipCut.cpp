@@ -91,6 +91,8 @@ std::vector<size_t> readStarts(const std::vector<const FragmentTrack*>& tracks, 
 CutTrack cutTrack(const FragmentTrack& track, size_t from, double start, double end) {
     CutTrack out{&track, outputTimescale(track), {}};
     const int64_t factor = out.timescale / track.timescale;
+    if (!(std::max(std::abs(start), std::abs(end)) * double(out.timescale) < 1e18))
+        throw MediaError(MediaError::Kind::openInput, "damaged segment: times out of range");
     const int64_t startTs = ticksOf(start, track.timescale);
     const int64_t endTs = ticksOf(end, track.timescale);
     for (size_t i = from; i < track.samples.size(); ++i) {
@@ -102,8 +104,11 @@ CutTrack cutTrack(const FragmentTrack& track, size_t from, double start, double 
             int64_t duration = s.duration;
             if (duration > 0 && s.pts() + duration > endTs)
                 duration = endTs - s.pts();
-            out.samples.push_back({(s.dts - startTs) * factor, int64_t(s.cto) * factor,
-                                   duration * factor, s.size, s.key, s.file, s.offset});
+            CutSample cut{
+                0, int64_t(s.cto) * factor, duration * factor, s.size, s.key, s.file, s.offset};
+            if (__builtin_mul_overflow(s.dts - startTs, factor, &cut.dts))
+                throw MediaError(MediaError::Kind::openInput, "damaged segment: times overflow");
+            out.samples.push_back(cut);
         }
         if (last)
             break;

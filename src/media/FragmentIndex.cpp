@@ -16,8 +16,10 @@ namespace vantel::media {
 
 namespace {
 
-// A moof of ours is a few kilobytes; anything near this is not ours.
+// A moof of ours is a few kilobytes and a run of ours a second of samples; anything near these
+// is not ours.
 constexpr uint64_t kMaxMoofSize = 64u << 20;
+constexpr uint32_t kMaxRunSamples = 1u << 20;
 
 // tfhd flags
 constexpr uint32_t kBaseDataOffset = 0x1;
@@ -144,6 +146,8 @@ void readTrun(std::span<const uint8_t> trun, const TrafDefaults& d, FragmentTrac
     const size_t entry =
         4 * std::popcount(flags & (kSampleDuration | kSampleSize | kSampleFlags | kSampleCto));
     in.require(count, entry);
+    if (count > kMaxRunSamples)
+        damaged("an oversized run");
     if (entry == 0 && count > place.fileSize / std::max<uint32_t>(1, d.size))
         damaged("more samples than bytes");
     track.samples.reserve(track.samples.size() + count);

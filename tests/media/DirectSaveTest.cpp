@@ -309,6 +309,13 @@ TEST(DirectSaveFuzz, DamagedSegmentsGiveErrorsNotCrashes) {
     }
     EXPECT_GT(runs, 100);
     EXPECT_GT(failures, 0);
+
+    // A segment file cut short on disk: an error before anything is written, and no file.
+    fs::resize_file(buffer.files[1], fs::file_size(buffer.files[1]) / 2);
+    const fs::path target = dir / "clip.mp4";
+    EXPECT_THROW(media::saveNewest(buffer.init, buffer.files, 100.0, target), media::MediaError);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "only the segment folder is left";
     fs::remove_all(dir);
 }
 
