@@ -137,6 +137,7 @@ ClipCut cutNewest(const FragmentIndex& index, double seconds) {
 
     const Presented shown = presentedRange(*tracks.front());
     ClipCut cut;
+    cut.fileSizes = index.fileSizes();
     cut.end = shown.end;
     cut.start = std::min(std::max(shown.start, shown.end - seconds), shown.end);
     if (!(cut.end > cut.start))

@@ -30,7 +30,8 @@ struct CutTrack {
 struct ClipCut {
     double start = 0.0; // range on the segments' timeline, seconds
     double end = 0.0;
-    std::vector<CutTrack> tracks; // video and audio tracks in the index's order
+    std::vector<CutTrack> tracks;    // video and audio tracks in the index's order
+    std::vector<uint64_t> fileSizes; // of the segment files, by number
 };
 
 // Cuts the newest `seconds` (everything when longer than what is there). Throws

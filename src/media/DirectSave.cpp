@@ -116,10 +116,18 @@ DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
     PartialClip clip(target);
     writeAll(clip.fd(), layout.header());
     FileCopy copy(method);
-    for (const ProgressiveMp4::Piece& piece : layout.payload())
+    for (const ProgressiveMp4::Piece& piece : layout.payload()) {
+        // Skipping ahead leaves a hole: nothing is written between the pieces.
+        if (::lseek(clip.fd(), off_t(piece.at), SEEK_SET) != off_t(piece.at))
+            throw MediaError(MediaError::Kind::write,
+                             std::string("cannot write the clip: ") + std::strerror(errno));
         copy.append(files[piece.file].get(), piece.offset, clip.fd(), piece.length);
+    }
+    if (::ftruncate(clip.fd(), off_t(layout.size())) != 0)
+        throw MediaError(MediaError::Kind::write,
+                         std::string("cannot write the clip: ") + std::strerror(errno));
     clip.publish();
-    return {layout.header().size() + layout.payloadSize(), copy.usedKernel()};
+    return {layout.size(), copy.usedKernel()};
 }
 
 } // namespace vantel::media

@@ -269,7 +269,14 @@ void FragmentIndex::readFragment(std::span<const uint8_t> moof, uint64_t moofOff
     }
 }
 
+void FragmentIndex::noteFile(uint32_t file, uint64_t size) {
+    if (file >= m_fileSizes.size())
+        m_fileSizes.resize(size_t(file) + 1);
+    m_fileSizes[file] = size;
+}
+
 void FragmentIndex::addSegment(std::span<const uint8_t> segment, uint32_t file) {
+    noteFile(file, segment.size());
     for (const Box& box : childBoxes(segment)) {
         if (box.type != fourcc("moof"))
             continue;
@@ -303,6 +310,7 @@ void FragmentIndex::addSegment(int fd, uint32_t file) {
         throw MediaError(MediaError::Kind::read,
                          std::string("cannot read a segment: ") + std::strerror(errno));
     const uint64_t size = uint64_t(info.st_size);
+    noteFile(file, size);
     std::vector<uint8_t> moof;
     for (uint64_t at = 0; at < size;) {
         uint8_t header[16] = {};

@@ -55,6 +55,8 @@ public:
     void addSegment(std::span<const uint8_t> segment, uint32_t file);
 
     const std::vector<FragmentTrack>& tracks() const { return m_tracks; }
+    // The size of each segment added, by its number.
+    const std::vector<uint64_t>& fileSizes() const { return m_fileSizes; }
 
 private:
     void readTrack(std::span<const uint8_t> trak);
@@ -63,7 +65,10 @@ private:
                       uint32_t file);
     FragmentTrack& trackWithId(uint32_t id);
 
+    void noteFile(uint32_t file, uint64_t size);
+
     std::vector<FragmentTrack> m_tracks;
+    std::vector<uint64_t> m_fileSizes;
 };
 
 } // namespace vantel::media

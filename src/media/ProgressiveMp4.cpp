@@ -53,11 +53,6 @@ public:
     void bytes(std::span<const uint8_t> b) { m_out.insert(m_out.end(), b.begin(), b.end()); }
     void type(const char* name) { m_out.insert(m_out.end(), name, name + 4); }
     size_t size() const { return m_out.size(); }
-    // Overwrites `width` bytes at `at` with `value`, big-endian.
-    void patch(size_t at, uint64_t value, int width) {
-        for (int i = 0; i < width; ++i)
-            m_out[at + i] = uint8_t(value >> (8 * (width - 1 - i)));
-    }
     void zeros(size_t n) { m_out.insert(m_out.end(), n, 0); }
 
 private:
@@ -282,9 +277,20 @@ void writeAacRoll(BoxWriter& w, size_t samples) {
 ProgressiveMp4::ProgressiveMp4(const ClipCut& cut)
     : m_cut(cut) {
     layOut();
-    m_header = buildHeader(false);
-    if (m_header.size() + m_payloadSize > std::numeric_limits<uint32_t>::max())
-        m_header = buildHeader(true);
+    // Alignment adds less than a block before each piece: a bound that decides the field widths.
+    uint64_t bound = 0;
+    for (const Piece& piece : m_pieces)
+        bound += piece.length + kBlock;
+    const bool wideMdat = bound + 16 > std::numeric_limits<uint32_t>::max();
+    std::vector<OffsetPatch> patches;
+    m_header = buildHeader(false, wideMdat, patches);
+    const bool wideOffsets = m_header.size() + bound > std::numeric_limits<uint32_t>::max();
+    if (wideOffsets) {
+        patches.clear();
+        m_header = buildHeader(true, wideMdat, patches);
+    }
+    place(m_header.size());
+    patchOffsets(patches, wideOffsets, wideMdat);
 }
 
 // Samples go into the mdat in the order they lie in the segments, so the payload is the
@@ -301,45 +307,81 @@ void ProgressiveMp4::layOut() {
     uint64_t lastEnd = 0;
     for (const auto& [file, offset, t, i] : order) {
         const uint32_t size = m_cut.tracks[t].samples[i].size;
-        const bool follows = !m_pieces.empty() && file == lastFile && offset == lastEnd;
+        addToPieces(file, offset, size);
+        const bool follows = m_chunks.size() > 0 && file == lastFile && offset == lastEnd;
         const Chunk* open = m_chunks.empty() ? nullptr : &m_chunks.back();
         if (follows && open->track == t && open->firstSample + open->count == i)
             ++m_chunks.back().count;
         else
-            m_chunks.push_back({t, i, 1, m_payloadSize});
-        if (follows)
-            m_pieces.back().length += size;
-        else
-            m_pieces.push_back({file, offset, size});
+            m_chunks.push_back({t, i, 1, m_pieces.size() - 1, offset});
         lastFile = file;
         lastEnd = offset + size;
-        m_payloadSize += size;
     }
 }
 
-std::vector<uint8_t> ProgressiveMp4::buildHeader(bool wideOffsets) const {
+// Widens the sample's bytes to whole blocks (or the segment's end) and joins them to the last
+// piece where the two meet or overlap.
+void ProgressiveMp4::addToPieces(uint32_t file, uint64_t offset, uint64_t size) {
+    const uint64_t fileSize = file < m_cut.fileSizes.size() ? m_cut.fileSizes[file] : 0;
+    const uint64_t begin = offset / kBlock * kBlock;
+    const uint64_t end =
+        std::max(offset + size, std::min((offset + size + kBlock - 1) / kBlock * kBlock, fileSize));
+    Piece* last = m_pieces.empty() ? nullptr : &m_pieces.back();
+    if (last && last->file == file && begin <= last->offset + last->length) {
+        last->length = std::max(last->offset + last->length, end) - last->offset;
+        return;
+    }
+    m_pieces.push_back({file, begin, end - begin, 0});
+}
+
+// Gives each piece its place in the clip, at the same offset within a block as in its segment.
+void ProgressiveMp4::place(uint64_t from) {
+    uint64_t cursor = from;
+    for (Piece& piece : m_pieces) {
+        piece.at = cursor + (piece.offset % kBlock + kBlock - cursor % kBlock) % kBlock;
+        cursor = piece.at + piece.length;
+    }
+    m_size = cursor;
+}
+
+void ProgressiveMp4::patchOffsets(const std::vector<OffsetPatch>& patches, bool wideOffsets,
+                                  bool wideMdat) {
+    auto put = [this](size_t at, uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            m_header[at + i] = uint8_t(value >> (8 * (width - 1 - i)));
+    };
+    for (const OffsetPatch& p : patches) {
+        const Chunk& chunk = m_chunks[p.chunk];
+        const Piece& piece = m_pieces[chunk.piece];
+        put(p.at, piece.at + (chunk.offset - piece.offset), wideOffsets ? 8 : 4);
+    }
+    const size_t mdat = m_header.size() - (wideMdat ? 16 : 8);
+    const uint64_t mdatSize = m_size - mdat;
+    if (wideMdat)
+        put(mdat + 8, mdatSize, 8);
+    else
+        put(mdat, mdatSize, 4);
+}
+
+std::vector<uint8_t> ProgressiveMp4::buildHeader(bool wideOffsets, bool wideMdat,
+                                                 std::vector<OffsetPatch>& patches) const {
     std::vector<uint8_t> out;
     BoxWriter w(out);
     writeFileType(w, m_cut);
     const size_t moov = w.begin("moov");
     writeMovieHeader(w, m_cut);
-    std::vector<OffsetPatch> patches;
     for (size_t t = 0; t < m_cut.tracks.size(); ++t)
         writeTrack(w, t, wideOffsets, patches);
     w.end(moov);
-
-    const bool wideMdat = m_payloadSize + 8 > std::numeric_limits<uint32_t>::max();
+    // The mdat's size is filled in once the pieces have their places.
     if (wideMdat) {
         w.u32(1);
         w.type("mdat");
-        w.u64(m_payloadSize + 16);
+        w.u64(0);
     } else {
-        w.u32(uint32_t(m_payloadSize + 8));
+        w.u32(0);
         w.type("mdat");
     }
-    // The payload starts where the header ends: now the chunk offsets are known.
-    for (const OffsetPatch& p : patches)
-        w.patch(p.at, out.size() + p.position, wideOffsets ? 8 : 4);
     return out;
 }
 
@@ -380,14 +422,14 @@ void ProgressiveMp4::writeTrack(BoxWriter& w, size_t t, bool wideOffsets,
 
 void ProgressiveMp4::writeChunks(BoxWriter& w, size_t t, bool wideOffsets,
                                  std::vector<OffsetPatch>& patches) const {
-    std::vector<const Chunk*> chunks;
-    for (const Chunk& c : m_chunks)
-        if (c.track == t)
-            chunks.push_back(&c);
+    std::vector<size_t> chunks;
+    for (size_t c = 0; c < m_chunks.size(); ++c)
+        if (m_chunks[c].track == t)
+            chunks.push_back(c);
     std::vector<std::pair<uint32_t, uint32_t>> runs; // first chunk, samples per chunk
     for (size_t c = 0; c < chunks.size(); ++c)
-        if (runs.empty() || runs.back().second != chunks[c]->count)
-            runs.push_back({uint32_t(c + 1), uint32_t(chunks[c]->count)});
+        if (runs.empty() || runs.back().second != m_chunks[chunks[c]].count)
+            runs.push_back({uint32_t(c + 1), uint32_t(m_chunks[chunks[c]].count)});
     const size_t stsc = w.begin("stsc");
     w.fullBox(0, 0);
     w.u32(uint32_t(runs.size()));
@@ -401,8 +443,8 @@ void ProgressiveMp4::writeChunks(BoxWriter& w, size_t t, bool wideOffsets,
     const size_t stco = w.begin(wideOffsets ? "co64" : "stco");
     w.fullBox(0, 0);
     w.u32(uint32_t(chunks.size()));
-    for (const Chunk* c : chunks) {
-        patches.push_back({w.size(), c->position});
+    for (size_t c : chunks) {
+        patches.push_back({w.size(), c});
         wideOffsets ? w.u64(0) : w.u32(0);
     }
     w.end(stco);
