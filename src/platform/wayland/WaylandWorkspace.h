@@ -6,9 +6,9 @@
 // like any other (desktop entry, Flatpak sandbox, Steam's SteamGameId, install path). Programs
 // that run through Xwayland, as most games do, are also seen through X11 while an Xwayland
 // server runs: their window class names them more precisely, and an active X window tells the
-// frontmost program. Native Wayland programs come first in the list, in the order they started,
-// then the X programs in the window list's order, so that with no active X window (the focus is
-// on a native window) a native game is preferred.
+// frontmost program. Native Wayland programs come first in the list, in process id order (near
+// enough the order they started), then the X programs in the window list's order, so that with
+// no active X window (the focus is on a native window) a native game is preferred.
 //
 // Monitors and window places are not told: what is recorded is the display the screen-cast
 // portal gave, and the game cannot be followed to another monitor.
