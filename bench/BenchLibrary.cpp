@@ -14,7 +14,7 @@
 // snapshot_save_seconds, snapshot_save_ratio: the same save through a snapshot file (the joined
 //   segments) and the pass-through copy, as trims and sources without segments still go.
 // save300_seconds, ffmpeg_copy300_seconds, save300_ratio: the same for the whole of a 300 s
-//   buffer (the 32 s looped with the ffmpeg tool). Best of 2 (target <= 0.5).
+//   buffer (the 32 s looped with the ffmpeg tool). Best of 3 (target <= 0.5).
 // reload_seconds: reload() of 10,000 clip files in 100 game folders, every one indexed
 //   (target < 0.5). Median of 3.
 // export_equal_s_per_min: seconds an export with default options (video copied, both audio
@@ -212,7 +212,7 @@ void benchSave300(const QString& dir) {
     const CopyRange range = newest(buffer, 300.0);
     Library library({[dir] { return dir + "/Clips300"; }, dir + "/support300"});
     double save = 1e9, ffmpeg = 1e9;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         save = std::min(save,
                         timedSave(segmentsOf(segments), 300, library, "Long " + std::to_string(i)));
         ffmpeg = std::min(ffmpeg, ffmpegCopy(buffer, range, dir + "/ffmpeg300.mp4"));
@@ -313,8 +313,12 @@ int main(int argc, char** argv) {
     QTemporaryDir dir(QDir::temp().filePath("vantel-bench-XXXXXX"));
     if (!dir.isValid())
         return 1;
+    // "bench-library save" measures the saves alone.
+    const bool savesOnly = argc > 1 && std::string(argv[1]) == "save";
     benchSave(dir.path());
     benchSave300(dir.path());
+    if (savesOnly)
+        return 0;
     benchReload(dir.path());
     benchExport(dir.path());
     return 0;

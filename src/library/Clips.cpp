@@ -145,17 +145,30 @@ media::TimeRange trimRange(const QString& clip, media::TimeRange range) {
     return kept;
 }
 
-ClipMeta newClipMeta(const QString& game, const QDateTime& created, double seconds,
-                     const SnapshotSource& source, const QString& file) {
+// What a save knows of the clip it wrote; what it does not know is read from the file.
+struct SavedFile {
+    QString file;
+    QDateTime created;
+    std::optional<double> duration;
+    std::optional<int> audioTracks;
+};
+
+ClipMeta newClipMeta(const QString& game, double seconds, const SnapshotSource& source,
+                     const SavedFile& saved) {
     ClipMeta meta;
     meta.title = game + QStringLiteral(" clip");
     meta.game = game;
-    meta.created = ClipMeta::wholeSeconds(created);
+    meta.created = ClipMeta::wholeSeconds(saved.created);
     meta.duration = seconds;
     meta.width = source.width;
     meta.height = source.height;
+    if (saved.duration && saved.audioTracks) {
+        meta.duration = *saved.duration;
+        meta.hasMic = *saved.audioTracks >= 2;
+        return meta;
+    }
     try {
-        media::MediaInfo info = media::probeHeaders(toPath(file));
+        media::MediaInfo info = media::probeHeaders(toPath(saved.file));
         if (std::isfinite(info.duration))
             meta.duration = info.duration;
         meta.hasMic = info.audioTracks >= 2;
@@ -207,28 +220,25 @@ SaveName nameFor(const QString& game, const Library& library) {
     return name;
 }
 
-struct SavedFile {
-    QString file;
-    QDateTime created;
-};
-
 // The clip written straight from the buffer's segment files: no snapshot file, and the media
 // bytes copied once, in the kernel where it can.
 SavedFile saveFromSegments(const SnapshotSource& source, const QString& game, double seconds,
                            double until, const Library& library) {
     const ReplayBuffer::SegmentSet set = source.segments(seconds, until);
     const SaveName name = nameFor(game, library);
+    media::DirectSaveResult result;
     const auto write = [&](const fs::path& target) {
         try {
-            media::saveNewest(set.init, set.files, seconds, target);
+            result = media::saveNewest(set.init, set.files, seconds, target);
         } catch (const MediaError& error) {
             if (error.kind() == MediaError::Kind::noVideo)
                 throw RecordError::nothingBuffered();
             throw;
         }
     };
-    return {writeToFreeName(name.dir, name.stem, write, "Could not start saving the clip."),
-            name.created};
+    const QString file =
+        writeToFreeName(name.dir, name.stem, write, "Could not start saving the clip.");
+    return {file, name.created, result.duration, result.audioTracks};
 }
 
 // The clip cut from a snapshot file with the pass-through copy.
@@ -242,7 +252,9 @@ SavedFile saveFromSnapshot(const SnapshotSource& source, const QString& game, do
     const SaveName name = nameFor(game, library);
     return {copyToFreeName(fromPath(snapshot.path), name.dir, name.stem, range,
                            "Could not start saving the clip."),
-            name.created};
+            name.created,
+            {},
+            {}};
 }
 
 } // namespace
@@ -253,7 +265,7 @@ Clip saveClip(const SnapshotSource& source, const std::optional<GameTarget>& tar
     const SavedFile saved = source.segments
                                 ? saveFromSegments(source, game, seconds, until, library)
                                 : saveFromSnapshot(source, game, seconds, until, library);
-    ClipMeta meta = newClipMeta(game, saved.created, seconds, source, saved.file);
+    ClipMeta meta = newClipMeta(game, seconds, source, saved);
     library.add(saved.file, meta);
     return Clip{saved.file, meta};
 }

@@ -6,10 +6,13 @@
 #include "PartialFile.h"
 #include "ProgressiveMp4.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <string>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -91,6 +94,22 @@ void writeAll(int fd, const std::vector<uint8_t>& bytes) {
     }
 }
 
+// Reserving the clip's space at once makes a full disk fail before any media is copied and spares
+// the file system allocating block by block as the copy goes. Not where the copy may share the
+// segments' blocks instead (btrfs, XFS): reserving would allocate what sharing then drops.
+void reserveSpace(int fd, uint64_t size) {
+    struct statfs info {};
+    if (::fstatfs(fd, &info) == 0 &&
+        (info.f_type == BTRFS_SUPER_MAGIC || info.f_type == XFS_SUPER_MAGIC))
+        return;
+    if (::fallocate(fd, 0, 0, off_t(size)) == 0)
+        return;
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
+        throw MediaError(MediaError::Kind::write,
+                         std::string("cannot write the clip: ") + std::strerror(errno));
+    // Other refusals (a file system without reservations) leave the copy to allocate.
+}
+
 } // namespace
 
 DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
@@ -114,6 +133,7 @@ DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
     const ProgressiveMp4 layout(cut);
 
     PartialClip clip(target);
+    reserveSpace(clip.fd(), layout.size());
     writeAll(clip.fd(), layout.header());
     FileCopy copy(method);
     for (const ProgressiveMp4::Piece& piece : layout.payload()) {
@@ -127,7 +147,10 @@ DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
         throw MediaError(MediaError::Kind::write,
                          std::string("cannot write the clip: ") + std::strerror(errno));
     clip.publish();
-    return {layout.size(), copy.usedKernel()};
+    const auto audio = std::count_if(cut.tracks.begin(), cut.tracks.end(), [](const CutTrack& t) {
+        return t.source->kind == FragmentTrack::Kind::audio;
+    });
+    return {layout.size(), copy.usedKernel(), layout.duration(), int(audio)};
 }
 
 } // namespace vantel::media

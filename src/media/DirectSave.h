@@ -20,6 +20,8 @@ namespace vantel::media {
 struct DirectSaveResult {
     uint64_t bytes = 0;      // the clip's size
     bool kernelCopy = false; // whether the kernel copied media bytes
+    double duration = 0.0;   // seconds, as the clip's header gives it
+    int audioTracks = 0;
 };
 
 // Writes the newest `seconds` of the video (everything when longer) with every track of the

@@ -186,15 +186,21 @@ void writeFileType(BoxWriter& w, const ClipCut& cut) {
     w.end(ftyp);
 }
 
-void writeMovieHeader(BoxWriter& w, const ClipCut& cut) {
+// The longest track's shown length, in the movie's timescale.
+int64_t movieDuration(const ClipCut& cut) {
     int64_t duration = 0;
-    uint32_t nextTrackId = 1;
-    for (const CutTrack& track : cut.tracks) {
+    for (const CutTrack& track : cut.tracks)
         if (!track.samples.empty())
             duration = std::max(duration,
                                 scaleUp(timesOf(track).endPts, kMovieTimescale, track.timescale));
+    return duration;
+}
+
+void writeMovieHeader(BoxWriter& w, const ClipCut& cut) {
+    const int64_t duration = movieDuration(cut);
+    uint32_t nextTrackId = 1;
+    for (const CutTrack& track : cut.tracks)
         nextTrackId = std::max(nextTrackId, track.source->id + 1);
-    }
     const bool wide = duration >= std::numeric_limits<uint32_t>::max();
     const size_t mvhd = w.begin("mvhd");
     w.fullBox(wide ? 1 : 0, 0);
@@ -291,6 +297,10 @@ ProgressiveMp4::ProgressiveMp4(const ClipCut& cut)
     }
     place(m_header.size());
     patchOffsets(patches, wideOffsets, wideMdat);
+}
+
+double ProgressiveMp4::duration() const {
+    return double(movieDuration(m_cut)) / double(kMovieTimescale);
 }
 
 // Samples go into the mdat in the order they lie in the segments, so the payload is the

@@ -39,6 +39,8 @@ public:
     const std::vector<Piece>& payload() const { return m_pieces; }
     // The clip's size: where the last piece ends.
     uint64_t size() const { return m_size; }
+    // The clip's length in seconds, as its movie header gives it.
+    double duration() const;
 
 private:
     struct Chunk {

@@ -171,9 +171,13 @@ TEST_P(DirectSaveMatrix, GivesThePassThroughClipPacketForPacket) {
     // Mid-segment starts, the exact-length cut, and more than is there.
     for (double seconds : {2.5, 5.3, 100.0}) {
         fs::remove(direct);
-        EXPECT_TRUE(
-            media::saveNewest(buffer.init, buffer.files, seconds, direct, media::CopyMethod::kernel)
-                .kernelCopy);
+        const media::DirectSaveResult saved = media::saveNewest(buffer.init, buffer.files, seconds,
+                                                                direct, media::CopyMethod::kernel);
+        EXPECT_TRUE(saved.kernelCopy);
+        const media::MediaInfo read = media::probeHeaders(direct);
+        EXPECT_EQ(saved.duration, read.duration) << "the save's own word for the clip";
+        EXPECT_EQ(saved.audioTracks, read.audioTracks);
+        EXPECT_EQ(saved.bytes, fs::file_size(direct));
         referenceSave(buffer, seconds, reference);
         expectSameClip(direct, reference, std::to_string(seconds) + " s");
         if (seconds == 5.3) {
