@@ -187,11 +187,11 @@ QWidget* WelcomeWindow::steps() {
             m_bindingHint->setWordWrap(true);
             m_bindingHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
             m_bindingHint->hide();
-            auto* texts = new QVBoxLayout;
-            texts->setSpacing(4);
-            texts->addWidget(words);
-            texts->addWidget(m_bindingHint);
-            row->addLayout(texts, 1);
+            auto* stack = new QVBoxLayout;
+            stack->setSpacing(4);
+            stack->addWidget(words);
+            stack->addWidget(m_bindingHint);
+            row->addLayout(stack, 1);
         } else {
             row->addWidget(words, 1);
         }
