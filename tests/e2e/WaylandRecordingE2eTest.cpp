@@ -6,6 +6,7 @@
 // microphone tone each on its own track. The second start records at once, without the dialog.
 
 #include "E2eSupport.h"
+#include "app/ProgramRig.h"
 #include "common/TestEnv.h"
 
 #include <QDir>
@@ -53,86 +54,15 @@ bool windowShown(const QString& title) {
         .contains("\"name\": \"" + title.toUtf8() + "\"");
 }
 
-// A home of its own for the program: settings, data, cache, runtime folder and clips.
-struct Home {
-    fs::path root = test::testHome() /
-                    ("home-" + QUuid::createUuid().toString(QUuid::Id128).left(8).toStdString());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+using e2e::program::Home;
+using e2e::program::Outcome;
+using e2e::program::Program;
 
-    Home() {
-        for (const char* sub : {"config/vantel-record", "data", "cache", "run", "clips", "tmp"})
-            fs::create_directories(root / sub);
-        fs::permissions(root / "run", fs::perms::owner_all);
-        env.insert("HOME", path(""));
-        env.insert("XDG_CONFIG_HOME", path("config"));
-        env.insert("XDG_DATA_HOME", path("data"));
-        env.insert("XDG_CACHE_HOME", path("cache"));
-        env.insert("XDG_RUNTIME_DIR", path("run"));
-        env.insert("TMPDIR", path("tmp"));
-        env.insert("VANTEL_TOAST_LOG", path("toasts.log"));
-        env.insert("VANTEL_SITE_URL", "http://127.0.0.1:1/");
-        env.insert("NO_AT_BRIDGE", "1");
-        env.insert("QT_QPA_PLATFORM", "wayland");
-        test::writeFile(root / "config/vantel-record/settings.ini",
-                        "[General]\nonboarded=true\nmode=always\nfps=30\nmaxHeight=720\n"
-                        "bufferSeconds=15\nrecordMic=true\nfolder=" +
-                            (root / "clips").string() + "\n");
-    }
-    QString path(const char* sub) const { return QString::fromStdString((root / sub).string()); }
-    QString settingsText() const {
-        QFile f(path("config/vantel-record/settings.ini"));
-        f.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(f.readAll());
-    }
-    // The lines the command printed; its status and error output go to the pointers.
-    QStringList cli(const QStringList& arguments, int* status = nullptr,
-                    QString* errors = nullptr) const {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(VANTEL_PROGRAM), arguments);
-        p.waitForFinished(60000);
-        if (status)
-            *status = p.exitCode();
-        if (errors)
-            *errors = QString::fromUtf8(p.readAllStandardError());
-        return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    }
-    bool waitForStatus(const QString& first, std::chrono::milliseconds limit) const {
-        return e2e::waitUntil([&] { return cli({"status"}).value(0) == first; }, limit);
-    }
-    bool waitForReady(int seconds) const {
-        return e2e::waitUntil(
-            [&] {
-                const QString ready = cli({"status"}).value(1);
-                return ready.contains(" s ready") && ready.section(' ', 0, 0).toInt() >= seconds;
-            },
-            60s);
-    }
-};
-
-// The program, ended when the test ends.
-class Program {
-public:
-    explicit Program(const Home& home) {
-        m_process.setProcessEnvironment(home.env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral(VANTEL_PROGRAM), {});
-        m_process.waitForStarted();
-    }
-    ~Program() { quit(); }
-    void quit() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(15000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QProcess m_process;
-};
+// An onboarded user recording the desktop at 720p30 with the microphone, on Wayland.
+void onWayland(Home& home) {
+    home.env.insert("QT_QPA_PLATFORM", "wayland");
+    home.onboard(15, "recordMic=true\n");
+}
 
 // One decoded picture of the clip, at `seconds`, as RGB.
 QImage pictureAt(const QString& clip, double seconds) {
@@ -150,11 +80,9 @@ Rgb at(const QImage& image, int x, int y) {
 // Saves five seconds and checks the clip: its length, a picture every 1/30 s although the
 // screen stood still, the card's colours, and each tone on its own track.
 void checkFiveSecondClip(const Home& home, bool flipped) {
-    int status = -1;
-    QString errors;
-    const QStringList saved = home.cli({"save", "5"}, &status, &errors);
-    ASSERT_EQ(status, 0) << errors.toStdString();
-    const QString clip = saved.value(0).trimmed();
+    const Outcome saved = home.cli({"save", "5"});
+    ASSERT_EQ(saved.status, 0) << saved.err.toStdString();
+    const QString clip = saved.out.section('\n', 0, 0).trimmed();
     ASSERT_TRUE(QFile::exists(clip)) << clip.toStdString();
 
     const std::vector<double> times = e2e::videoFrameTimes(clip.toStdString());
@@ -204,6 +132,7 @@ TEST(WaylandRecording, PortalOnceThenSavedClipsShowTheScreenAndCarryBothTones) {
 
     const int before = dialogsShown();
     Home home;
+    onWayland(home);
     {
         Program program(home);
         ASSERT_TRUE(e2e::waitUntil([] { return windowShown("Vantel Record"); }, 20s))
