@@ -194,21 +194,18 @@ void PipeWireVideo::onParamChanged(uint32_t id, const spa_pod* param) {
     m_pixelFormat = pixelFormat(info.format);
     m_width = int(info.size.width);
     m_height = int(info.size.height);
-    m_sws.reset();
+    m_converter.reset();
     if (m_pixelFormat < 0 || m_width <= 0 || m_height <= 0) {
         fail("The shared screen has a picture format that cannot be recorded.");
         return;
     }
-    // Full-range RGB in, BT.709 limited range out, as from every other capture.
-    m_sws.reset(sws_getContext(m_width, m_height, AVPixelFormat(m_pixelFormat), m_outWidth,
-                               m_outHeight, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr,
-                               nullptr));
-    if (!m_sws) {
-        fail("The screen converter could not be set up.");
+    try {
+        m_converter = std::make_unique<media::ScreenConverter>(
+            m_width, m_height, AVPixelFormat(m_pixelFormat), m_outWidth, m_outHeight);
+    } catch (const std::exception& e) {
+        fail(e.what());
         return;
     }
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
 
     uint8_t storage[256];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
@@ -228,29 +225,15 @@ void PipeWireVideo::onProcess() {
         return;
     const spa_data& d = newest->buffer->datas[0];
     const bool usable = d.data && d.chunk && d.chunk->size > 0 &&
-                        !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && m_sws;
+                        !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && m_converter;
     if (usable) {
         const int stride = d.chunk->stride > 0 ? d.chunk->stride : m_width * 4;
-        convert(static_cast<const uint8_t*>(d.data) + d.chunk->offset, stride);
+        // A picture that finds no memory is left out; the last one is repeated meanwhile.
+        if (media::FramePtr frame =
+                m_converter->convert(static_cast<const uint8_t*>(d.data) + d.chunk->offset, stride))
+            m_onFrame(std::move(frame));
     }
     pw_stream_queue_buffer(m_stream, newest);
-}
-
-void PipeWireVideo::convert(const uint8_t* pixels, int stride) {
-    media::FramePtr frame = media::makeFrame();
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = m_outWidth;
-    frame->height = m_outHeight;
-    frame->color_range = AVCOL_RANGE_MPEG;
-    frame->colorspace = AVCOL_SPC_BT709;
-    frame->color_primaries = AVCOL_PRI_BT709;
-    frame->color_trc = AVCOL_TRC_BT709;
-    if (av_frame_get_buffer(frame.get(), 0) < 0)
-        return;
-    const uint8_t* src[4] = {pixels, nullptr, nullptr, nullptr};
-    const int srcStride[4] = {stride, 0, 0, 0};
-    sws_scale(m_sws.get(), src, srcStride, 0, m_height, frame->data, frame->linesize);
-    m_onFrame(std::move(frame));
 }
 
 void PipeWireVideo::onStateChanged(int state, const char* error) {

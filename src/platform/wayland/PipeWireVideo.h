@@ -12,6 +12,7 @@
 // and m_error, which start() waits on.
 
 #include "media/FfmpegPtr.h"
+#include "media/ScreenConverter.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -54,7 +55,6 @@ private:
     void onParamChanged(uint32_t id, const spa_pod* param);
     void onProcess();
     void onStateChanged(int state, const char* error);
-    void convert(const uint8_t* pixels, int stride);
     void fail(const std::string& message);
 
     int m_fd;
@@ -75,7 +75,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     int m_pixelFormat = -1; // AVPixelFormat of the negotiated layout
-    media::SwsPtr m_sws;
+    std::unique_ptr<media::ScreenConverter> m_converter;
 
     std::mutex m_lock;
     std::condition_variable m_changed;

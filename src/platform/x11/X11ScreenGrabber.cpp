@@ -44,8 +44,6 @@ X11ScreenGrabber::X11ScreenGrabber(X11Connection& x, GrabRegion region, int outW
                                    bool showCursor)
     : m_x(x)
     , m_region(clip(region, x.screen()))
-    , m_outWidth(outWidth)
-    , m_outHeight(outHeight)
     , m_showCursor(showCursor) {
     if (m_region.width <= 0 || m_region.height <= 0 || outWidth <= 0 || outHeight <= 0)
         throw std::runtime_error("The display to record lies outside the screen.");
@@ -60,15 +58,8 @@ X11ScreenGrabber::X11ScreenGrabber(X11Connection& x, GrabRegion region, int outW
     if (!attachSharedMemory())
         m_plain = std::make_unique<uint8_t[]>(size_t(m_region.width) * m_region.height * 4);
 
-    // BGR0 in, full-range RGB; out BT.709 limited range. A fast bilinear filter is plenty for
-    // a downscale that the encoder then compresses, and it costs a fraction of bicubic.
-    m_sws.reset(sws_getContext(m_region.width, m_region.height, AV_PIX_FMT_BGR0, outWidth,
-                               outHeight, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr,
-                               nullptr));
-    if (!m_sws)
-        throw std::runtime_error("The screen converter could not be set up.");
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    m_converter = std::make_unique<media::ScreenConverter>(m_region.width, m_region.height,
+                                                           AV_PIX_FMT_BGR0, outWidth, outHeight);
 }
 
 X11ScreenGrabber::~X11ScreenGrabber() {
@@ -171,28 +162,14 @@ void X11ScreenGrabber::blendCursor(uint8_t* pixels) {
     }
 }
 
-media::FramePtr X11ScreenGrabber::convert(const uint8_t* pixels) {
-    media::FramePtr frame = media::makeFrame();
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = m_outWidth;
-    frame->height = m_outHeight;
-    frame->color_range = AVCOL_RANGE_MPEG;
-    frame->colorspace = AVCOL_SPC_BT709;
-    frame->color_primaries = AVCOL_PRI_BT709;
-    frame->color_trc = AVCOL_TRC_BT709;
-    if (av_frame_get_buffer(frame.get(), 0) < 0)
-        throw std::runtime_error("Out of memory for a screen frame.");
-    const uint8_t* src[4] = {pixels, nullptr, nullptr, nullptr};
-    const int srcStride[4] = {m_region.width * 4, 0, 0, 0};
-    sws_scale(m_sws.get(), src, srcStride, 0, m_region.height, frame->data, frame->linesize);
-    return frame;
-}
-
 media::FramePtr X11ScreenGrabber::grab() {
     uint8_t* pixels = readPixels();
     if (m_showCursor && m_haveXFixes)
         blendCursor(pixels);
-    return convert(pixels);
+    media::FramePtr frame = m_converter->convert(pixels, m_region.width * 4);
+    if (!frame)
+        throw std::runtime_error("Out of memory for a screen frame.");
+    return frame;
 }
 
 } // namespace vantel::platform

@@ -2,13 +2,13 @@
 
 // Grabs one region of the root window and turns it into an encoder input frame: MIT-SHM into a
 // shared segment (plain GetImage when the server refuses shared memory), the cursor blended in
-// when asked, then one swscale pass that scales and converts BGRA to yuv420p, BT.709 limited
-// range.
+// when asked, then the media layer's ScreenConverter.
 //
 // Thread: the capture sample thread only; it uses the connection it was given exclusively.
 
 #include "X11Connection.h"
 #include "media/FfmpegPtr.h"
+#include "media/ScreenConverter.h"
 
 #include <cstdint>
 
@@ -40,19 +40,16 @@ private:
     uint8_t* readPixels();
     uint8_t* readPixelsPlain();
     void blendCursor(uint8_t* pixels);
-    media::FramePtr convert(const uint8_t* pixels);
 
     X11Connection& m_x;
     GrabRegion m_region;
-    int m_outWidth;
-    int m_outHeight;
     bool m_showCursor;
     bool m_haveXFixes = false;
     uint32_t m_shmSeg = 0;
     int m_shmId = -1;
     uint8_t* m_shmAddr = nullptr;
     std::unique_ptr<uint8_t[]> m_plain; // GetImage copy when shared memory is not available
-    media::SwsPtr m_sws;
+    std::unique_ptr<media::ScreenConverter> m_converter;
 };
 
 } // namespace vantel::platform
