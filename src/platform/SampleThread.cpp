@@ -35,6 +35,14 @@ void SampleThread::stop() {
     m_audio.clear();
 }
 
+std::unique_ptr<PulseAudioSource> SampleThread::startSound(bool withMic) {
+    auto sound = std::make_unique<PulseAudioSource>(
+        withMic, [this](media::AudioChunk&& chunk, bool mic) { pushAudio(std::move(chunk), mic); },
+        [this](const std::string& message) { pushError(message); });
+    sound->start();
+    return sound;
+}
+
 void SampleThread::pushAudio(media::AudioChunk&& chunk, bool fromMic) {
     std::lock_guard lock(m_lock);
     if (m_audio.size() < kAudioQueueLimit)

@@ -11,12 +11,14 @@
 // m_lock guards m_audio, m_error and m_stopping.
 
 #include "platform/CaptureSource.h"
+#include "platform/pulse/PulseAudioSource.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,6 +46,10 @@ public:
     bool running() const { return m_thread.joinable(); }
     // Ticks skipped because their successor was due already: a stall costs frames, not latency.
     uint64_t skippedFrames() const { return m_skipped; }
+
+    // A started sound source (the system sound, and the microphone when asked) whose chunks and
+    // failure come to this thread. Throws as PulseAudioSource::start() does.
+    std::unique_ptr<PulseAudioSource> startSound(bool withMic);
 
     void pushAudio(media::AudioChunk&& chunk, bool fromMic);
     void pushError(const std::string& message);

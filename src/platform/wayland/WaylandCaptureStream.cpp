@@ -34,11 +34,7 @@ void WaylandCaptureStream::start() {
         [this](media::FramePtr picture) { keepPicture(std::move(picture)); },
         [this](const std::string& message) { m_samples.pushError(message); });
     m_video->start();
-    m_sound = std::make_unique<PulseAudioSource>(
-        m_config.captureMic,
-        [this](media::AudioChunk&& chunk, bool mic) { m_samples.pushAudio(std::move(chunk), mic); },
-        [this](const std::string& message) { m_samples.pushError(message); });
-    m_sound->start();
+    m_sound = m_samples.startSound(m_config.captureMic);
     m_samples.start(m_config.fps);
 }
 

@@ -25,11 +25,7 @@ void X11CaptureStream::start() {
     int w = m_config.width > 0 ? m_config.width : region.width & ~1;
     int h = m_config.height > 0 ? m_config.height : region.height & ~1;
     m_grabber = std::make_unique<X11ScreenGrabber>(*m_x, region, w, h, m_config.showCursor);
-    m_sound = std::make_unique<PulseAudioSource>(
-        m_config.captureMic,
-        [this](media::AudioChunk&& chunk, bool mic) { m_samples.pushAudio(std::move(chunk), mic); },
-        [this](const std::string& message) { m_samples.pushError(message); });
-    m_sound->start();
+    m_sound = m_samples.startSound(m_config.captureMic);
     m_samples.start(m_config.fps);
 }
 
