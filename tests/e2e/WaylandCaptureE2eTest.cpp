@@ -4,6 +4,7 @@
 // forgets it. A still window's colours arrive at the asked size, and a still
 // screen, of which the compositor sends hardly a picture, still gives frames at the full rate.
 
+#include "ColourCard.h"
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
 #include "platform/CaptureSource.h"
@@ -32,9 +33,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Rgb {
-    int r = 0, g = 0, b = 0;
-};
+using e2e::dialogsShown;
+using e2e::near;
+using e2e::Rgb;
+using e2e::show;
 
 // BT.709 limited range back to RGB.
 Rgb pixel(const AVFrame& f, int x, int y) {
@@ -47,19 +49,6 @@ Rgb pixel(const AVFrame& f, int x, int y) {
     return {clamp(1.164 * Y + 1.793 * V), clamp(1.164 * Y - 0.213 * U - 0.533 * V),
             clamp(1.164 * Y + 2.112 * U)};
 }
-
-bool near(Rgb got, Rgb want) {
-    return std::abs(got.r - want.r) <= 24 && std::abs(got.g - want.g) <= 24 &&
-           std::abs(got.b - want.b) <= 24;
-}
-
-std::string show(Rgb c) {
-    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) +
-           ")";
-}
-
-const Rgb kRed{0xd0, 0x30, 0x30};
-const Rgb kGreen{0x30, 0xb0, 0x50};
 
 struct Recorder : SampleHandler {
     std::mutex lock;
@@ -84,22 +73,13 @@ struct Recorder : SampleHandler {
     }
 };
 
-// Dialogs the portal has shown in this session (other tests ran in it before).
-int dialogsShown() {
-    std::ifstream log(std::string(std::getenv("VANTEL_SESSION_DIR")) + "/chooser.log");
-    int lines = 0;
-    for (std::string line; std::getline(log, line);)
-        ++lines;
-    return lines;
-}
-
 // The colour card fills the output once the compositor shows it.
 bool cardShown() {
     const QByteArray png = e2e::runTool("grim", {"-o", "HEADLESS-1", "-"});
     const QImage shot = QImage::fromData(png, "PNG");
     return !shot.isNull() && near({qRed(shot.pixel(320, 360)), qGreen(shot.pixel(320, 360)),
                                    qBlue(shot.pixel(320, 360))},
-                                  kRed);
+                                  e2e::kCardRed);
 }
 
 } // namespace
@@ -169,8 +149,8 @@ TEST(WaylandCapture, PortalDialogOnceThenStillScreenAtFullRateWithTheWindowsColo
         EXPECT_EQ(rec.last->width, 640);
         EXPECT_EQ(rec.last->height, 360);
         const Rgb left = pixel(*rec.last, 160, 180), right = pixel(*rec.last, 480, 180);
-        EXPECT_TRUE(near(left, flipped ? kGreen : kRed)) << show(left);
-        EXPECT_TRUE(near(right, flipped ? kRed : kGreen)) << show(right);
+        EXPECT_TRUE(near(left, flipped ? e2e::kCardGreen : e2e::kCardRed)) << show(left);
+        EXPECT_TRUE(near(right, flipped ? e2e::kCardRed : e2e::kCardGreen)) << show(right);
     }
     EXPECT_EQ(dialogsShown() - before, 1) << "the kept choice must spare the dialog";
 }

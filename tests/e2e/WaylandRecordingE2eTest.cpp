@@ -5,6 +5,7 @@
 // 30 frames a second whose pictures show the test window's colours, with the game tone and the
 // microphone tone each on its own track. The second start records at once, without the dialog.
 
+#include "ColourCard.h"
 #include "E2eSupport.h"
 #include "app/ProgramRig.h"
 #include "common/TestEnv.h"
@@ -23,31 +24,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Rgb {
-    int r = 0, g = 0, b = 0;
-};
-
-bool near(Rgb got, Rgb want) {
-    return std::abs(got.r - want.r) <= 24 && std::abs(got.g - want.g) <= 24 &&
-           std::abs(got.b - want.b) <= 24;
-}
-
-std::string show(Rgb c) {
-    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) +
-           ")";
-}
-
-const Rgb kRed{0xd0, 0x30, 0x30};
-const Rgb kGreen{0x30, 0xb0, 0x50};
-
-// Dialogs the portal has shown in this session (other tests ran in it before).
-int dialogsShown() {
-    std::ifstream log(std::string(std::getenv("VANTEL_SESSION_DIR")) + "/chooser.log");
-    int lines = 0;
-    for (std::string line; std::getline(log, line);)
-        ++lines;
-    return lines;
-}
+using e2e::dialogsShown;
+using e2e::near;
+using e2e::Rgb;
+using e2e::show;
 
 bool windowShown(const QString& title) {
     return e2e::runTool("swaymsg", {"-t", "get_tree"})
@@ -98,8 +78,8 @@ void checkFiveSecondClip(const Home& home, bool flipped) {
     const QImage picture = pictureAt(clip, 2.5);
     ASSERT_EQ(picture.size(), QSize(1280, 720));
     const Rgb left = at(picture, 320, 360), right = at(picture, 960, 360);
-    EXPECT_TRUE(near(left, flipped ? kGreen : kRed)) << show(left);
-    EXPECT_TRUE(near(right, flipped ? kRed : kGreen)) << show(right);
+    EXPECT_TRUE(near(left, flipped ? e2e::kCardGreen : e2e::kCardRed)) << show(left);
+    EXPECT_TRUE(near(right, flipped ? e2e::kCardRed : e2e::kCardGreen)) << show(right);
 
     const e2e::ToneLevel game = e2e::measureTone(e2e::decodeAudio(clip.toStdString(), 0), 440);
     const e2e::ToneLevel gameAtMic =
