@@ -37,6 +37,11 @@ elif [[ "${1:-}" == "--wayland" ]]; then
     shift
 fi
 here="$(cd "$(dirname "$0")" && pwd)"
+if [[ $desktop == wayland ]]; then
+    "$here/check-programs.sh" wayland || exit 1
+else
+    "$here/check-programs.sh" "$([[ $sound == pipewire ]] && echo pipewire || echo x11)" || exit 1
+fi
 
 session="$(mktemp -d "${TMPDIR:-/tmp}/vantel-session-XXXXXX")"
 pids=()
@@ -107,7 +112,6 @@ start_pulse() {
 # locked or bus-activated keyring would open a password dialog on the display instead. Its
 # keyrings live in the session folder.
 start_keyring() {
-    command -v gnome-keyring-daemon >/dev/null || return 0
     local home="$session/keyring"
     mkdir -p "$home/data" "$home/run"
     chmod 700 "$home/run"
