@@ -33,7 +33,9 @@ AppController::AppController(Parts parts, QObject* parent)
     : QObject(parent)
     , m_parts(std::move(parts))
     , m_windows(m_parts.settings.store(), m_parts.windowFactory)
-    , m_versionFile(siteURL(QStringLiteral("app/version.json"))) {
+    , m_versionFile(siteURL(QStringLiteral("app/version.json")))
+    , m_uploads(m_parts.shell,
+                m_parts.uploads ? m_parts.uploads : std::make_shared<Cancellation>()) {
     m_updateTimer.setInterval(kUpdateInterval);
     connect(&m_updateTimer, &QTimer::timeout, this, [this] { checkForUpdate(); });
 }
@@ -105,19 +107,20 @@ QCoro::Task<SaveResult> AppController::saveClip(std::optional<double> seconds) {
         result.clip = co_await m_parts.saver(length);
         result.kind = SaveResult::Kind::saved;
         showSaved(result.clip);
-        if (m_autoShare) {
-            auto sharing = m_autoShare(result.clip);
-            if (const std::optional<QString> link = co_await std::move(sharing)) {
-                copyText(*link);
-                m_parts.shell.toast(QStringLiteral("Link copied"), *link, true);
-            }
-        }
+        result.sharing = m_shareWanted && m_shareWanted();
+        if (result.sharing)
+            m_uploads.add(result.clip);
     } catch (const std::exception& error) {
         result.detail = QString::fromStdString(Capture::explain(error));
         m_parts.shell.toast(QStringLiteral("Couldn't save the clip"), result.detail, false);
     }
     m_saving = false;
     co_return result;
+}
+
+void AppController::setAutoShare(AutoShare share) {
+    m_shareWanted = std::move(share.wanted);
+    m_uploads.setUpload(std::move(share.upload));
 }
 
 void AppController::showSaved(const Clip& clip) {
@@ -139,6 +142,7 @@ QCoro::Task<> AppController::quit() {
         co_return;
     m_quitting = true;
     m_hotkey.reset();
+    m_uploads.stop();
     // A save in flight still reads the buffer's segments: let it finish before they go.
     while (m_saving)
         co_await QCoro::sleepFor(kSavePoll);

@@ -9,6 +9,10 @@
 // desktop (toasts, sound, global shortcut, permission) comes in through ShellServices, so the
 // decisions are tested without a display.
 //
+// A save ends when its clip is in the library. With automatic sharing the clip then joins the
+// upload queue (UploadQueue), which runs beside later saves; quitting stops the uploads instead
+// of waiting for them.
+//
 // Threads: main thread only. Capture operations run in coroutines on the main thread, so they
 // never overlap a menu action; the save itself and the update check run off it and come back
 // before they touch the state. m_saving is read and written on the main thread only.
@@ -16,6 +20,7 @@
 #include "AppState.h"
 #include "ShellServices.h"
 #include "StatusMenu.h"
+#include "UploadQueue.h"
 #include "WindowManager.h"
 #include "engine/Capture.h"
 #include "library/Clip.h"
@@ -39,8 +44,9 @@ class TrayIcon;
 struct SaveResult {
     enum class Kind { saved, dropped, notRecording, failed };
     Kind kind = Kind::failed;
-    Clip clip;      // saved
-    QString detail; // notRecording: the status line; failed: the error's text
+    Clip clip;            // saved
+    QString detail;       // notRecording: the status line; failed: the error's text
+    bool sharing = false; // saved, and queued for the automatic upload
 };
 
 class AppController : public QObject {
@@ -48,8 +54,11 @@ class AppController : public QObject {
 public:
     using Saver = std::function<QCoro::Task<Clip>(double seconds)>;
     using UrlHandler = std::function<void(const QString& url)>;
-    // Uploads a saved clip when automatic sharing applies; its link, or nothing.
-    using AutoSharer = std::function<QCoro::Task<std::optional<QString>>(Clip clip)>;
+    // Automatic sharing: whether a clip saved now is uploaded, and the upload (UploadQueue).
+    struct AutoShare {
+        std::function<bool()> wanted;
+        UploadQueue::Upload upload;
+    };
 
     struct Parts {
         Settings& settings;
@@ -60,6 +69,10 @@ public:
         WindowManager::Factory windowFactory;
         Saver saver; // Clips::saveFromBuffer in the program
         QString version;
+        // Fired by quit(): stops every upload of the program (also those of the clips window
+        // and the command line, which the program hands the same object). None: the
+        // controller's own.
+        std::shared_ptr<Cancellation> uploads = {};
     };
 
     explicit AppController(Parts parts, QObject* parent = nullptr);
@@ -75,8 +88,9 @@ public:
     // The save-clip flow; no length: the buffer length.
     QCoro::Task<SaveResult> saveClip(std::optional<double> seconds = std::nullopt);
     void togglePause();
-    // Waits for a running save, stops capture (its run folder is deleted), then emits
-    // quitting(), on which the program ends its event loop. Further calls do nothing.
+    // Stops the uploads (they do not hold the quit up), waits for a running save, stops capture
+    // (its run folder is deleted), then emits quitting(), on which the program ends its event
+    // loop. Further calls do nothing.
     QCoro::Task<> quit();
     void openLibrary();
     void openSettings();
@@ -88,9 +102,9 @@ public:
     // on, unchanged (parsed, its host would come out lower-cased, hiding a link we never made).
     void openUrl(const QString& url);
     void setUrlHandler(UrlHandler handler) { m_urlHandler = std::move(handler); }
-    // After "Clip saved", within the same save: a link is copied and shown as "Link copied"; a
-    // failure ends the save in "Couldn't save the clip" (the clip stays).
-    void setAutoShare(AutoSharer share) { m_autoShare = std::move(share); }
+    // After "Clip saved", when `share.wanted()` holds, the clip is queued for upload; the save
+    // ends there and the queue tells the outcome.
+    void setAutoShare(AutoShare share);
     // The welcome window's "Start": stored "onboarded" already; close it, sync, say so.
     void welcomeFinished();
 
@@ -109,6 +123,7 @@ public:
     WindowManager& windows() { return m_windows; }
     TrayIcon* tray() const { return m_tray.get(); }
     bool saving() const { return m_saving; }
+    const UploadQueue& uploads() const { return m_uploads; }
 
 signals:
     // quit() finished stopping; nothing records any more.
@@ -136,7 +151,8 @@ private:
     QUrl m_versionFile;
     QTimer m_updateTimer;
     UrlHandler m_urlHandler;
-    AutoSharer m_autoShare;
+    std::function<bool()> m_shareWanted;
+    UploadQueue m_uploads;
 };
 
 } // namespace vantel

@@ -70,6 +70,17 @@ std::optional<Reply> Reply::decode(const QByteArray& line) {
     return Reply{object->value("ok").toBool(), *out, *err};
 }
 
+QByteArray Progress::encode() const {
+    return lineOf({{"progress", text}});
+}
+
+std::optional<Progress> Progress::decode(const QByteArray& line) {
+    const std::optional<QJsonObject> object = objectOf(line);
+    if (!object || !object->value("progress").isString())
+        return std::nullopt;
+    return Progress{object->value("progress").toString()};
+}
+
 QString runtimeFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     const QString folder =

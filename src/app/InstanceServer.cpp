@@ -3,6 +3,7 @@
 #include <QCoro/QCoroLocalSocket>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QTimer>
 #include <chrono>
 
 namespace vantel {
@@ -28,6 +29,13 @@ bool InstanceServer::listen(const QString& path) {
 }
 
 void InstanceServer::handle(const QString& command, Handler handler) {
+    handleWithProgress(command, [handler = std::move(handler)](QStringList arguments,
+                                                               ProgressSink) {
+        return handler(std::move(arguments));
+    });
+}
+
+void InstanceServer::handleWithProgress(const QString& command, ProgressHandler handler) {
     m_handlers.insert(command, std::move(handler));
 }
 
@@ -44,7 +52,17 @@ QCoro::Task<> InstanceServer::serve(QLocalSocket* socket) {
     }
     if (!alive)
         co_return;
-    const instance::Reply reply = co_await answer(line);
+    ProgressSink progress = [alive](const QString& text) {
+        if (alive && alive->state() == QLocalSocket::ConnectedState)
+            alive->write(instance::Progress{text}.encode());
+    };
+    QTimer heartbeat;
+    heartbeat.setInterval(instance::kHeartbeatMs);
+    connect(&heartbeat, &QTimer::timeout, socket, [progress] { progress({}); });
+    heartbeat.start();
+    auto answering = answer(line, progress);
+    const instance::Reply reply = co_await std::move(answering);
+    heartbeat.stop();
     if (!alive)
         co_return;
     socket->write(reply.encode());
@@ -52,7 +70,8 @@ QCoro::Task<> InstanceServer::serve(QLocalSocket* socket) {
     socket->disconnectFromServer();
 }
 
-QCoro::Task<instance::Reply> InstanceServer::answer(const QByteArray& line) {
+QCoro::Task<instance::Reply> InstanceServer::answer(const QByteArray& line,
+                                                    ProgressSink progress) {
     const std::optional<instance::Request> request =
         instance::Request::decode(line.left(line.indexOf('\n')));
     if (!request)
@@ -61,7 +80,8 @@ QCoro::Task<instance::Reply> InstanceServer::answer(const QByteArray& line) {
     if (handler == m_handlers.constEnd())
         co_return instance::Reply::failure(
             {QStringLiteral("Unknown request: ") + request->command});
-    co_return co_await (*handler)(request->arguments);
+    auto handling = (*handler)(request->arguments, std::move(progress));
+    co_return co_await std::move(handling);
 }
 
 } // namespace vantel

@@ -13,16 +13,20 @@
 #include "settings/Settings.h"
 #include "sharing/Account.h"
 #include "sharing/Sharing.h"
+#include "sharing/WorkFolder.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QTextStream>
+#include <QThread>
+#include <algorithm>
+#include <cmath>
+#include <memory>
 
 namespace vantel {
 
 namespace {
-constexpr int kSaveReplyMs = 120000;
-constexpr int kReplyMs = 10000;
 
 instance::Request requestFor(const Invocation& invocation) {
     switch (invocation.kind) {
@@ -48,6 +52,10 @@ instance::Request requestFor(const Invocation& invocation) {
 instance::Reply replyFor(const SaveResult& result, const QStringList& statusLines) {
     switch (result.kind) {
     case SaveResult::Kind::saved:
+        if (result.sharing)
+            return {true,
+                    {result.clip.url},
+                    {QStringLiteral("Uploading it now: the link is copied when it's done.")}};
         return instance::Reply::success({result.clip.url});
     case SaveResult::Kind::dropped:
         return instance::Reply::failure({QStringLiteral("A clip is being saved already.")});
@@ -82,9 +90,50 @@ void serveController(InstanceServer& server, AppController& controller) {
     });
 }
 
+// A share's progress as the command line prints it ("Uploading 40%"), each text once, sent from
+// the main thread whatever thread reports it. Reports of the main thread go out at once, so the
+// last ones are not overtaken by the reply.
+Sharing::Progress progressLines(InstanceServer::ProgressSink sink) {
+    auto last = std::make_shared<QString>();
+    return [sink = std::move(sink), last](const QString& label, double fraction) {
+        const QString text =
+            label + QStringLiteral(" %1%").arg(std::lround(std::clamp(fraction, 0.0, 1.0) * 100));
+        auto send = [sink, last, text] {
+            if (*last == text)
+                return;
+            *last = text;
+            sink(text);
+        };
+        QObject* app = QCoreApplication::instance();
+        if (QThread::currentThread() == app->thread())
+            send();
+        else
+            QMetaObject::invokeMethod(app, send, Qt::QueuedConnection);
+    };
+}
+
+QCoro::Task<instance::Reply> shareFile(QString file, InstanceServer::ProgressSink progress,
+                                       std::shared_ptr<Cancellation> uploads) {
+    Sharing::Tools tools = Sharing::Tools::standard();
+    tools.cancellation = std::move(uploads);
+    QStringList link;
+    QStringList failure;
+    try {
+        auto sharing = Sharing::shareLibraryFile(file, tools, progressLines(std::move(progress)));
+        link.append(co_await std::move(sharing));
+    } catch (const Cancelled&) {
+        failure.append(QStringLiteral("Vantel Record quit before the upload was done."));
+    } catch (const std::exception& error) {
+        failure.append(QString::fromUtf8(error.what()));
+    }
+    co_return failure.isEmpty() ? instance::Reply::success(link)
+                                : instance::Reply::failure(failure);
+}
+
 // The sharing account and uploads: commands, the sign-in's toasts, the scheme's URLs and the
-// automatic sharing after a save.
-void serveSharing(InstanceServer& server, AppController& controller, ShellServices& shell) {
+// automatic sharing after a save. `uploads` stops every upload when the program quits.
+void serveSharing(InstanceServer& server, AppController& controller, ShellServices& shell,
+                  const std::shared_ptr<Cancellation>& uploads) {
     using instance::Reply;
     Account& account = Account::shared();
     server.handle(instance::command::signIn, [&account](QStringList) -> QCoro::Task<Reply> {
@@ -95,17 +144,10 @@ void serveSharing(InstanceServer& server, AppController& controller, ShellServic
         account.signOut();
         co_return Reply::success();
     });
-    server.handle(instance::command::share, [](QStringList args) -> QCoro::Task<Reply> {
-        QStringList link;
-        QStringList failure;
-        try {
-            auto sharing = Sharing::shareLibraryFile(args.value(0));
-            link.append(co_await std::move(sharing));
-        } catch (const std::exception& error) {
-            failure.append(QString::fromUtf8(error.what()));
-        }
-        co_return failure.isEmpty() ? Reply::success(link) : Reply::failure(failure);
-    });
+    server.handleWithProgress(instance::command::share,
+                              [uploads](QStringList args, InstanceServer::ProgressSink progress) {
+                                  return shareFile(args.value(0), std::move(progress), uploads);
+                              });
     QObject::connect(&account, &Account::signedIn, &controller, [&shell](const QString& detail) {
         shell.toast(QStringLiteral("Signed in"), detail, true);
     });
@@ -114,7 +156,12 @@ void serveSharing(InstanceServer& server, AppController& controller, ShellServic
                          shell.toast(QStringLiteral("Sign-in failed"), detail, false);
                      });
     controller.setUrlHandler([&account](const QString& url) { account.handle(url); });
-    controller.setAutoShare([](Clip clip) { return Sharing::shareAfterSave(std::move(clip)); });
+    controller.setAutoShare(
+        {&Sharing::sharesAfterSave, [](Clip clip, std::shared_ptr<Cancellation> cancellation) {
+             Sharing::Tools tools = Sharing::Tools::standard();
+             tools.cancellation = std::move(cancellation);
+             return Sharing::shareAfterSave(std::move(clip), std::move(tools));
+         }});
 }
 
 bool hasDisplay() {
@@ -134,12 +181,17 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
     QApplication::setDesktopFileName(QStringLiteral("vantel-record"));
     Theme::installLook();
     SharedServices::wireShared();
+    // Share folders of an earlier run that quit or crashed mid-upload: a full render each.
+    WorkFolder::removeLeftovers(WorkFolder::Whose::ended);
     DesktopShell shell;
+    auto uploads = std::make_shared<Cancellation>();
     AppController controller({Settings::shared(), Capture::shared(), &GameDetector::shared(),
                               AppState::shared(), shell,
-                              [](const QString& id) { return createWindowContent(id); },
+                              [uploads](const QString& id) {
+                                  return createWindowContent(id, uploads);
+                              },
                               [](double seconds) { return Clips::saveFromBuffer(seconds); },
-                              QCoreApplication::applicationVersion()});
+                              QCoreApplication::applicationVersion(), uploads});
     InstanceServer server;
     if (!server.listen(instance::socketPath())) {
         QTextStream(stderr) << "vantel-record: cannot open " << instance::socketPath() << ": "
@@ -147,7 +199,7 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
         return 1;
     }
     serveController(server, controller);
-    serveSharing(server, controller, shell);
+    serveSharing(server, controller, shell, uploads);
     platform::SleepWatcher sleepWatcher;
     QObject::connect(&sleepWatcher, &platform::SleepWatcher::woke, &controller,
                      &AppController::wake);
@@ -159,26 +211,27 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
     controller.launch();
     if (invocation.kind == Invocation::Kind::url)
         controller.openUrl(invocation.url);
-    return app.exec();
+    const int status = app.exec();
+    // The stopped uploads removed their folders as they ended; this catches any that could not.
+    WorkFolder::removeLeftovers(WorkFolder::Whose::endedAndOwn);
+    return status;
 }
 
 int runCommand(const Invocation& invocation) {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const bool slow =
-        invocation.kind == Invocation::Kind::save || invocation.kind == Invocation::Kind::share;
-    const int wait = slow ? kSaveReplyMs : kReplyMs;
-    const std::optional<instance::Reply> reply =
-        InstanceClient::send(instance::socketPath(), requestFor(invocation), wait);
-    if (!reply) {
-        err << "Vantel Record is not running.\n";
+    const InstanceClient::Answer answer = InstanceClient::ask(
+        instance::socketPath(), requestFor(invocation), InstanceClient::kQuietMs,
+        [&err](const QString& text) { err << text << Qt::endl; });
+    if (answer.kind != InstanceClient::Answer::Kind::replied) {
+        err << InstanceClient::failureText(answer.kind) << '\n';
         return 1;
     }
-    for (const QString& line : reply->out)
+    for (const QString& line : answer.reply.out)
         out << line << '\n';
-    for (const QString& line : reply->err)
+    for (const QString& line : answer.reply.err)
         err << line << '\n';
-    return reply->ok ? 0 : 1;
+    return answer.reply.ok ? 0 : 1;
 }
 
 } // namespace vantel

@@ -17,16 +17,16 @@ namespace vantel {
 namespace {
 
 // One share service for every library window the program opens, living as long as the program.
-ShareService& programSharing() {
-    static auto* service =
-        new AccountShareService(Account::shared(), Library::shared(), QCoreApplication::instance());
+ShareService& programSharing(const std::shared_ptr<Cancellation>& uploads) {
+    static auto* service = new AccountShareService(Account::shared(), Library::shared(), uploads,
+                                                   QCoreApplication::instance());
     return *service;
 }
 
-QWidget* makeLibraryWindow() {
+QWidget* makeLibraryWindow(const std::shared_ptr<Cancellation>& uploads) {
     LibraryWindow::Services services;
     services.library = &Library::shared();
-    services.sharing = &programSharing();
+    services.sharing = &programSharing(uploads);
     services.toast = [](const QString& title, const QString& detail, bool ok) {
         Toast::shared().show(title, detail, ok);
     };
@@ -41,13 +41,13 @@ QWidget* makeLibraryWindow() {
 
 } // namespace
 
-QWidget* createWindowContent(const QString& id) {
+QWidget* createWindowContent(const QString& id, const std::shared_ptr<Cancellation>& uploads) {
     if (id == QLatin1String("welcome"))
         return new WelcomeWindow;
     if (id == QLatin1String("settings"))
         return new SettingsWindow;
     if (id == QLatin1String(LibraryWindow::kId))
-        return makeLibraryWindow();
+        return makeLibraryWindow(uploads);
     return new QWidget;
 }
 

@@ -9,9 +9,13 @@
 
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 namespace vantel {
 
-QWidget* createWindowContent(const QString& id);
+class Cancellation;
+
+// `uploads` stops the clips window's shares when the program quits.
+QWidget* createWindowContent(const QString& id, const std::shared_ptr<Cancellation>& uploads);
 
 } // namespace vantel

@@ -41,6 +41,30 @@ QString signInFirst() {
     return QStringLiteral("Sign in first.");
 }
 
+// Every wait of a share goes through here, so that a cancellation cuts it short.
+template <typename T> QCoro::Task<T> guarded(QCoro::Task<T> work, const Tools& tools) {
+    return unlessCancelled(std::move(work), tools.cancellation);
+}
+
+void checkCancelled(const Tools& tools) {
+    if (tools.cancellation)
+        tools.cancellation->check();
+}
+
+// A render whose progress also polls the cancellation, so that a stopped share stops its
+// export thread too (the exception ends the export at its next frame).
+QCoro::Task<> render(const Tools& tools, const QString& source, const QString& target,
+                     const Clips::ExportOptions& options, std::function<void(double)> progress) {
+    std::function<void(double)> polled = [cancellation = tools.cancellation,
+                                          progress](double p) {
+        if (cancellation)
+            cancellation->check();
+        progress(p);
+    };
+    auto rendering = guarded(tools.render(source, target, options, polled), tools);
+    co_await std::move(rendering);
+}
+
 bool retryable(const API::Failure& failure) {
     return failure.status() >= 500 || failure.status() == 429;
 }
@@ -65,7 +89,7 @@ QCoro::Task<> upload(QString path, Payload payload, QString type, double timeout
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
         try {
-            auto sending = sendOnce(path, payload, type, timeout);
+            auto sending = guarded(sendOnce(path, payload, type, timeout), tools);
             co_await std::move(sending);
             co_return;
         } catch (const API::Failure& error) {
@@ -77,7 +101,8 @@ QCoro::Task<> upload(QString path, Payload payload, QString type, double timeout
         }
         if (attempt == maxAttempts)
             std::rethrow_exception(failure);
-        co_await tools.wait(delay);
+        auto waiting = guarded(tools.wait(delay), tools);
+        co_await std::move(waiting);
         delay = std::min(delay * 2.0, maxDelay);
     }
 }
@@ -98,7 +123,7 @@ Clips::ExportOptions previewOptions(const Clips::ExportOptions& options) {
 }
 
 QCoro::Task<Created> create(const QString& title, const Clip& clip, const VideoFacts& facts,
-                            int64_t size, bool preview) {
+                            int64_t size, bool preview, const Tools& tools) {
     QJsonObject body{{QStringLiteral("title"), title},
                      {QStringLiteral("game"), clip.meta.game},
                      {QStringLiteral("duration"), facts.duration},
@@ -107,7 +132,7 @@ QCoro::Task<Created> create(const QString& title, const Clip& clip, const VideoF
                      {QStringLiteral("size"), static_cast<qint64>(size)},
                      {QStringLiteral("preview"), preview}};
     const QString path = QStringLiteral("/api/clips");
-    auto request = API::raw(post, path, json(body));
+    auto request = guarded(API::raw(post, path, json(body)), tools);
     API::Response response = co_await std::move(request);
     co_return Created::fromJson(response.body);
 }
@@ -117,6 +142,7 @@ QCoro::Task<> uploadParts(QString copy, QString id, int64_t partSize, int64_t pa
     PartReader reader(copy);
     for (int64_t n = 1; n <= parts; ++n) {
         const int64_t offset = (n - 1) * partSize;
+        checkCancelled(tools);
         auto reading = detail::inBackground(
             [&reader, offset, partSize] { return reader.read(offset, partSize); });
         QByteArray part = co_await std::move(reading);
@@ -127,10 +153,10 @@ QCoro::Task<> uploadParts(QString copy, QString id, int64_t partSize, int64_t pa
     }
 }
 
-QCoro::Task<Done> complete(QString id, int64_t parts) {
+QCoro::Task<Done> complete(QString id, int64_t parts, const Tools& tools) {
     const QString path = clipPath(id) + QStringLiteral("/done");
     QByteArray body = json({{QStringLiteral("parts"), static_cast<qint64>(parts)}});
-    auto request = API::raw(post, path, std::move(body));
+    auto request = guarded(API::raw(post, path, std::move(body)), tools);
     API::Response response = co_await std::move(request);
     Done done = Done::fromJson(response.body);
     checkLink(done.url);
@@ -145,7 +171,7 @@ QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportO
     std::function<void(double)> copyProgress = [report](double p) {
         report(QStringLiteral("Preparing"), p * 0.25);
     };
-    co_await tools.render(clip.url, copy, options, copyProgress);
+    co_await render(tools, clip.url, copy, options, copyProgress);
     const int64_t size = fileSize(copy);
     const bool preview = size > previewThreshold;
     const QString previewFile = folder.file(QStringLiteral("preview.mp4"));
@@ -153,12 +179,14 @@ QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportO
         std::function<void(double)> previewProgress = [report](double p) {
             report(QStringLiteral("Preparing"), 0.25 + p * 0.1);
         };
-        co_await tools.render(clip.url, previewFile, previewOptions(options), previewProgress);
+        co_await render(tools, clip.url, previewFile, previewOptions(options), previewProgress);
     }
     const double thumbAt = thumbnailTime(clip.meta.duration);
-    std::optional<QByteArray> thumb = co_await tools.thumbnail(copy, 1280.0, thumbAt);
-    VideoFacts facts = co_await tools.facts(copy);
-    auto creating = create(title, clip, facts, size, preview);
+    auto thumbnailing = guarded(tools.thumbnail(copy, 1280.0, thumbAt), tools);
+    std::optional<QByteArray> thumb = co_await std::move(thumbnailing);
+    auto describing = guarded(tools.facts(copy), tools);
+    VideoFacts facts = co_await std::move(describing);
+    auto creating = create(title, clip, facts, size, preview, tools);
     Created created = co_await std::move(creating);
     const int64_t parts = partCount(size, created.partSize);
     auto uploadingParts = uploadParts(copy, created.id, created.partSize, parts, report, tools);
@@ -175,7 +203,7 @@ QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportO
         auto uploading = upload(path, Payload{*thumb, {}}, jpeg, API::defaultTimeout, tools);
         co_await std::move(uploading);
     }
-    auto completing = complete(created.id, parts);
+    auto completing = complete(created.id, parts, tools);
     Done done = co_await std::move(completing);
     report(QStringLiteral("Done"), 1.0);
     libraryOf(tools).update(clip.url, [&](ClipMeta& meta) {
@@ -229,7 +257,8 @@ void checkLink(const QString& link) {
 
 QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString title,
                            Progress progress, Tools tools) {
-    if (!co_await Account::token())
+    auto reading = guarded(Account::token(), tools);
+    if (!co_await std::move(reading))
         throw API::Failure(401, signInFirst());
     Progress report = [progress](const QString& label, double fraction) {
         if (progress)
@@ -259,8 +288,12 @@ QCoro::Task<> unshare(Clip clip, Library* library) {
     });
 }
 
+bool sharesAfterSave() {
+    return Settings::shared().copyLinkAfterClip() && Account::shared().user();
+}
+
 QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools) {
-    if (!Settings::shared().copyLinkAfterClip() || !Account::shared().user())
+    if (!sharesAfterSave())
         co_return std::nullopt;
     QString title = clip.meta.title;
     auto sharing =
@@ -268,7 +301,7 @@ QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools) {
     co_return co_await std::move(sharing);
 }
 
-QCoro::Task<QString> shareLibraryFile(QString path, Tools tools) {
+QCoro::Task<QString> shareLibraryFile(QString path, Tools tools, Progress progress) {
     const QString wanted = QFileInfo(path).canonicalFilePath();
     std::optional<Clip> found;
     for (const Clip& clip : libraryOf(tools).clips())
@@ -279,7 +312,8 @@ QCoro::Task<QString> shareLibraryFile(QString path, Tools tools) {
             QStringLiteral("%1 isn't a clip in your library.").arg(path).toStdString());
     QString title = found->meta.title;
     auto sharing =
-        share(std::move(*found), Clips::ExportOptions{}, std::move(title), {}, std::move(tools));
+        share(std::move(*found), Clips::ExportOptions{}, std::move(title), std::move(progress),
+              std::move(tools));
     co_return co_await std::move(sharing);
 }
 

@@ -13,6 +13,10 @@
 // waits of 1, 2, 4, 8 and 16 seconds; any other error status fails at once. Completion is sent
 // once.
 //
+// A share given a cancellation (Tools::cancellation) stops as soon as it fires: its wait is cut
+// short, its render stops at the next frame, its working folder goes, and it ends with
+// Cancelled; the service keeps the incomplete clip it may have created, as after any failure.
+//
 // Threads: share() and unshare() are coroutines on the awaiting thread (the main thread in the
 // program); renders, file reads and probes run on the Qt thread pool. `progress` is called on
 // the share's thread or, while rendering, on the export's thread. Several shares may run at
@@ -22,6 +26,7 @@
 // and std::runtime_error of the renders and files); what() is the sentence to show. Without a
 // stored token, API::Failure 401 "Sign in first." before anything else happens.
 
+#include "Cancellation.h"
 #include "Replies.h"
 #include "VideoFacts.h"
 #include "library/Clip.h"
@@ -33,6 +38,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vantel::Sharing {
@@ -58,6 +64,7 @@ struct Tools {
     std::function<QCoro::Task<VideoFacts>(QString file)> facts;
     std::function<QCoro::Task<>(double seconds)> wait;
     Library* library = nullptr; // none: Library::shared()
+    std::shared_ptr<Cancellation> cancellation; // none: the share runs to its end
 
     // Clips::exportClip, Clips::jpegFrame, VideoFacts::load, a real timer.
     static Tools standard();
@@ -71,16 +78,20 @@ QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString titl
 // shareURL. A clip without shareID sends nothing. Other failures are thrown and keep the link.
 QCoro::Task<> unshare(Clip clip, Library* library = nullptr);
 
-// The automatic step after a save: when "autoShare" is on and a user is signed in, shares the
-// new clip with the default options under its own title and returns the link for the caller to
-// copy and announce ("Link copied"); otherwise nothing. Errors are thrown (the save flow shows
-// "Couldn't save the clip" with them). Main thread.
+// Whether a clip saved now is shared: "autoShare" is on and a user is signed in. Main thread.
+bool sharesAfterSave();
+
+// The automatic upload after a save: when sharesAfterSave() still holds, shares the new clip
+// with the default options under its own title and returns the link for the caller to copy and
+// announce ("Link copied"); otherwise nothing. Errors are thrown (the caller shows "Couldn't
+// share the clip" with them). Main thread.
 QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools = Tools::standard());
 
 // "vantel-record share FILE": the library clip at `path` (any spelling of its path) shared with
 // the default options under its own title. Throws std::runtime_error when the file is not a clip
 // of the library, and whatever share() throws. Main thread.
-QCoro::Task<QString> shareLibraryFile(QString path, Tools tools = Tools::standard());
+QCoro::Task<QString> shareLibraryFile(QString path, Tools tools = Tools::standard(),
+                                      Progress progress = {});
 
 // The number of parts for a copy of `size` bytes: size / partSize rounded up, at least 1.
 // Throws std::runtime_error for a part size of 0 or less, or one larger than maxPartBytes for a

@@ -26,10 +26,12 @@ QCoro::Task<> patchTitle(QString shareID, QString title) {
 
 } // namespace
 
-AccountShareService::AccountShareService(Account& account, Library& library, QObject* parent)
+AccountShareService::AccountShareService(Account& account, Library& library,
+                                         std::shared_ptr<Cancellation> uploads, QObject* parent)
     : ShareService(parent)
     , m_account(account)
-    , m_library(library) {
+    , m_library(library)
+    , m_uploads(std::move(uploads)) {
     connect(&m_account, &Account::userChanged, this, &ShareService::signedInChanged);
 }
 
@@ -52,6 +54,7 @@ QCoro::Task<QString> AccountShareService::share(Clip clip, Clips::ExportOptions 
     };
     Sharing::Tools tools = Sharing::Tools::standard();
     tools.library = &m_library;
+    tools.cancellation = m_uploads;
     auto running = Sharing::share(std::move(clip), options, std::move(title), onMain, tools);
     co_return co_await std::move(running);
 }

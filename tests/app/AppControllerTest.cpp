@@ -7,9 +7,11 @@
 #include "engine/RecordError.h"
 #include "settings/Notifications.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace vantel::test {
 namespace {
@@ -262,6 +264,117 @@ TEST(AppController, QuitStopsCaptureAfterARunningSaveAndOnlyOnce) {
     EXPECT_FALSE(rig.capture.buffer());
     EXPECT_EQ(rig.capture.state(), Capture::State::off());
     EXPECT_EQ(quitting.count(), 1);
+}
+
+// Automatic uploads as the program's queue runs them: each clip's upload hangs, fails or gives a
+// link as the test says; a hanging one ends only when it is cancelled.
+struct Uploads {
+    std::vector<QString> started;
+    std::map<QString, QString> outcome; // clip -> "hang", "fail" or the link
+    bool sawCancel = false;
+
+    // A coroutine of its own (not a capturing lambda): the queue may drop the function object
+    // while an upload it cut short still runs on.
+    static QCoro::Task<std::optional<QString>> upload(Uploads* self, Clip clip,
+                                                      std::shared_ptr<Cancellation> cancellation) {
+        self->started.push_back(clip.url);
+        const QString what = self->outcome[clip.url];
+        while (what == "hang" && !cancellation->cancelled())
+            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+        if (cancellation->cancelled()) {
+            self->sawCancel = true;
+            throw Cancelled();
+        }
+        if (what == "fail")
+            throw std::runtime_error("The sharing service said 503.");
+        co_return what;
+    }
+
+    AppController::AutoShare autoShare(bool wanted = true) {
+        return {[wanted] { return wanted; },
+                [this](Clip clip, std::shared_ptr<Cancellation> cancellation) {
+                    return upload(this, std::move(clip), std::move(cancellation));
+                }};
+    }
+};
+
+void numberedSaves(ShellRig& rig) {
+    rig.saver = [&rig](double seconds) -> QCoro::Task<Clip> {
+        rig.saves.push_back(seconds);
+        Clip clip;
+        clip.url = QStringLiteral("/clips/Desktop/Desktop %1.mp4").arg(rig.saves.size());
+        clip.meta.game = "Desktop";
+        clip.meta.duration = seconds;
+        co_return clip;
+    };
+}
+
+TEST(AppController, AnUploadRunsBesideLaterSavesOneAtATimeAndQuitStopsIt) {
+    Uploads uploads; // outlives the rig, whose end stops what still runs
+    ShellRig rig;
+    numberedSaves(rig);
+    uploads.outcome = {{"/clips/Desktop/Desktop 1.mp4", "hang"},
+                       {"/clips/Desktop/Desktop 2.mp4", "hang"}};
+    rig.controller->setAutoShare(uploads.autoShare());
+    rig.launch();
+
+    const SaveResult first = await(rig.controller->saveClip(5.0));
+    EXPECT_EQ(first.kind, Kind::saved);
+    EXPECT_TRUE(first.sharing);
+    EXPECT_FALSE(rig.controller->saving()) << "the save ends when the clip is in the library";
+    const SaveResult second = await(rig.controller->saveClip(5.0));
+    EXPECT_EQ(second.kind, Kind::saved) << "a save during an upload is not dropped";
+    EXPECT_EQ(second.clip.url, "/clips/Desktop/Desktop 2.mp4");
+    settle(20);
+    EXPECT_EQ(uploads.started, std::vector<QString>{"/clips/Desktop/Desktop 1.mp4"})
+        << "one upload at a time";
+    EXPECT_EQ(rig.controller->uploads().pending(), 2);
+    EXPECT_EQ(rig.shell.toasts.size(), 2u);
+
+    QElapsedTimer clock;
+    clock.start();
+    await(rig.controller->quit());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(waitUntil([&] { return uploads.sawCancel; })) << "the upload was told to stop";
+    EXPECT_EQ(rig.controller->uploads().pending(), 0);
+    EXPECT_EQ(uploads.started.size(), 1u) << "the waiting clip is not started at quit";
+    EXPECT_FALSE(rig.capture.buffer());
+    ASSERT_EQ(rig.shell.toasts.size(), 2u) << "a stopped upload is not a failure";
+    EXPECT_EQ(rig.shell.toasts[1].title, "Clip saved");
+}
+
+TEST(AppController, UploadsTellTheirOwnOutcomeAndNeverFailTheSave) {
+    Uploads uploads; // outlives the rig, whose end stops what still runs
+    ShellRig rig;
+    numberedSaves(rig);
+    uploads.outcome = {{"/clips/Desktop/Desktop 1.mp4", "fail"},
+                       {"/clips/Desktop/Desktop 2.mp4", "https://example.org/c/2"}};
+    rig.controller->setAutoShare(uploads.autoShare());
+    rig.launch();
+    EXPECT_EQ(await(rig.controller->saveClip(3.0)).kind, Kind::saved);
+    EXPECT_EQ(await(rig.controller->saveClip(3.0)).kind, Kind::saved);
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->uploads().pending() == 0; }));
+    std::vector<ToastSeen> told;
+    int saved = 0;
+    for (const ToastSeen& toast : rig.shell.toasts) {
+        if (toast.title == "Clip saved")
+            ++saved;
+        else
+            told.push_back(toast);
+    }
+    EXPECT_EQ(saved, 2);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].title, "Couldn't share the clip");
+    EXPECT_EQ(told[0].detail, "The sharing service said 503.");
+    EXPECT_FALSE(told[0].ok);
+    EXPECT_EQ(told[1].title, "Link copied");
+    EXPECT_EQ(told[1].detail, "https://example.org/c/2");
+
+    rig.controller->setAutoShare(uploads.autoShare(false));
+    const SaveResult unshared = await(rig.controller->saveClip(3.0));
+    EXPECT_FALSE(unshared.sharing);
+    settle();
+    EXPECT_EQ(uploads.started.size(), 2u) << "nothing uploaded while sharing does not apply";
 }
 
 TEST(AppController, OnlyTheProgramsOwnUrlsArePassedOn) {

@@ -7,6 +7,7 @@
 
 #include <QCoro/QCoroTimer>
 #include <QDir>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QtConcurrent>
 #include <gtest/gtest.h>
@@ -26,6 +27,13 @@ TEST(InstanceProtocol, RequestsAndRepliesSurviveTheLineAndBadLinesAreRefused) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->command, "save");
     EXPECT_EQ(back->arguments, QStringList{"5"});
+
+    const std::optional<instance::Progress> step =
+        instance::Progress::decode(instance::Progress{"Uploading 40%"}.encode());
+    ASSERT_TRUE(step);
+    EXPECT_EQ(step->text, "Uploading 40%");
+    EXPECT_FALSE(Reply::decode(instance::Progress{"x"}.encode())) << "progress is no reply";
+    EXPECT_FALSE(instance::Progress::decode(Reply::success().encode()));
 
     const Reply reply{false, {"a"}, {"Not recording", "Paused\nwith a break"}};
     const std::optional<Reply> replied = Reply::decode(reply.encode());
@@ -105,6 +113,57 @@ TEST_F(Instance, GarbageAndSilentClientsGetNoHandlerAndNoInstanceMeansNoReply) {
 
     EXPECT_FALSE(InstanceClient::send(path + ".none", {"status", {}}, 1000));
     EXPECT_FALSE(InstanceClient::reachable(path + ".none"));
+}
+
+TEST_F(Instance, ALongRequestIsWaitedForAsLongAsTheProgramWorksAndTellsItsProgress) {
+    server.handleWithProgress(
+        "share", [](QStringList, InstanceServer::ProgressSink progress) -> QCoro::Task<Reply> {
+            progress("Preparing 10%");
+            // Longer than the client's patience, told only by the heartbeat.
+            co_await QCoro::sleepFor(std::chrono::milliseconds(3 * instance::kHeartbeatMs));
+            progress("Uploading 100%");
+            co_return Reply::success({"https://example.org/c/1"});
+        });
+    QStringList steps;
+    QFuture<InstanceClient::Answer> asked = QtConcurrent::run([&] {
+        return InstanceClient::ask(path, {"share", {"/x.mp4"}}, instance::kHeartbeatMs + 1000,
+                                   [&steps](const QString& text) { steps << text; });
+    });
+    ASSERT_TRUE(waitUntil([&] { return asked.isFinished(); }, 20000));
+    const InstanceClient::Answer answer = asked.result();
+    ASSERT_EQ(answer.kind, InstanceClient::Answer::Kind::replied);
+    EXPECT_EQ(answer.reply.out, QStringList{"https://example.org/c/1"});
+    EXPECT_EQ(steps, (QStringList{"Preparing 10%", "Uploading 100%"}));
+}
+
+TEST_F(Instance, OnlyAConnectionNobodyTakesMeansNotRunning) {
+    using Kind = InstanceClient::Answer::Kind;
+    const auto askAt = [](const QString& at) {
+        QFuture<InstanceClient::Answer> asked = QtConcurrent::run(
+            [at] { return InstanceClient::ask(at, {"status", {}}, 1000); });
+        waitUntil([&] { return asked.isFinished(); }, 10000);
+        return asked.result().kind;
+    };
+    EXPECT_EQ(askAt(path + ".none"), Kind::notRunning);
+
+    // Takes the connection and never answers: a stuck program, not an absent one.
+    QLocalServer stuck;
+    ASSERT_TRUE(stuck.listen(path + ".stuck"));
+    EXPECT_EQ(askAt(path + ".stuck"), Kind::silent);
+
+    // Takes the request and goes away without a reply.
+    QLocalServer dying;
+    ASSERT_TRUE(dying.listen(path + ".dying"));
+    QObject::connect(&dying, &QLocalServer::newConnection, [&dying] {
+        QLocalSocket* socket = dying.nextPendingConnection();
+        socket->waitForReadyRead(1000);
+        socket->disconnectFromServer();
+        socket->deleteLater();
+    });
+    EXPECT_EQ(askAt(path + ".dying"), Kind::cutOff);
+
+    EXPECT_EQ(InstanceClient::failureText(Kind::notRunning), "Vantel Record is not running.");
+    EXPECT_NE(InstanceClient::failureText(Kind::silent), InstanceClient::failureText(Kind::cutOff));
 }
 
 TEST(CommandLine, ReadsTheCommandsAndRefusesEverythingElse) {

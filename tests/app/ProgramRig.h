@@ -141,6 +141,11 @@ public:
             return -1;
         return clock.elapsed();
     }
+    // SIGKILL, as a crash ends it: nothing of the program runs any more.
+    void kill() {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
     int exitCode() const { return m_process.exitCode(); }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
 

@@ -5,11 +5,15 @@
 #include "SharingTestSupport.h"
 #include "common/Shell.h"
 #include "sharing/API.h"
+#include "library/Background.h"
 #include "sharing/Sharing.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QRegularExpression>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
 
 namespace vantel::test {
 namespace {
@@ -345,6 +349,58 @@ TEST_F(ShareTest, TheWorkingFolderIsGoneAfterSuccessAndAfterFailure) {
     shareFailure<API::Failure>();
     EXPECT_TRUE(workFolders().isEmpty());
     EXPECT_EQ(m_renders.size(), 2);
+}
+
+TEST_F(ShareTest, AStoppedShareEndsWhereItWaitsAndLeavesNothingBehind) {
+    // Stopped while the service holds a part: the share ends at once, not when the part would.
+    service().script("PUT", "/api/clips/*", {Reply{200, "{}", "application/json", false, 3000}});
+    Sharing::Tools hanging = tools();
+    hanging.cancellation = std::make_shared<Cancellation>();
+    QCoro::Task<QString> running = Sharing::share(m_clip, {}, "New title", {}, hanging);
+    ASSERT_TRUE(waitFor([&] { return !service().requestsTo("PUT", "/api/clips/").isEmpty(); }));
+    EXPECT_EQ(workFolders().size(), 1);
+    hanging.cancellation->cancel();
+    EXPECT_TRUE(running.isReady()) << "the share ended before cancel() returned";
+    EXPECT_THROW(await(std::move(running)), Cancelled);
+    EXPECT_TRUE(workFolders().isEmpty());
+    EXPECT_FALSE(storedMeta()->shareURL);
+    EXPECT_EQ(storedMeta()->title, "Old title");
+    EXPECT_TRUE(service().requestsTo("POST", "/api/clips/").isEmpty()) << "never completed";
+
+    // Stopped while rendering: the export's thread stops at its next frame.
+    std::atomic<bool> rendering{false};
+    std::atomic<bool> rendered{false};
+    Sharing::Tools slow = tools();
+    slow.cancellation = std::make_shared<Cancellation>();
+    slow.render = [&](QString, QString, Clips::ExportOptions,
+                      std::function<void(double)> progress) -> QCoro::Task<> {
+        auto frames = detail::inBackground([&rendering, &rendered, progress] {
+            rendering = true;
+            for (int frame = 0; frame < 500; ++frame) {
+                progress(frame / 500.0);
+                QThread::msleep(10);
+            }
+            rendered = true;
+        });
+        co_await std::move(frames);
+    };
+    QCoro::Task<QString> stopped = Sharing::share(m_clip, {}, "New title", {}, slow);
+    ASSERT_TRUE(waitFor([&] { return rendering.load(); }));
+    slow.cancellation->cancel();
+    EXPECT_THROW(await(std::move(stopped)), Cancelled);
+    EXPECT_TRUE(workFolders().isEmpty());
+    QThreadPool::globalInstance()->waitForDone(2000);
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0) << "the render stopped";
+    EXPECT_FALSE(rendered);
+
+    // A share started after the stop sends nothing.
+    const int before = int(service().requests().size());
+    EXPECT_THROW(await(Sharing::share(m_clip, {}, "New title", {}, slow)), Cancelled);
+    EXPECT_EQ(service().requests().size(), before);
+    EXPECT_TRUE(workFolders().isEmpty());
+
+    // The part the first share left behind is answered in the end; its request then frees itself.
+    QTest::qWait(3500);
 }
 
 TEST_F(ShareTest, NoThumbnailIsNoErrorAndLongClipsTakeItAtOneSecond) {
