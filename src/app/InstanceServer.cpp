@@ -29,10 +29,10 @@ bool InstanceServer::listen(const QString& path) {
 }
 
 void InstanceServer::handle(const QString& command, Handler handler) {
-    handleWithProgress(command, [handler = std::move(handler)](QStringList arguments,
-                                                               ProgressSink) {
-        return handler(std::move(arguments));
-    });
+    handleWithProgress(command,
+                       [handler = std::move(handler)](QStringList arguments, ProgressSink) {
+                           return handler(std::move(arguments));
+                       });
 }
 
 void InstanceServer::handleWithProgress(const QString& command, ProgressHandler handler) {
@@ -70,8 +70,7 @@ QCoro::Task<> InstanceServer::serve(QLocalSocket* socket) {
     socket->disconnectFromServer();
 }
 
-QCoro::Task<instance::Reply> InstanceServer::answer(const QByteArray& line,
-                                                    ProgressSink progress) {
+QCoro::Task<instance::Reply> InstanceServer::answer(const QByteArray& line, ProgressSink progress) {
     const std::optional<instance::Request> request =
         instance::Request::decode(line.left(line.indexOf('\n')));
     if (!request)

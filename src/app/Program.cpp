@@ -185,13 +185,11 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
     WorkFolder::removeLeftovers(WorkFolder::Whose::ended);
     DesktopShell shell;
     auto uploads = std::make_shared<Cancellation>();
-    AppController controller({Settings::shared(), Capture::shared(), &GameDetector::shared(),
-                              AppState::shared(), shell,
-                              [uploads](const QString& id) {
-                                  return createWindowContent(id, uploads);
-                              },
-                              [](double seconds) { return Clips::saveFromBuffer(seconds); },
-                              QCoreApplication::applicationVersion(), uploads});
+    AppController controller(
+        {Settings::shared(), Capture::shared(), &GameDetector::shared(), AppState::shared(), shell,
+         [uploads](const QString& id) { return createWindowContent(id, uploads); },
+         [](double seconds) { return Clips::saveFromBuffer(seconds); },
+         QCoreApplication::applicationVersion(), uploads});
     InstanceServer server;
     if (!server.listen(instance::socketPath())) {
         QTextStream(stderr) << "vantel-record: cannot open " << instance::socketPath() << ": "

@@ -33,7 +33,9 @@ QWidget* makeLibraryWindow(const std::shared_ptr<Cancellation>& uploads) {
     auto* window = new LibraryWindow(services);
     StatusFooter* footer = window->footer();
     AppState& state = AppState::shared();
-    auto showState = [footer, &state] { footer->setStatus(state.recording(), state.statusLine()); };
+    auto showState = [footer, &state] {
+        footer->setStatus(state.recording(), state.statusLine());
+    };
     QObject::connect(&state, &AppState::changed, footer, showState);
     showState();
     return window;

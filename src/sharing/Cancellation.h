@@ -10,8 +10,8 @@
 //
 // Errors: a stopped upload ends with Cancelled, which callers take as "nothing to tell".
 
-#include <QObject>
 #include <QCoro/QCoroTask>
+#include <QObject>
 #include <atomic>
 #include <coroutine>
 #include <exception>
@@ -79,8 +79,7 @@ template <typename T> struct RaceAwaiter {
 
 // Awaits the work and settles the race with its outcome; dropped by its caller, it frees itself
 // when the work ends, also after the race was lost.
-template <typename T>
-QCoro::Task<> runRace(QCoro::Task<T> work, std::shared_ptr<Race<T>> race) {
+template <typename T> QCoro::Task<> runRace(QCoro::Task<T> work, std::shared_ptr<Race<T>> race) {
     try {
         if constexpr (std::is_void_v<T>) {
             co_await std::move(work);

@@ -55,8 +55,7 @@ void checkCancelled(const Tools& tools) {
 // export thread too (the exception ends the export at its next frame).
 QCoro::Task<> render(const Tools& tools, const QString& source, const QString& target,
                      const Clips::ExportOptions& options, std::function<void(double)> progress) {
-    std::function<void(double)> polled = [cancellation = tools.cancellation,
-                                          progress](double p) {
+    std::function<void(double)> polled = [cancellation = tools.cancellation, progress](double p) {
         if (cancellation)
             cancellation->check();
         progress(p);
@@ -311,9 +310,8 @@ QCoro::Task<QString> shareLibraryFile(QString path, Tools tools, Progress progre
         throw std::runtime_error(
             QStringLiteral("%1 isn't a clip in your library.").arg(path).toStdString());
     QString title = found->meta.title;
-    auto sharing =
-        share(std::move(*found), Clips::ExportOptions{}, std::move(title), std::move(progress),
-              std::move(tools));
+    auto sharing = share(std::move(*found), Clips::ExportOptions{}, std::move(title),
+                         std::move(progress), std::move(tools));
     co_return co_await std::move(sharing);
 }
 

@@ -63,7 +63,7 @@ struct Tools {
         thumbnail;
     std::function<QCoro::Task<VideoFacts>(QString file)> facts;
     std::function<QCoro::Task<>(double seconds)> wait;
-    Library* library = nullptr; // none: Library::shared()
+    Library* library = nullptr;                 // none: Library::shared()
     std::shared_ptr<Cancellation> cancellation; // none: the share runs to its end
 
     // Clips::exportClip, Clips::jpegFrame, VideoFacts::load, a real timer.

@@ -35,7 +35,8 @@ int lockFolder(const QString& folder) {
         return -1;
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     const QByteArray target = QFile::encodeName(folder + u'/' + kOwnerFile);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::write(fd, pid.constData(), pid.size()) != pid.size() ||
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::write(fd, pid.constData(), pid.size()) != pid.size() ||
         ::rename(passing.constData(), target.constData()) != 0) {
         ::close(fd);
         return -1;
@@ -77,8 +78,8 @@ bool isLeftover(const QString& path, WorkFolder::Whose whose) {
 
 WorkFolder::WorkFolder(const QString& parent)
     : m_path(parent + u'/' + newName()) {
-    if (!QDir().mkpath(parent) || !QDir().mkdir(m_path, QFile::ReadOwner | QFile::WriteOwner |
-                                                            QFile::ExeOwner))
+    if (!QDir().mkpath(parent) ||
+        !QDir().mkdir(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         cannotMake(parent);
     m_lock = lockFolder(m_path);
     if (m_lock < 0) {
@@ -95,7 +96,8 @@ WorkFolder::~WorkFolder() {
 
 int WorkFolder::removeLeftovers(Whose whose, const QString& parent) {
     int removed = 0;
-    const QStringList names = QDir(parent).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList names =
+        QDir(parent).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const QString path = parent + u'/' + name;
         if (isShareFolder(name) && isLeftover(path, whose) && QDir(path).removeRecursively())

@@ -30,8 +30,8 @@ public:
     QString file(const QString& name) const { return m_path + u'/' + name; }
 
     enum class Whose {
-        ended,        // of processes that ended (at start)
-        endedAndOwn,  // and of this process (at quit: its shares were stopped and end here)
+        ended,       // of processes that ended (at start)
+        endedAndOwn, // and of this process (at quit: its shares were stopped and end here)
     };
     // Removes the share folders in `parent` that `whose` names. Returns how many went.
     static int removeLeftovers(Whose whose, const QString& parent = QDir::tempPath());

@@ -139,8 +139,9 @@ TEST_F(Instance, ALongRequestIsWaitedForAsLongAsTheProgramWorksAndTellsItsProgre
 TEST_F(Instance, OnlyAConnectionNobodyTakesMeansNotRunning) {
     using Kind = InstanceClient::Answer::Kind;
     const auto askAt = [](const QString& at) {
-        QFuture<InstanceClient::Answer> asked = QtConcurrent::run(
-            [at] { return InstanceClient::ask(at, {"status", {}}, 1000); });
+        QFuture<InstanceClient::Answer> asked = QtConcurrent::run([at] {
+            return InstanceClient::ask(at, {"status", {}}, 1000);
+        });
         waitUntil([&] { return asked.isFinished(); }, 10000);
         return asked.result().kind;
     };

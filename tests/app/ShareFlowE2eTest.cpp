@@ -93,11 +93,11 @@ TEST(ShareFlow, SavesGoOnDuringAHangingUploadAndQuitNeitherWaitsNorLeavesItsFold
     }
 
     // A crash mid-upload leaves the folder; the next start removes it, and only it.
-    const QString unmarked = home.path("tmp") + "/share-" +
-                             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString unmarked =
+        home.path("tmp") + "/share-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     ASSERT_TRUE(QDir().mkpath(unmarked));
-    const QString alive = home.path("tmp") + "/share-" +
-                          QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString alive =
+        home.path("tmp") + "/share-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     ASSERT_TRUE(QDir().mkpath(alive));
     const QByteArray lockPath = QFile::encodeName(alive + "/owner.lock");
     const int held = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -156,7 +156,8 @@ TEST(ShareFlow, AProgramThatTakesTheRequestButNeverAnswersIsNotCalledAbsent) {
     ASSERT_TRUE(stuck.listen(home.path("run/vantel-record/instance.sock")));
     const Outcome status = home.cli({"status"});
     EXPECT_EQ(status.status, 1);
-    EXPECT_TRUE(status.err.startsWith("Vantel Record stopped answering.")) << status.err.toStdString();
+    EXPECT_TRUE(status.err.startsWith("Vantel Record stopped answering."))
+        << status.err.toStdString();
     stuck.close();
     EXPECT_EQ(home.cli({"status"}).err, "Vantel Record is not running.\n");
 }

@@ -4,8 +4,8 @@
 
 #include "SharingTestSupport.h"
 #include "common/Shell.h"
-#include "sharing/API.h"
 #include "library/Background.h"
+#include "sharing/API.h"
 #include "sharing/Sharing.h"
 
 #include <QCryptographicHash>

@@ -281,7 +281,9 @@ TEST_F(SharingE2e, SignInThroughTheBrowserKeyringRestartAutomaticShareAndCommand
         << m_notifications.shown.join("; ").toStdString();
     const QString link = libraryEntry(clip)["shareURL"].toString();
     EXPECT_TRUE(link.startsWith(m_site + "c/"));
-    EXPECT_TRUE(m_notifications.shown.contains("Link copied|" + link))
+    // The save ended with its clip; the upload told its link on its own, a moment later.
+    EXPECT_TRUE(saved.err.contains("Uploading it now")) << saved.err.toStdString();
+    EXPECT_TRUE(waitFor([&] { return m_notifications.shown.contains("Link copied|" + link); }))
         << m_notifications.shown.join("; ").toStdString();
     EXPECT_EQ(tool("xclip", {"-o", "-selection", "clipboard"}).out, link);
     EXPECT_TRUE(logged("POST", "/api/clips/"));

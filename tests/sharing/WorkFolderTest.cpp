@@ -2,8 +2,9 @@
 // a folder whose lock nobody holds belongs to a process that ended, one whose lock is held is
 // left alone unless it is this process's own, and anything unmarked is never touched.
 
-#include "common/TestEnv.h"
 #include "sharing/WorkFolder.h"
+
+#include "common/TestEnv.h"
 
 #include <QDir>
 #include <QFile>
