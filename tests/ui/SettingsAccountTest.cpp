@@ -117,7 +117,7 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     EXPECT_EQ(m_opened, QList<QUrl>({siteURL(QStringLiteral("me"))}));
 
     // Signed out elsewhere (the service refused the token): the rows follow at once.
-    mira->lost();
+    mira->lost(QStringLiteral("t0ken"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !mira->user(); }, 5000));
     EXPECT_TRUE(form(window, "signedOut"));
     EXPECT_FALSE(form(window, "signedIn"));
