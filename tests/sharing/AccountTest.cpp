@@ -248,8 +248,9 @@ TEST_F(AccountTest, ATokenTheKeychainCannotStoreIsAFailedSignInThatKeepsTheOldOn
     ASSERT_TRUE(QDir().mkpath(blocker));
     m_account->signIn();
     m_account->handle(pageCallback());
-    ASSERT_TRUE(waitFor([&] { return failed.count() == 1; }));
+    const bool refused = waitFor([&] { return failed.count() == 1; });
     QDir().rmdir(blocker);
+    ASSERT_TRUE(refused);
     const QString reason = failed[0][0].toString();
     EXPECT_TRUE(reason.startsWith("Couldn't keep the sign-in in ")) << reason.toStdString();
     EXPECT_TRUE(reason.contains(blocker)) << reason.toStdString();
