@@ -85,7 +85,7 @@ TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
 
     EXPECT_TRUE(form(window, "signedOut"));
     EXPECT_FALSE(form(window, "signedIn"));
-    const QString host = siteURL().host();
+    const QString host = siteHost();
     EXPECT_TRUE(
         window.findChild<QWidget*>(QStringLiteral("signedOut"))->findChild<QLabel*>()->text() ==
         QStringLiteral("Share clips as links on ") + host);
@@ -112,6 +112,12 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     Settings::shared().setCopyLinkAfterClip(false);
     upload->click();
     EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
+
+    // Which service the account belongs to: a self-hosted one is named in the settings file.
+    auto* host = window.findChild<QLabel*>(QStringLiteral("serviceHost"));
+    ASSERT_TRUE(host);
+    EXPECT_EQ(host->text(), QStringLiteral("on ") + siteHost());
+    EXPECT_TRUE(host->isVisible());
 
     window.findChild<QPushButton*>(QStringLiteral("sharedClips"))->click();
     EXPECT_EQ(m_opened, QList<QUrl>({siteURL(QStringLiteral("me"))}));
