@@ -23,19 +23,10 @@ QUrl withSlash(QUrl url) {
     return url;
 }
 
-// The "sharingService" key of the settings file, as written there (a value with a comma reads
-// back as a list).
-QString configuredAddress() {
-    const QSettings file(AppPaths::configFile(), QSettings::IniFormat);
-    const QVariant value = file.value(QLatin1String(settingsKey::sharingService));
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-}
-
 SiteChoice chooseOnce() {
-    SiteChoice choice = chooseSiteURL(QLatin1String(kBuiltIn),
-                                      qEnvironmentVariable("VANTEL_SITE_URL"), configuredAddress());
+    SiteChoice choice =
+        chooseSiteURL(QLatin1String(kBuiltIn), qEnvironmentVariable("VANTEL_SITE_URL"),
+                      configuredSharingService(AppPaths::configFile()));
     QTextStream err(stderr);
     for (const QString& line : choice.complaints)
         err << "vantel-record: " << line << '\n';
@@ -67,6 +58,15 @@ SiteChoice chooseSiteURL(const QString& builtIn, const QString& environment,
         choice.complaints << line +
                                  QStringLiteral("; using %1 instead.").arg(choice.url.toString());
     return choice;
+}
+
+QString configuredSharingService(const QString& settingsFile) {
+    const QSettings file(settingsFile, QSettings::IniFormat);
+    const QVariant value = file.value(QLatin1String(settingsKey::sharingService));
+    // A value with a comma reads back as a list.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
 }
 
 QUrl siteURL() {

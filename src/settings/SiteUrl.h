@@ -37,6 +37,10 @@ QString siteHost();
 // `path` below `base` (which ends in "/"), as siteURL(path) forms it.
 QUrl addressBelow(const QUrl& base, const QString& path);
 
+// The "sharingService" value of the INI file at `settingsFile` as written there ("" when
+// absent).
+QString configuredSharingService(const QString& settingsFile);
+
 // How siteURL() is chosen, for tests.
 struct SiteChoice {
     QUrl url;

@@ -2,6 +2,9 @@
 
 #include "settings/SiteUrl.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 namespace vantel {
@@ -22,6 +25,25 @@ TEST(SiteUrl, TheEnvironmentThenTheSettingsFileThenTheBuiltInAddress) {
     EXPECT_EQ(chosen("http://127.0.0.1:9/", "https://clips.friends.example/"),
               "http://127.0.0.1:9/");
     EXPECT_TRUE(chooseSiteURL(kBuiltIn, {}, "https://a.example/").complaints.isEmpty());
+}
+
+TEST(SiteUrl, TheKeyReadsAsAPlayerWritesItInTheSettingsFile) {
+    const QString path = QDir::temp().filePath(
+        QStringLiteral("vantel-site-%1.ini").arg(QCoreApplication::applicationPid()));
+    auto written = [&](const QByteArray& text) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        return configuredSharingService(path);
+    };
+    EXPECT_EQ(written("[General]\nsharingService=https://clips.example.org/vantel/\n"),
+              "https://clips.example.org/vantel/");
+    EXPECT_EQ(written("sharingService=http://127.0.0.1:8080\nfps=60\n"), "http://127.0.0.1:8080");
+    EXPECT_EQ(written("[General]\nsharingService=https://a.example/x,y\n"),
+              "https://a.example/x,y");
+    EXPECT_EQ(written("[General]\nfps=60\n"), "");
+    QFile::remove(path);
 }
 
 TEST(SiteUrl, AnythingButAnAbsoluteWebAddressIsRefusedAloud) {
