@@ -327,10 +327,10 @@ TEST_F(SharingE2e, ASelfHostedServiceNamedInTheSettingsFileBelowAPath) {
                                    "address"))
         << m_outputs.toStdString();
 
+    QFile::remove(home() + "/service.log");
     startService("/self/hosted");
     m_env.remove("VANTEL_SITE_URL");
     QSettings(settingsPath(), QSettings::IniFormat).setValue("sharingService", m_site.chopped(1));
-    QFile::remove(home() + "/service.log");
     QFile::remove(home() + "/browser.log");
     startProgram();
     ASSERT_EQ(command({"sign-in"}).status, 0);
@@ -341,6 +341,7 @@ TEST_F(SharingE2e, ASelfHostedServiceNamedInTheSettingsFileBelowAPath) {
     EXPECT_TRUE(
         readText(home() + "/browser.log").startsWith("open " + m_site.toUtf8() + "auth/app?"));
     EXPECT_TRUE(logged("POST", "/api/app/token"));
+    EXPECT_FALSE(serviceLog().isEmpty());
     for (const QJsonObject& line : serviceLog())
         EXPECT_FALSE(line["outsideBase"].toBool()) << line["path"].toString().toStdString();
     EXPECT_EQ(command({"sign-out"}).status, 0);
