@@ -50,6 +50,10 @@ inline constexpr char user[] = "user";
 // The screen-cast portal's restore token: the user's kept choice of what may be recorded on
 // Wayland.
 inline constexpr char screenCastToken[] = "screenCastToken";
+// The address of a self-hosted sharing service, set by hand in the file (nothing here writes
+// it); read once, at the first use of siteURL() (settings/SiteUrl.h), which refuses anything
+// but an absolute http or https address.
+inline constexpr char sharingService[] = "sharingService";
 } // namespace settingsKey
 
 class Settings : public QObject {

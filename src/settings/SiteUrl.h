@@ -1,16 +1,23 @@
 #pragma once
 
-// The sharing service's base address: scheme and host (and, for a self-hosted service or a
-// test, a port and a leading path). The update check, the service client, the sign-in page and
-// the user's page all form their addresses from it.
+// The sharing service's base address: scheme and host, and for a self-hosted service or a test
+// a port and a path ("https://clips.example.org/vantel/"). The service client, the sign-in page,
+// the user's page and the update check all form their addresses below it, so a service that
+// lives under a path gets every request under that path.
 //
-// The value is fixed when the program is built; the environment variable VANTEL_SITE_URL, read
-// once on first use, replaces it (tests, self-hosting). A variable that is not an absolute http or
-// https address with a host is ignored, so a typo cannot send requests to a relative path.
+// The address is chosen once, at the first call of siteURL(), from, in this order:
+// - the environment variable VANTEL_SITE_URL (tests, trying out another service);
+// - the "sharingService" key of the settings file (settingsKey::sharingService), which a
+//   self-hoster sets by hand;
+// - the built-in address of our hosted service.
+// A value that is set but is not an absolute http or https address with a host (and without
+// user info, query or fragment) is refused with a message on standard error, so a typo cannot
+// send requests, or the sign-in, to a relative path or a place nobody meant.
 //
-// Threads: any; the value never changes once read.
+// Threads: any; the value never changes once chosen.
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace vantel {
@@ -18,11 +25,31 @@ namespace vantel {
 // The base address, always ending in "/".
 QUrl siteURL();
 
-// The base address with `path` ("app/version.json", "auth/app", "me") appended as a relative
-// path below it.
+// The base address with `path` ("app/version.json", "auth/app", "me", "/api/clips") below it:
+// leading slashes are dropped, so "/api/clips" under "https://host/base/" is
+// "https://host/base/api/clips", never "https://host/api/clips".
 QUrl siteURL(const QString& path);
 
-// How siteURL() is chosen, for tests: `override` when it is a usable address, else `builtIn`.
-QUrl chooseSiteURL(const QString& builtIn, const QString& override);
+// The host of siteURL() as a player would name the service: the host, and ":port" when the
+// address names one ("127.0.0.1:8080").
+QString siteHost();
+
+// `path` below `base` (which ends in "/"), as siteURL(path) forms it.
+QUrl addressBelow(const QUrl& base, const QString& path);
+
+// The "sharingService" value of the INI file at `settingsFile` as written there ("" when
+// absent).
+QString configuredSharingService(const QString& settingsFile);
+
+// How siteURL() is chosen, for tests.
+struct SiteChoice {
+    QUrl url;
+    // One line per refused value, for standard error.
+    QStringList complaints;
+};
+// `environment` when it is set and usable, else `configured` when set and usable, else
+// `builtIn`; an empty (or blank) value counts as not set.
+SiteChoice chooseSiteURL(const QString& builtIn, const QString& environment,
+                         const QString& configured);
 
 } // namespace vantel

@@ -29,8 +29,12 @@ QNetworkAccessManager& network() {
 
 QNetworkRequest buildRequest(const std::optional<QString>& token, const QString& path, bool hasBody,
                              const QString& type, double timeout) {
-    QNetworkRequest request(siteURL().resolved(QUrl(path)));
+    QNetworkRequest request(siteURL(path));
     request.setTransferTimeout(static_cast<int>(timeout * 1000.0));
+    // Qt follows a redirect to any host with the same headers; the token (and the sign-in's
+    // verifier in a body) must never leave the service's own origin.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     if (token)
         request.setRawHeader("authorization", "Bearer " + token->toUtf8());
     request.setRawHeader("user-agent", userAgent());
@@ -70,7 +74,6 @@ QCoro::Task<Response> exchange(std::optional<QString> token, QString method, QSt
                                Body body, QString type, double timeout) {
     const bool hasBody = !std::holds_alternative<std::monostate>(body);
     QNetworkRequest request = buildRequest(token, path, hasBody, type, timeout);
-    token.reset();
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(request, method, body));
     body = std::monostate();
     co_await reply.get();
@@ -81,8 +84,8 @@ QCoro::Task<Response> exchange(std::optional<QString> token, QString method, QSt
         (reply->error() != QNetworkReply::NoError && reply->error() < 200))
         throw TransportError(reply->error(), transportSentence(reply->error()));
     Response response{statusAttribute.toInt(), reply->readAll()};
-    if (response.status == 401)
-        Account::shared().lost();
+    if (response.status == 401 && token)
+        Account::shared().lost(*token);
     if (response.status >= 400)
         throw Failure(response.status, errorMessage(response.status, response.body));
     co_return response;
@@ -126,9 +129,11 @@ QString transportSentence(QNetworkReply::NetworkError code) {
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
         return QStringLiteral("The sharing service took too long to answer. Try again.");
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("The sharing service sent the request on to another address, "
+                              "where Vantel Record doesn't send your sign-in.");
     case QNetworkReply::SslHandshakeFailedError:
     case QNetworkReply::TooManyRedirectsError:
-    case QNetworkReply::InsecureRedirectError:
         return QStringLiteral("Couldn't open a secure connection to the sharing service.");
     case QNetworkReply::ProxyConnectionRefusedError:
     case QNetworkReply::ProxyConnectionClosedError:

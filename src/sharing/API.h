@@ -65,11 +65,14 @@ struct Response {
 
 inline constexpr double defaultTimeout = 60.0;
 
-// Sends `method` ("POST", "PUT", "PATCH", "DELETE") to `path` (absolute, "/api/clips") resolved
-// against siteURL(). With a body, "content-type" is `type`; without one there is no content type.
-// "authorization" is "Bearer <token>" when a token is stored. `timeout` is the longest pause in
-// the transfer, in seconds. A 401 answer also tells Account::shared() that the token is gone
-// (carried out later on the main thread) before the Failure is thrown.
+// Sends `method` ("POST", "PUT", "PATCH", "DELETE") to `path` ("/api/clips") below siteURL(),
+// path and all (siteURL(path)). With a body, "content-type" is `type`; without one there is no
+// content type. "authorization" is "Bearer <token>" when a token is stored. `timeout` is the
+// longest pause in the transfer, in seconds. Redirects are followed only within the service's
+// origin (scheme, host and port); one to anywhere else is a TransportError and nothing is sent
+// there. A 401 answer to a request that carried a token also tells Account::shared() that this
+// token was rejected (it clears the sign-in later on the main thread, if that token is still
+// the stored one) before the Failure is thrown.
 QCoro::Task<Response> raw(QString method, QString path, std::optional<QByteArray> body = {},
                           QString type = QStringLiteral("application/json"),
                           double timeout = defaultTimeout);

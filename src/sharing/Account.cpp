@@ -123,27 +123,42 @@ void Account::handle(const QString& url) {
     std::optional<QString> code = codeOf(url);
     if (!code || !m_verifier)
         return;
-    exchange(*code, *m_verifier);
+    // Taken, not copied: browsers open the same link twice, and a second exchange of the one
+    // code could only fail after the first succeeded.
+    QString verifier = std::move(*m_verifier);
+    m_verifier.reset();
+    exchange(*code, std::move(verifier));
 }
 
 QCoro::Task<> Account::exchange(QString code, QString verifier) {
     try {
-        QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("verifier"), verifier}};
-        const QString method = QStringLiteral("POST");
-        const QString path = QStringLiteral("/api/app/token");
-        QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
-        auto request = API::raw(method, path, std::move(bytes));
-        API::Response response = co_await std::move(request);
-        TokenReply reply = TokenReply::fromJson(response.body);
+        const TokenReply reply = co_await requestToken(code, verifier);
+        // The store is under way: a rejected token seen from now on must not clear what it
+        // stores (see lost()).
+        ++m_generation;
         co_await Keychain::set(tokenAccount, reply.token);
         m_store.setValue(settingsKey::user, reply.user.toJson());
         m_store.sync();
-        m_verifier.reset();
         setUser(reply.user);
         emit signedIn(signedInDetail());
     } catch (const std::exception& error) {
+        // The exchange did not take: the sign-in stays pending unless a newer one replaced it.
+        if (!m_verifier)
+            m_verifier = verifier;
         emit signInFailed(QString::fromUtf8(error.what()));
     }
+}
+
+QCoro::Task<TokenReply> Account::requestToken(QString code, QString verifier) {
+    QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("verifier"), verifier}};
+    const QString method = QStringLiteral("POST");
+    const QString path = QStringLiteral("/api/app/token");
+    QByteArray bytes = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    // Without the stored token: the exchange proves itself by its code and verifier, and its
+    // refusal says nothing about the account signed in now.
+    auto request = API::rawWithToken(std::nullopt, method, path, std::move(bytes));
+    API::Response response = co_await std::move(request);
+    co_return TokenReply::fromJson(response.body);
 }
 
 void Account::signOut() {
@@ -166,9 +181,17 @@ QCoro::Task<> Account::logout() {
     }
 }
 
-void Account::lost() {
+void Account::lost(const QString& rejected) {
     QMetaObject::invokeMethod(
-        this, [this] { clearLocally(); }, Qt::QueuedConnection);
+        this, [this, rejected] { clearIfStored(rejected); }, Qt::QueuedConnection);
+}
+
+QCoro::Task<> Account::clearIfStored(QString rejected) {
+    const int generation = m_generation;
+    const std::optional<QString> stored = co_await token();
+    // A sign-in, sign-out or clearing since the read began decides for itself.
+    if (generation == m_generation && stored == rejected)
+        clearLocally();
 }
 
 void Account::clearLocally() {

@@ -10,6 +10,10 @@
 // of ours beside the keychain's own fallback, or any message); the user record goes to the
 // settings under "user".
 //
+// The token exchange is sent without the stored token, and a sign-in is signed in only once the
+// new token is stored: a keychain that refuses it makes a failed sign-in with the keychain's
+// reason, and the earlier token and user stay as they were.
+//
 // Threads: main thread only. `user` changes only here, so userChanged() is always emitted on
 // the main thread; lost() may be called from any thread and does its work later on the main
 // thread. The token exchange and the logout request run as coroutines on the main thread.
@@ -53,15 +57,20 @@ public:
     void signIn();
     // A URL opened through the "vantelrecord" scheme. Handled only when its host is exactly
     // "auth" (letter case counts), its first "code" query item has a value (an empty one
-    // counts) and a sign-in is pending; anything else is ignored without a message.
+    // counts) and a sign-in is pending; anything else is ignored without a message. The
+    // exchange takes the pending verifier: a second callback while it runs, or after it
+    // succeeded, is ignored; a failed exchange leaves the sign-in pending again (unless
+    // signIn() started a newer one meanwhile).
     void handle(const QString& url);
     // Local sign-out at once (keychain entry, "user", `user`); a logout request carrying the
     // token stored at this moment goes out in the background and its outcome is ignored. A
     // pending verifier stays.
     void signOut();
-    // The service rejected the token: the same local clearing as signOut(), later, on the main
-    // thread, without any request or message.
-    void lost();
+    // The service rejected `rejected`: later, on the main thread, the same local clearing as
+    // signOut() (without any request or message), but only when `rejected` is still the stored
+    // token and no sign-in, sign-out or clearing happened meanwhile. The answer to an old
+    // request cannot sign out a newer sign-in.
+    void lost(const QString& rejected);
 
     // Opens an address in the user's browser; the desktop's default handler unless replaced.
     void setBrowser(std::function<void(const QUrl&)> open) { m_browser = std::move(open); }
@@ -82,6 +91,8 @@ signals:
 private:
     QCoro::Task<> restore();
     QCoro::Task<> exchange(QString code, QString verifier);
+    static QCoro::Task<TokenReply> requestToken(QString code, QString verifier);
+    QCoro::Task<> clearIfStored(QString rejected);
     QCoro::Task<> logout();
     void clearLocally();
     void setUser(std::optional<User> user);
@@ -90,7 +101,8 @@ private:
     std::optional<User> m_user;
     std::optional<QString> m_verifier;
     bool m_restored = false;
-    // Counts changes of `user`, so a slow restore cannot undo a sign-in or sign-out.
+    // Counts changes of `user` and starts of a token store, so a slow restore cannot undo a
+    // sign-in or sign-out and a slow rejection cannot clear a newer token.
     int m_generation = 0;
     std::function<void(const QUrl&)> m_browser;
 };

@@ -7,9 +7,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <qt6keychain/keychain.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +86,12 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return ::fsync(fd) == 0;
 }
 
+[[noreturn]] void storeFailed(const QString& where, const QString& reason) {
+    throw std::runtime_error(
+        QStringLiteral("Couldn't keep the sign-in in %1: %2").arg(where, reason).toStdString());
+}
+
+// The earlier file stays until the rename puts the new one in its place.
 void writeFile(const QString& path, const QString& value) {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray fresh = target + ".new";
@@ -91,11 +100,15 @@ void writeFile(const QString& path, const QString& value) {
     // narrow it), never to one somebody else left with wider rights.
     int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return;
-    bool written = writeAll(fd, value.toUtf8());
+        storeFailed(QFile::decodeName(fresh), QString::fromLocal8Bit(std::strerror(errno)));
+    const bool written = writeAll(fd, value.toUtf8());
+    const int writeError = errno;
     ::close(fd);
-    if (!written || ::rename(fresh.constData(), target.constData()) != 0)
-        ::unlink(fresh.constData());
+    if (written && ::rename(fresh.constData(), target.constData()) == 0)
+        return;
+    const int error = written ? errno : writeError;
+    ::unlink(fresh.constData());
+    storeFailed(path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 } // namespace
@@ -124,10 +137,12 @@ QCoro::Task<> set(QString account, QString value) {
         writeFile(filePath(account), value);
         co_return;
     }
-    co_await remove(account);
+    // No removal first: the write replaces the item with the same attributes, so a write the
+    // keyring refuses (locked, gone from the bus) keeps the earlier token.
     auto job = makeJob<QKeychain::WritePasswordJob>(account);
     job->setTextData(value);
-    co_await run(job.get());
+    if (co_await run(job.get()) != QKeychain::NoError)
+        storeFailed(QStringLiteral("the keyring"), job->errorString());
 }
 
 QCoro::Task<> remove(QString account) {

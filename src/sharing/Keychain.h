@@ -10,8 +10,10 @@
 //   creation on, written through a fresh 0600 file and a rename, so it is never wider).
 // VANTEL_KEYCHAIN=file or VANTEL_KEYCHAIN=secret-service forces a backend.
 //
-// Failures are never reported: a read that fails counts as no value, a write that fails leaves
-// nothing stored, a removal of a missing entry is harmless.
+// Failures: a read that fails counts as no value; a write that fails throws std::runtime_error
+// whose what() names the store and its reason (UTF-8, for the user) and leaves the earlier value
+// in place, since the new value replaces the old one only once it is stored; a removal of a
+// missing entry is harmless and a failed removal is not reported.
 //
 // Threads: the Secret Service calls need an event loop on the awaiting thread; in practice
 // everything here runs on the main thread.
@@ -28,7 +30,7 @@ enum class Backend { secretService, file };
 Backend backend();
 
 QCoro::Task<std::optional<QString>> get(QString account);
-// Replaces any earlier value of `account`.
+// Replaces any earlier value of `account`; throws as above.
 QCoro::Task<> set(QString account, QString value);
 QCoro::Task<> remove(QString account);
 

@@ -227,19 +227,27 @@ Tools Tools::standard() {
 }
 
 int64_t partCount(int64_t size, int64_t partSize) {
-    if (partSize <= 0)
-        throw std::runtime_error(
-            QStringLiteral("The sharing service asked for upload parts of %1 "
-                           "bytes, so the clip can't be sent. Try again later.")
-                .arg(partSize)
-                .toStdString());
+    if (partSize < minPartBytes)
+        throw std::runtime_error(QStringLiteral("The sharing service asked for upload parts of %1 "
+                                                "bytes, too small to send a clip. Try again later.")
+                                     .arg(partSize)
+                                     .toStdString());
     if (std::min(size, partSize) > maxPartBytes)
         throw std::runtime_error(QStringLiteral("The sharing service asked for upload parts of %1 "
                                                 "MB, more than Vantel Record holds in memory at "
                                                 "once. Try again later.")
                                      .arg(partSize / 1'000'000)
                                      .toStdString());
-    return std::max<int64_t>(1, size / partSize + (size % partSize != 0 ? 1 : 0));
+    const int64_t parts = std::max<int64_t>(1, size / partSize + (size % partSize != 0 ? 1 : 0));
+    if (parts > maxParts)
+        throw std::runtime_error(QStringLiteral("The sharing service asked for upload parts of "
+                                                "%1 KB, so this clip would take %2 uploads, more "
+                                                "than the %3 Vantel Record sends for one clip.")
+                                     .arg(partSize / 1000)
+                                     .arg(parts)
+                                     .arg(maxParts)
+                                     .toStdString());
+    return parts;
 }
 
 double thumbnailTime(double duration) {

@@ -52,6 +52,10 @@ inline constexpr double maxDelay = 20.0;
 inline constexpr double videoTimeout = 300.0;
 // The largest part held in memory; a service asking for more is refused.
 inline constexpr int64_t maxPartBytes = 256LL * 1024 * 1024;
+// The part size comes from the service: smaller parts, or more of them, than these would turn
+// one clip into a flood of requests, so they are refused too.
+inline constexpr int64_t minPartBytes = 256LL * 1024;
+inline constexpr int64_t maxParts = 10'000;
 
 // What a share uses from the rest of the program. Tests replace pieces: a render that writes a
 // file of a chosen size, a clock that records the waits instead of sleeping.
@@ -94,8 +98,8 @@ QCoro::Task<QString> shareLibraryFile(QString path, Tools tools = Tools::standar
                                       Progress progress = {});
 
 // The number of parts for a copy of `size` bytes: size / partSize rounded up, at least 1.
-// Throws std::runtime_error for a part size of 0 or less, or one larger than maxPartBytes for a
-// copy that big.
+// Throws std::runtime_error (nothing is uploaded then) for a part size below minPartBytes, one
+// larger than maxPartBytes for a copy that big, or one that needs more than maxParts parts.
 int64_t partCount(int64_t size, int64_t partSize);
 
 // Where the thumbnail is taken: min(duration / 3, 1.0) seconds.

@@ -327,8 +327,7 @@ QWidget* SettingsWindow::signedOutForm() {
     auto* signIn = new QPushButton(QStringLiteral("Sign in with Discord"));
     signIn->setObjectName(QStringLiteral("signIn"));
     Accent::apply(signIn);
-    QWidget* form =
-        labelledRow(QStringLiteral("Share clips as links on ") + siteURL().host(), signIn);
+    QWidget* form = labelledRow(QStringLiteral("Share clips as links on ") + siteHost(), signIn);
     form->setObjectName(QStringLiteral("signedOut"));
     connect(signIn, &QPushButton::clicked, &m_account, &Account::signIn);
     return form;
@@ -353,6 +352,11 @@ QWidget* SettingsWindow::signedInForm(const QString& name) {
     linkLayout->setContentsMargins(8, 0, 14, 8);
     linkLayout->addWidget(link);
     linkLayout->addStretch();
+    // Which service this is: a self-hosted one is set in the settings file, not here.
+    QLabel* host = secondaryText(QStringLiteral("on ") + siteHost(), linkRow);
+    host->setObjectName(QStringLiteral("serviceHost"));
+    host->setWordWrap(false);
+    linkLayout->addWidget(host);
     rows->addWidget(userRow);
     rows->addWidget(linkRow);
     connect(signOut, &QPushButton::clicked, &m_account, &Account::signOut);

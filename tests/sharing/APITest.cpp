@@ -4,10 +4,12 @@
 #include "sharing/API.h"
 
 #include "SharingTestSupport.h"
+#include "settings/SiteUrl.h"
 #include "sharing/Replies.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QThread>
 #include <thread>
@@ -142,11 +144,78 @@ TEST_F(APITest, UnauthorizedClearsTheSharedAccountOnTheMainThread) {
     clearedOn = nullptr;
     watch = QObject::connect(&account, &Account::userChanged, &account,
                              [&] { clearedOn = QThread::currentThread(); });
-    std::thread([&] { account.lost(); }).join();
+    const QString current = storedToken().value_or(QString());
+    std::thread([&] { account.lost(current); }).join();
     EXPECT_TRUE(account.user().has_value());
     ASSERT_TRUE(waitFor([&] { return !account.user().has_value(); }));
     EXPECT_EQ(clearedOn, QCoreApplication::instance()->thread());
     QObject::disconnect(watch);
+}
+
+TEST_F(APITest, AnUnauthorizedAnswerClearsOnlyTheTokenItRejected) {
+    Account& account = Account::shared();
+    ASSERT_TRUE(waitFor([&] { return account.isRestored(); }));
+    ASSERT_TRUE(signInThroughService());
+    const QString first = *storedToken();
+
+    // A slow request with the first token; the player signs in again meanwhile.
+    service().script("POST", "/api/clips", {Reply{401, {}, {}, false, 1500}});
+    auto slow = API::raw(QStringLiteral("POST"), QStringLiteral("/api/clips"));
+    QSignalSpy signedIn(&account, &Account::signedIn);
+    account.signIn();
+    ASSERT_TRUE(waitFor([&] { return signedIn.count() == 1; }));
+    const QString second = *storedToken();
+    ASSERT_NE(second, first);
+    EXPECT_THROW(await(std::move(slow)), API::Failure);
+    QTest::qWait(300);
+    EXPECT_TRUE(account.user());
+    EXPECT_EQ(storedToken(), second);
+
+    // Refusals of a request without a token, or with one that is not stored, clear nothing.
+    service().script("POST", "/api/app/logout", {Reply{401, {}}, Reply{401, {}}});
+    const QString logout = QStringLiteral("/api/app/logout");
+    EXPECT_THROW(await(API::rawWithToken(std::nullopt, "POST", logout)), API::Failure);
+    EXPECT_THROW(await(API::rawWithToken(first, "POST", logout)), API::Failure);
+    QTest::qWait(300);
+    EXPECT_TRUE(account.user());
+    EXPECT_EQ(storedToken(), second);
+    account.signOut();
+}
+
+TEST_F(APITest, RedirectsAreFollowedOnlyWithinTheServicesOwnOrigin) {
+    const QString token = storeValidToken();
+    TestService elsewhere;
+    ASSERT_TRUE(elsewhere.listen());
+    const QByteArray away = elsewhere.base().toString().toUtf8() + "api/moved";
+    service().script("POST", "/api/away", {Reply{307, {}, {}, false, 0, away}});
+    QString refusal;
+    try {
+        send("POST", "/api/away");
+    } catch (const std::exception& error) {
+        refusal = QString::fromUtf8(error.what());
+    }
+    QTest::qWait(200);
+    EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the token reached another host";
+    EXPECT_EQ(refusal, "The sharing service sent the request on to another address, where "
+                       "Vantel Record doesn't send your sign-in.");
+
+    // Within the service a redirect goes on as before, token and body alike.
+    const QByteArray near = siteURL(QStringLiteral("/api/near")).toString().toUtf8();
+    service().script("POST", "/api/here", {Reply{307, {}, {}, false, 0, near}});
+    service().script("POST", "/api/near", {Reply{200, R"({"ok":"yes"})"}});
+    EXPECT_EQ(send("POST", "/api/here", QByteArray("{\"n\":1}")).body, R"({"ok":"yes"})");
+    auto followed = service().requestsTo("POST", "/api/near");
+    ASSERT_EQ(followed.size(), 1);
+    EXPECT_EQ(followed[0].headers.value("authorization"), "Bearer " + token.toUtf8());
+    EXPECT_EQ(followed[0].body, "{\"n\":1}");
+}
+
+TEST_F(APITest, EveryRequestGoesBelowTheServicesWholeAddress) {
+    service().script("PUT", "/api/clips/*", {Reply{204, {}, {}}});
+    send("PUT", "/api/clips/a:b/video/1");
+    ASSERT_EQ(service().requests().size(), 1);
+    EXPECT_FALSE(service().requests()[0].outsideBase) << service().requests()[0].path.data();
+    EXPECT_EQ(service().requests()[0].path, "/api/clips/a:b/video/1");
 }
 
 TEST(RepliesTest, RecordsNeedTheirKeysWithTheirTypes) {

@@ -5,6 +5,7 @@
 #include "settings/SiteUrl.h"
 #include "sharing/Keychain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -199,10 +200,71 @@ TEST_F(AccountTest, SignOutClearsAtOnceAndTellsTheServiceWithTheOldToken) {
     EXPECT_FALSE(storedToken());
 }
 
+TEST_F(AccountTest, TheSameLinkOpenedTwiceSignsInOnce) {
+    QSignalSpy signedIn(m_account.get(), &Account::signedIn);
+    QSignalSpy failed(m_account.get(), &Account::signInFailed);
+    m_account->signIn();
+    const QString callback = pageCallback();
+    m_account->handle(callback);
+    m_account->handle(callback); // the browser opened the page twice
+    ASSERT_TRUE(waitFor([&] { return signedIn.count() == 1; }));
+    m_account->handle(callback);
+    QTest::qWait(300);
+    EXPECT_EQ(service().requestsTo("POST", "/api/app/token").size(), 1);
+    EXPECT_EQ(failed.count(), 0);
+    EXPECT_EQ(signedIn.count(), 1);
+    ASSERT_TRUE(m_account->user());
+    const std::optional<QString> token = storedToken();
+    EXPECT_TRUE(token && service().tokenValid(*token));
+}
+
+TEST_F(AccountTest, ARefusedExchangeLeavesTheSignedInAccountAlone) {
+    signInFully();
+    const QString token = *storedToken();
+    QSignalSpy failed(m_account.get(), &Account::signInFailed);
+    m_account->signIn();
+    service().script("POST", "/api/app/token", {Reply{401, R"({"error":"Expired."})"}});
+    m_account->handle(pageCallback());
+    ASSERT_TRUE(waitFor([&] { return failed.count() == 1; }));
+    EXPECT_EQ(failed[0][0].toString(), "Expired.");
+    QTest::qWait(300);
+    EXPECT_TRUE(m_account->user());
+    EXPECT_EQ(storedToken(), token);
+    EXPECT_TRUE(m_account->verifier()) << "a failed exchange leaves the sign-in pending";
+    // The exchange proves itself by code and verifier; the token stays out of it.
+    auto exchanges = service().requestsTo("POST", "/api/app/token");
+    EXPECT_FALSE(exchanges.last().headers.contains("authorization"));
+}
+
+TEST_F(AccountTest, ATokenTheKeychainCannotStoreIsAFailedSignInThatKeepsTheOldOne) {
+    signInFully();
+    const QString token = *storedToken();
+    const QByteArray user = m_store->value("user").toByteArray();
+    QSignalSpy signedIn(m_account.get(), &Account::signedIn);
+    QSignalSpy failed(m_account.get(), &Account::signInFailed);
+    service().userJson = R"({"id":"u-2","name":"Someone Else"})";
+    // Something in the way of the keychain file's fresh copy: the write cannot happen.
+    const QString blocker = Keychain::filePath("token") + ".new";
+    ASSERT_TRUE(QDir().mkpath(blocker));
+    m_account->signIn();
+    m_account->handle(pageCallback());
+    const bool refused = waitFor([&] { return failed.count() == 1; });
+    QDir().rmdir(blocker);
+    ASSERT_TRUE(refused);
+    const QString reason = failed[0][0].toString();
+    EXPECT_TRUE(reason.startsWith("Couldn't keep the sign-in in ")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains(blocker)) << reason.toStdString();
+    EXPECT_EQ(signedIn.count(), 0);
+    EXPECT_EQ(m_account->user()->name, "Player One");
+    EXPECT_EQ(m_store->value("user").toByteArray(), user);
+    EXPECT_EQ(storedToken(), token);
+    EXPECT_TRUE(m_account->verifier());
+}
+
 TEST_F(AccountTest, LostTokenClearsLaterAndKeepsAPendingSignIn) {
     signInFully();
     m_account->signIn();
-    m_account->lost();
+    m_account->lost(*storedToken());
     EXPECT_TRUE(m_account->user()); // not yet: it happens on the main thread later
     ASSERT_TRUE(waitFor([&] { return !m_account->user(); }));
     EXPECT_TRUE(m_account->verifier());

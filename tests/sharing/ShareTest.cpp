@@ -225,8 +225,9 @@ TEST_F(ShareTest, PartsCoverTheCopyExactlyWithoutAnEmptyOne) {
         qint64 partSize;
         int parts;
     };
+    const qint64 k = Sharing::minPartBytes;
     for (Case c :
-         {Case{3000, 1000, 3}, Case{3001, 1000, 4}, Case{1, 1000, 1}, Case{5, 1LL << 40, 1}}) {
+         {Case{3 * k, k, 3}, Case{3 * k + 1, k, 4}, Case{1, k, 1}, Case{5, 1LL << 40, 1}}) {
         service().reset();
         m_token = storeValidToken();
         service().partSize = c.partSize;
@@ -254,7 +255,8 @@ TEST_F(ShareTest, PartsCoverTheCopyExactlyWithoutAnEmptyOne) {
 }
 
 TEST_F(ShareTest, PartSizesThatCannotWorkFailClearlyAndSendNoPart) {
-    for (qint64 partSize : {0LL, -5LL}) {
+    // A service answering tiny parts would have a clip sent in millions of requests.
+    for (int64_t partSize : {int64_t{0}, int64_t{-5}, int64_t{1}, Sharing::minPartBytes - 1}) {
         service().reset();
         m_token = storeValidToken();
         service().partSize = partSize;
@@ -265,7 +267,15 @@ TEST_F(ShareTest, PartSizesThatCannotWorkFailClearlyAndSendNoPart) {
     }
     EXPECT_THROW(Sharing::partCount(4'000'000'000, 2'000'000'000), std::runtime_error);
     EXPECT_EQ(Sharing::partCount(4'000'000'000, 200'000'000), 20);
-    EXPECT_EQ(Sharing::partCount(0, 10), 1);
+    EXPECT_EQ(Sharing::partCount(0, Sharing::minPartBytes), 1);
+    const qint64 most = Sharing::maxParts * Sharing::minPartBytes;
+    EXPECT_EQ(Sharing::partCount(most, Sharing::minPartBytes), Sharing::maxParts);
+    try {
+        Sharing::partCount(most + 1, Sharing::minPartBytes);
+        ADD_FAILURE() << "10,001 parts were accepted";
+    } catch (const std::runtime_error& error) {
+        EXPECT_TRUE(QString::fromUtf8(error.what()).contains("10001 uploads")) << error.what();
+    }
 }
 
 TEST_F(ShareTest, RetriesWaitOneTwoFourEightSixteenAndStopAtSix) {

@@ -109,13 +109,23 @@ protected:
         QProcess::execute("secret-tool", {"clear", "server", "vantel-record", "user", "token"});
     }
 
-    void startService() {
+    // The service at the root, or below `basePath` as a self-hosted one behind a proxy.
+    void startService(const QString& basePath = {}) {
+        if (m_service) {
+            m_service->kill();
+            m_service->waitForFinished();
+        }
         m_service = std::make_unique<QProcess>();
-        m_service->start(serviceProgram, {"--log", home() + "/service.log"});
+        m_service->start(serviceProgram,
+                         {"--log", home() + "/service.log", "--base-path", basePath});
         ASSERT_TRUE(m_service->waitForReadyRead(20000));
         const QByteArray port = m_service->readLine().mid(6).trimmed();
-        m_site = "http://127.0.0.1:" + QString::fromLatin1(port) + "/";
+        m_site = "http://127.0.0.1:" + QString::fromLatin1(port) + basePath + "/";
         m_env.insert("VANTEL_SITE_URL", m_site);
+    }
+
+    static QString settingsPath() {
+        return qEnvironmentVariable("XDG_CONFIG_HOME") + "/vantel-record/settings.ini";
     }
 
     // The stand-in browser for http(s) and the program for "vantelrecord", as an installed
@@ -305,6 +315,38 @@ TEST_F(SharingE2e, SignInThroughTheBrowserKeyringRestartAutomaticShareAndCommand
     startProgram();
     EXPECT_EQ(command({"sign-out"}).status, 0);
     EXPECT_TRUE(waitFor([&] { return keyringToken().isEmpty(); }));
+    EXPECT_TRUE(waitFor([&] { return logged("POST", "/api/app/logout"); }));
+}
+
+TEST_F(SharingE2e, ASelfHostedServiceNamedInTheSettingsFileBelowAPath) {
+    // A typo is refused aloud at start, and the program stays with its own service.
+    m_env.remove("VANTEL_SITE_URL");
+    QSettings(settingsPath(), QSettings::IniFormat).setValue("sharingService", "clips.example.org");
+    startProgram();
+    stopProgram();
+    EXPECT_TRUE(m_outputs.contains("vantel-record: \"sharingService\" in " + settingsPath() +
+                                   " is \"clips.example.org\", which is not an http or https "
+                                   "address"))
+        << m_outputs.toStdString();
+
+    QFile::remove(home() + "/service.log");
+    startService("/self/hosted");
+    m_env.remove("VANTEL_SITE_URL");
+    QSettings(settingsPath(), QSettings::IniFormat).setValue("sharingService", m_site.chopped(1));
+    QFile::remove(home() + "/browser.log");
+    startProgram();
+    ASSERT_EQ(command({"sign-in"}).status, 0);
+    ASSERT_TRUE(waitFor([&] {
+        return m_notifications.shown.contains("Signed in|Clips you share go to 127.0.0.1");
+    })) << m_notifications.shown.join("; ").toStdString()
+        << readText(home() + "/browser.log").toStdString();
+    EXPECT_TRUE(
+        readText(home() + "/browser.log").startsWith("open " + m_site.toUtf8() + "auth/app?"));
+    EXPECT_TRUE(logged("POST", "/api/app/token"));
+    EXPECT_FALSE(serviceLog().isEmpty());
+    for (const QJsonObject& line : serviceLog())
+        EXPECT_FALSE(line["outsideBase"].toBool()) << line["path"].toString().toStdString();
+    EXPECT_EQ(command({"sign-out"}).status, 0);
     EXPECT_TRUE(waitFor([&] { return logged("POST", "/api/app/logout"); }));
 }
 

@@ -21,6 +21,10 @@ public:
         qputenv("VANTEL_KEYCHAIN", "file");
 #endif
         started = new TestService;
+#ifdef VANTEL_TEST_SITE_PATH
+        // A self-hosted service behind a proxy that gives it a path of its own.
+        started->basePath = QStringLiteral(VANTEL_TEST_SITE_PATH);
+#endif
         if (!started->listen())
             qFatal("the test service cannot listen on 127.0.0.1");
         qputenv("VANTEL_SITE_URL", started->base().toString().toUtf8());

@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared pieces of the sharing tests: the process's loopback service (started before anything
-// reads the site address, which then points at it), the file keychain, a signed-in state made
+// reads the site address, which then points at it, below a path when VANTEL_TEST_SITE_PATH is
+// defined), the file keychain, a signed-in state made
 // directly in the keychain, and waiting for conditions on the event loop.
 
 #include "TestService.h"

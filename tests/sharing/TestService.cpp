@@ -23,6 +23,8 @@ QByteArray reason(int status) {
         return "No Content";
     case 302:
         return "Found";
+    case 307:
+        return "Temporary Redirect";
     case 400:
         return "Bad Request";
     case 401:
@@ -107,7 +109,7 @@ bool TestService::listen(quint16 port) {
 }
 
 QUrl TestService::base() const {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port()));
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2/").arg(port()).arg(basePath));
 }
 
 void TestService::script(const QByteArray& method, const QString& path, QList<Reply> replies) {
@@ -157,7 +159,7 @@ QString TestService::issueCode(const QString& challenge) {
 
 QString TestService::signInCodeFor(const QUrl& page) {
     QUrlQuery query(page);
-    if (page.path() != QLatin1String("/auth/app") ||
+    if (page.path() != basePath + QLatin1String("/auth/app") ||
         !query.hasQueryItem(QStringLiteral("challenge")))
         return {};
     return issueCode(query.queryItemValue(QStringLiteral("challenge")));
@@ -181,7 +183,12 @@ bool TestService::parseHead(Connection& c) {
     QList<QByteArray> lines = c.buffer.left(end).split('\n');
     c.buffer.remove(0, end + 4);
     QList<QByteArray> first = lines.takeFirst().trimmed().split(' ');
-    c.request = Request{first.value(0), first.value(1), {}, 0, {}, {}};
+    c.request = Request{first.value(0), first.value(1), {}, 0, {}, {}, false};
+    const QByteArray prefix = basePath.toUtf8() + '/';
+    if (c.request.path.startsWith(prefix))
+        c.request.path.remove(0, prefix.size() - 1);
+    else
+        c.request.outsideBase = !basePath.isEmpty();
     for (const QByteArray& line : lines) {
         qsizetype colon = line.indexOf(':');
         if (colon > 0)
@@ -192,13 +199,14 @@ bool TestService::parseHead(Connection& c) {
     c.hash.reset();
     c.headDone = true;
     c.scripted = -1;
-    for (int i = 0; i < m_scripts.size() && c.scripted < 0; ++i)
+    for (int i = 0; i < m_scripts.size() && c.scripted < 0 && !c.request.outsideBase; ++i)
         if (m_scripts[i].first.first == c.request.method &&
             matches(m_scripts[i].first.second, c.request.path) && !m_scripts[i].second.isEmpty())
             c.scripted = i;
     c.feedVideo = nullptr;
     QList<QByteArray> parts = c.request.path.split('/');
-    if (c.scripted < 0 && c.request.method == "PUT" && parts.size() == 6 && parts[4] == "video") {
+    if (c.scripted < 0 && !c.request.outsideBase && c.request.method == "PUT" &&
+        parts.size() == 6 && parts[4] == "video") {
         Upload* upload = m_uploads.value(QString::fromUtf8(parts[3]), nullptr);
         if (upload && parts[5].toInt() == upload->parts + 1)
             c.feedVideo = upload;
@@ -241,7 +249,9 @@ void TestService::finishRequest(QTcpSocket* socket, Connection& c) {
     if (onRequest)
         onRequest(c.request);
     Reply reply;
-    if (c.scripted >= 0)
+    if (c.request.outsideBase)
+        reply = error(404, QStringLiteral("Not below this service's address."));
+    else if (c.scripted >= 0)
         reply = m_scripts[c.scripted].second.takeFirst();
     else
         reply = answer(c.request, c);
@@ -278,9 +288,10 @@ void TestService::send(QTcpSocket* socket, const Reply& reply) {
 TestService::Reply TestService::answer(const Request& request, Connection& c) {
     const QUrl url(QString::fromUtf8(request.path));
     if (request.method == "GET" && url.path() == QLatin1String("/auth/app")) {
-        QString code = signInCodeFor(url);
-        if (code.isEmpty())
+        const QUrlQuery query(url);
+        if (!query.hasQueryItem(QStringLiteral("challenge")))
             return error(400, QStringLiteral("No challenge."));
+        const QString code = issueCode(query.queryItemValue(QStringLiteral("challenge")));
         Reply redirect = empty(302);
         redirect.location = "vantelrecord://auth?code=" + code.toUtf8();
         return redirect;

@@ -3,12 +3,13 @@
 // A loopback stand-in for the sharing service: an HTTP/1.1 server on 127.0.0.1 that speaks the
 // service's protocol, records every request and can be told to fail.
 //
-// Protocol: "GET /auth/app?challenge=C" redirects (302) to "vantelrecord://auth?code=K" and
-// remembers K for C; "POST /api/app/token" answers a token and a user when base64url(SHA-256(
-// verifier)) equals the code's challenge (codes are single-use), else 400; "/api/clips..." needs
-// a token it issued (else 401) and answers create, parts, preview, thumb, done, delete and
-// rename as the client expects. The parts of each clip are hashed in arrival order, so a test
-// compares what arrived with the file it shared without the service keeping the bytes.
+// Protocol (paths below basePath): "GET /auth/app?challenge=C" redirects (302) to
+// "vantelrecord://auth?code=K" and remembers K for C; "POST /api/app/token" answers a token and a
+// user when base64url(SHA-256( verifier)) equals the code's challenge (codes are single-use), else
+// 400; "/api/clips..." needs a token it issued (else 401) and answers create, parts, preview,
+// thumb, done, delete and rename as the client expects. The parts of each clip are hashed in
+// arrival order, so a test compares what arrived with the file it shared without the service
+// keeping the bytes.
 //
 // Failing on command: script() queues replies for one method and path (a trailing "*" matches
 // any path with that prefix); each matching request takes the next queued reply instead of the
@@ -41,8 +42,9 @@ public:
         QByteArray path;                      // with the query
         QMap<QByteArray, QByteArray> headers; // names in lower case
         qint64 bodySize = 0;
-        QByteArray bodyHash; // SHA-256, hex
-        QByteArray body;     // kept up to 64 KiB
+        QByteArray bodyHash;      // SHA-256, hex
+        QByteArray body;          // kept up to 64 KiB
+        bool outsideBase = false; // the path was not below basePath (answered 404)
     };
 
     struct Reply {
@@ -70,7 +72,12 @@ public:
     // Listens on 127.0.0.1 (`port` 0: any free port). False when it cannot.
     bool listen(quint16 port = 0);
     quint16 port() const { return m_server.serverPort(); }
+    // "http://127.0.0.1:<port>" + basePath + "/".
     QUrl base() const;
+    // The path the service lives under, as a self-hosted one behind a proxy ("/self/hosted"; empty:
+    // the root). Requests below it are recorded and scripted with this prefix removed; requests
+    // anywhere else are recorded as they came, marked outsideBase, and answered 404.
+    QString basePath;
 
     void script(const QByteArray& method, const QString& path, QList<Reply> replies);
     // Forgets requests, scripts, uploads, codes and tokens; restores the default settings.

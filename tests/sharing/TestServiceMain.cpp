@@ -2,6 +2,7 @@
 // for the end-to-end tests and the share benchmark.
 //
 //   vantel-test-service [--port N] [--part-size BYTES] [--token TOKEN] [--log FILE]
+//                       [--base-path PATH]
 //
 // Prints "port: N" on standard output once it listens. --token makes TOKEN a token the service
 // accepts, as if that user had signed in. --log appends one JSON line per request (method,
@@ -26,11 +27,13 @@ int main(int argc, char** argv) {
     QCommandLineOption partSize("part-size", "part size", "BYTES", "5000000");
     QCommandLineOption token("token", "accepted token", "TOKEN");
     QCommandLineOption log("log", "request log", "FILE");
-    parser.addOptions({port, partSize, token, log});
+    QCommandLineOption basePath("base-path", "the path it lives under", "PATH");
+    parser.addOptions({port, partSize, token, log, basePath});
     parser.process(app);
 
     TestService service;
     service.partSize = parser.value(partSize).toLongLong();
+    service.basePath = parser.value(basePath);
     if (parser.isSet(token))
         service.acceptToken(parser.value(token));
     QFile logFile(parser.value(log));
@@ -41,6 +44,7 @@ int main(int argc, char** argv) {
             return;
         QJsonObject line{{"method", QString::fromUtf8(request.method)},
                          {"path", QString::fromUtf8(request.path)},
+                         {"outsideBase", request.outsideBase},
                          {"authorized", request.headers.contains("authorization")},
                          {"size", request.bodySize},
                          {"sha256", QString::fromUtf8(request.bodyHash)}};

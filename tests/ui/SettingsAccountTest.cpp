@@ -85,7 +85,7 @@ TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
 
     EXPECT_TRUE(form(window, "signedOut"));
     EXPECT_FALSE(form(window, "signedIn"));
-    const QString host = siteURL().host();
+    const QString host = siteHost();
     EXPECT_TRUE(
         window.findChild<QWidget*>(QStringLiteral("signedOut"))->findChild<QLabel*>()->text() ==
         QStringLiteral("Share clips as links on ") + host);
@@ -113,11 +113,17 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     upload->click();
     EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
 
+    // Which service the account belongs to: a self-hosted one is named in the settings file.
+    auto* host = window.findChild<QLabel*>(QStringLiteral("serviceHost"));
+    ASSERT_TRUE(host);
+    EXPECT_EQ(host->text(), QStringLiteral("on ") + siteHost());
+    EXPECT_TRUE(host->isVisible());
+
     window.findChild<QPushButton*>(QStringLiteral("sharedClips"))->click();
     EXPECT_EQ(m_opened, QList<QUrl>({siteURL(QStringLiteral("me"))}));
 
     // Signed out elsewhere (the service refused the token): the rows follow at once.
-    mira->lost();
+    mira->lost(QStringLiteral("t0ken"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !mira->user(); }, 5000));
     EXPECT_TRUE(form(window, "signedOut"));
     EXPECT_FALSE(form(window, "signedIn"));
