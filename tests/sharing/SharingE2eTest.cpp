@@ -319,16 +319,8 @@ TEST_F(SharingE2e, SignInThroughTheBrowserKeyringRestartAutomaticShareAndCommand
 }
 
 TEST_F(SharingE2e, ASelfHostedServiceNamedInTheSettingsFileBelowAPath) {
-    // A typo is refused aloud at start, and the program stays with its own service.
-    m_env.remove("VANTEL_SITE_URL");
-    QSettings(settingsPath(), QSettings::IniFormat).setValue("sharingService", "clips.example.org");
-    startProgram();
-    stopProgram();
-    EXPECT_TRUE(m_outputs.contains("vantel-record: \"sharingService\" in " + settingsPath() +
-                                   " is \"clips.example.org\", which is not an http or https "
-                                   "address"))
-        << m_outputs.toStdString();
-
+    // What the file may hold and how a bad value is refused is the settings tests' concern; a
+    // program started with a refused value would ask our real service for updates.
     QFile::remove(home() + "/service.log");
     startService("/self/hosted");
     m_env.remove("VANTEL_SITE_URL");
