@@ -4,6 +4,7 @@
 
 #include "engine/Capture.h"
 
+#include "common/FileSizeLimit.h"
 #include "engine/RecordError.h"
 
 #include <QCoreApplication>
@@ -616,12 +617,24 @@ TEST(Capture, TheAutomaticRestartKeepsTheSegmentsOfTheFailedRun) {
     EXPECT_EQ(rig.capture.buffer()->bufferedSeconds(), 0.0);
     EXPECT_FALSE(std::filesystem::exists(failedRun)) << "a restart asked for starts afresh";
 
+    // A full disk: the segment that cannot be written fails the run with the reason, and the
+    // automatic restart keeps what was written before it.
     record(20.0, 2);
     const std::filesystem::path secondRun = rig.capture.buffer()->dir();
-    rig.backend->handler->onStreamStopped("The portal closed the stream.");
+    rig.take();
+    {
+        vantel::test::FileSizeLimit full(0);
+        sinks.back()->onMediaSegment({'s'}, media::SegmentTiming{22.0, 1.0});
+    }
+    rig.backend->handler->onVideo(frame(23.0), FrameStatus::complete);
     EXPECT_TRUE(settleUntil([&] { return rig.backend->configs.size() == 4; }, 2s));
     settle(50ms);
-    EXPECT_TRUE(std::filesystem::exists(secondRun));
+    const States states = rig.take();
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.front().kind, State::Kind::error);
+    EXPECT_EQ(states.front().text.find("Can't write the recording to "), 0u) << states.front().text;
+    EXPECT_EQ(rig.capture.buffer()->bufferedSeconds(), 2.0);
+    EXPECT_TRUE(std::filesystem::exists(secondRun / "00000002.m4s"));
     rig.run(rig.capture.stop());
     EXPECT_FALSE(std::filesystem::exists(secondRun)) << "a stop deletes the kept run too";
     EXPECT_TRUE(std::filesystem::is_empty(vantel::ReplayBuffer::runRoot()));
