@@ -98,24 +98,25 @@ ReplayBuffer::SegmentSet splitIntoSegments(const QString& fragmented, const QStr
     in.open(QIODevice::ReadOnly);
     QDir().mkpath(dir);
     ReplayBuffer::SegmentSet set;
+    media::SegmentRun& run = set.runs.emplace_back();
     QByteArray segment;
     while (!in.atEnd()) {
         const QByteArray header = in.peek(8);
         const qint64 size = qFromBigEndian<quint32>(header.constData());
         const QByteArray box = in.read(size);
         if (header.mid(4, 4) == "ftyp" || header.mid(4, 4) == "moov") {
-            set.init.insert(set.init.end(), box.begin(), box.end());
+            run.init.insert(run.init.end(), box.begin(), box.end());
             continue;
         }
         segment += box;
         if (header.mid(4, 4) != "mdat")
             continue;
         const QString file =
-            dir + QStringLiteral("/%1.m4s").arg(set.files.size(), 8, 10, QChar('0'));
+            dir + QStringLiteral("/%1.m4s").arg(run.files.size(), 8, 10, QChar('0'));
         QFile out(file);
         out.open(QIODevice::WriteOnly);
         out.write(segment);
-        set.files.push_back(file.toStdString());
+        run.files.push_back(file.toStdString());
         segment.clear();
     }
     return set;

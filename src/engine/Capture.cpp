@@ -77,7 +77,7 @@ Capture::~Capture() {
     m_control.waitForDone();
     m_buffer.store(nullptr);
     if (m_run)
-        takeDown(*m_run);
+        takeDown(*m_run, Segments::discard);
 }
 
 Capture& Capture::shared() {
@@ -157,18 +157,22 @@ QCoro::Task<> Capture::sync() {
 }
 
 QCoro::Task<> Capture::restart(std::optional<GameTarget> target) {
+    co_await restartWith(std::move(target), Segments::discard);
+}
+
+QCoro::Task<> Capture::restartWith(std::optional<GameTarget> target, Segments segments) {
     if (m_restarting)
         co_return;
     m_restarting = true;
     ++m_operations;
     // Chosen before stopping, because stopping forgets the target.
     const GameTarget chosen = target ? *target : m_target ? *m_target : GameTarget::desktop();
-    co_await stopRun();
+    EndedRuns earlier = co_await stopRun(segments);
     m_failedWhileStarting.reset();
     std::optional<std::string> error;
     bool current = true;
     try {
-        current = co_await start(chosen);
+        current = co_await start(chosen, std::move(earlier));
     } catch (const std::exception& e) {
         error = explain(e);
     } catch (...) {
@@ -198,40 +202,47 @@ QCoro::Task<> Capture::stop() {
     m_autoRestart.stop();
     m_failing = false;
     ++m_operations;
-    co_await stopRun();
+    co_await stopRun(Segments::discard);
     --m_operations;
 }
 
-QCoro::Task<> Capture::stopRun() {
+QCoro::Task<Capture::EndedRuns> Capture::stopRun(Segments segments) {
     // The stream leaves the field before it is joined, so that a failure it reports while
     // stopping finds no stream and schedules no restart.
     std::shared_ptr<Run> run = std::exchange(m_run, nullptr);
     m_stream = nullptr;
     m_buffer.store(nullptr);
     m_target.reset();
+    EndedRuns kept;
     if (run) {
         // Queued behind the run's own preparation and start, so a stream is never stopped
         // while it is being started and nothing a start made is left behind.
-        QFuture<void> stopping = onControl([run] { takeDown(*run); });
-        co_await stopping;
+        QFuture<EndedRuns> stopping =
+            onControl([run, segments] { return takeDown(*run, segments); });
+        kept = co_await stopping;
     }
     setState(State::off());
+    co_return kept;
 }
 
-void Capture::takeDown(Run& run) {
+Capture::EndedRuns Capture::takeDown(Run& run, Segments segments) {
     if (run.stream) {
         try {
             run.stream->stop();
         } catch (...) {
         }
     }
+    EndedRuns kept;
     if (run.buffer) {
         try {
             run.buffer->finish();
         } catch (...) {
         }
+        if (segments == Segments::keep)
+            kept = run.buffer->handOver();
         run.buffer->discard();
     }
+    return kept;
 }
 
 platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) {
@@ -246,7 +257,7 @@ platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) 
 }
 
 void Capture::prepare(Run& run, const GameTarget& target, const CaptureConfig& config,
-                      const media::SegmentWriterFactory& writerFactory) {
+                      const media::SegmentWriterFactory& writerFactory, EndedRuns& earlier) {
     // The display query comes first: a display server that cannot be reached says so, which
     // tells more than a refused permission. Where the user has to be asked first (Wayland), it
     // throws PermissionDenied rather than asking by itself.
@@ -266,17 +277,22 @@ void Capture::prepare(Run& run, const GameTarget& target, const CaptureConfig& c
         buffer->discard();
         throw;
     }
+    buffer->keepEarlierRuns(std::move(earlier));
     run.buffer = std::move(buffer);
 }
 
-QCoro::Task<bool> Capture::start(GameTarget target) {
+QCoro::Task<bool> Capture::start(GameTarget target, EndedRuns earlier) {
     auto run = std::make_shared<Run>();
     m_run = run;
     // The futures are named locals: GCC 12 destroys lambda temporaries inside a co_await
     // expression twice.
     QFuture<std::exception_ptr> preparing =
-        onControl([this, run, target, config = m_config(), factory = m_writerFactory] {
-            return attempt([&] { prepare(*run, target, config, factory); });
+        onControl([this, run, target, config = m_config(), factory = m_writerFactory,
+                   earlier = std::move(earlier)]() mutable {
+            std::exception_ptr failure =
+                attempt([&] { prepare(*run, target, config, factory, earlier); });
+            ReplayBuffer::discardRuns(earlier); // what a failed preparation did not take
+            return failure;
         });
     std::exception_ptr failure = co_await preparing;
     // Stopped meanwhile: that stop has published off and takes down whatever was prepared.
@@ -332,7 +348,7 @@ void Capture::acceptFailure(const std::string& message) {
 }
 
 QCoro::Task<> Capture::restartAfterFailure() {
-    co_await restart();
+    co_await restartWith(std::nullopt, Segments::keep);
     m_failing = false;
 }
 

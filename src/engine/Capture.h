@@ -3,7 +3,9 @@
 // The single controller of screen recording. It never decides whether to record: the
 // application controller tells it through sync(), restart() and stop(), and it turns the wanted
 // target into a capture stream feeding a fresh ReplayBuffer, publishes its State, restarts a
-// failed stream by itself 3 s later, and explains errors in the user's words.
+// failed stream by itself 3 s later, and explains errors in the user's words. The automatic
+// restart hands the failed run's segments to the new buffer (ReplayBuffer::keepEarlierRuns), so a
+// save after it still reaches the seconds before the failure; every other stop deletes them.
 //
 // Threads:
 // - Every member is used on the main thread, except that the stream's sample thread
@@ -127,18 +129,24 @@ private:
         std::shared_ptr<ReplayBuffer> buffer;
     };
 
+    using EndedRuns = std::vector<ReplayBuffer::EndedRun>;
+    // Whether a stop keeps the run's segments for the next run.
+    enum class Segments { discard, keep };
+
     // True when the started run is still the current one: a stop() that came in while the
     // stream was being prepared or started has already taken it down, and the start must not
-    // claim it.
-    QCoro::Task<bool> start(GameTarget target);
+    // claim it. The new buffer keeps the `earlier` runs; a start that fails deletes them.
+    QCoro::Task<bool> start(GameTarget target, EndedRuns earlier);
+    QCoro::Task<> restartWith(std::optional<GameTarget> target, Segments segments);
     // On the control thread: chooses the display, checks permission, creates the buffer (its
-    // run folder, the encoder) and the stream.
+    // run folder, the encoder) with the `earlier` runs, and the stream.
     void prepare(Run& run, const GameTarget& target, const CaptureConfig& config,
-                 const media::SegmentWriterFactory& writerFactory);
-    // On the control thread: stops the stream, finishes and deletes the buffer.
-    static void takeDown(Run& run);
+                 const media::SegmentWriterFactory& writerFactory, EndedRuns& earlier);
+    // On the control thread: stops the stream, finishes the buffer and deletes it, or hands its
+    // runs over.
+    static EndedRuns takeDown(Run& run, Segments segments);
     template <typename Work> auto onControl(Work work);
-    QCoro::Task<> stopRun();
+    QCoro::Task<EndedRuns> stopRun(Segments segments);
     QCoro::Task<> restartAfterFailure();
     platform::CaptureDisplay chooseDisplay(std::optional<uint32_t> wanted);
     void setState(State state);

@@ -11,13 +11,20 @@ namespace vantel {
 
 class RecordError : public std::runtime_error {
 public:
-    enum class Kind { exportFailed, nothingBuffered, noDisplay, permission };
+    enum class Kind { exportFailed, nothingBuffered, noDisplay, permission, stale };
 
     static RecordError exportFailed(const std::string& message) {
         return RecordError(Kind::exportFailed, message);
     }
     static RecordError nothingBuffered() {
         return RecordError(Kind::nothingBuffered, "Nothing recorded yet. Give it a second.");
+    }
+    // The newest buffered media ended `age` seconds before the save was asked for: the
+    // recording had stopped, and a clip of older seconds is not what the player asked for.
+    static RecordError stale(double age) {
+        const long whole = age > 0 && age < 1e9 ? long(age) : 0;
+        return RecordError(Kind::stale, "Nothing was recorded in the last " +
+                                            std::to_string(whole) + " seconds.");
     }
     static RecordError noDisplay() { return RecordError(Kind::noDisplay, "No display to record."); }
     static RecordError permission() {

@@ -3,9 +3,11 @@
 #include "OutputFile.h"
 #include "RunFolder.h"
 #include "media/Fmp4SegmentWriter.h"
+#include "media/MediaSample.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <numeric>
 
 namespace fs = std::filesystem;
 
@@ -20,11 +22,10 @@ media::VideoCodec toVideoCodec(Codec codec) {
     return codec == Codec::hevc ? media::VideoCodec::hevc : media::VideoCodec::h264;
 }
 
-void removeFiles(const std::vector<fs::path>& files) {
-    for (const fs::path& file : files) {
-        std::error_code ignored;
-        fs::remove(file, ignored);
-    }
+double durationOf(const std::deque<ReplayBuffer::Segment>& segments) {
+    return std::accumulate(
+        segments.begin(), segments.end(), 0.0,
+        [](double sum, const ReplayBuffer::Segment& s) { return sum + s.duration; });
 }
 
 } // namespace
@@ -38,7 +39,7 @@ ReplayBuffer::ReplayBuffer(int width, int height, int fps, Quality quality, Code
     , m_keepSeconds(keepSeconds) {
     const fs::path root = runRoot();
     RunFolder::removeStale(root);
-    m_folder = std::make_unique<RunFolder>(root);
+    m_folder = std::make_shared<RunFolder>(root);
     m_dir = m_folder->path();
 
     media::WriterConfig config;
@@ -68,6 +69,11 @@ ReplayBuffer::~ReplayBuffer() {
 void ReplayBuffer::appendVideo(const media::VideoFrame& frame) {
     if (m_failed)
         return;
+    if (m_writeFailed.load(std::memory_order_acquire)) {
+        std::lock_guard guard(m_lock);
+        m_failed = m_writeError;
+        return;
+    }
     if (!m_started && !startWriter(frame.pts))
         return;
     if (m_writer->videoReady())
@@ -89,11 +95,45 @@ void ReplayBuffer::appendAudio(const media::AudioChunk& chunk, bool fromMic) {
 void ReplayBuffer::finish() {
     if (!m_started || m_writer->status() != media::SegmentWriter::Status::writing)
         return;
+    m_finishing = true;
     m_writer->finish();
 }
 
 void ReplayBuffer::discard() {
-    m_folder->remove();
+    std::vector<EndedRun> earlier;
+    {
+        std::lock_guard guard(m_lock);
+        earlier.swap(m_earlier);
+    }
+    discardRuns(earlier);
+    if (m_folder)
+        m_folder->remove();
+}
+
+std::vector<ReplayBuffer::EndedRun> ReplayBuffer::handOver() {
+    std::lock_guard guard(m_lock);
+    std::vector<EndedRun> runs = std::move(m_earlier);
+    m_earlier.clear();
+    if (m_initSegment && !m_segments.empty() && m_folder)
+        runs.push_back({*m_initSegment, m_segments, std::move(m_folder)});
+    return runs;
+}
+
+void ReplayBuffer::keepEarlierRuns(std::vector<EndedRun> runs) {
+    std::vector<EndedRun> empty;
+    std::vector<EndedRun> kept;
+    for (EndedRun& run : runs)
+        (run.segments.empty() ? empty : kept).push_back(std::move(run));
+    discardRuns(empty);
+    std::lock_guard guard(m_lock);
+    m_earlier = std::move(kept);
+}
+
+void ReplayBuffer::discardRuns(std::vector<EndedRun>& runs) noexcept {
+    for (EndedRun& run : runs)
+        if (run.folder)
+            run.folder->remove();
+    runs.clear();
 }
 
 std::optional<std::string> ReplayBuffer::failed() const {
@@ -146,30 +186,77 @@ void ReplayBuffer::onMediaSegment(std::vector<uint8_t> bytes,
         segment.duration = timing->duration;
     }
     segment.url = segmentPath(++m_seq);
+    // After a lost segment the run has a hole: nothing later is listed, and the run fails.
+    if (m_writeFailed.load(std::memory_order_relaxed))
+        return;
     try {
         OutputFile file(segment.url, OutputFile::Mode::replace);
         file.write(bytes.data(), bytes.size());
         file.commit();
-    } catch (const fs::filesystem_error&) {
-        return; // the segment is lost; its number stays used
+    } catch (const fs::filesystem_error& error) {
+        noteWriteFailure(segment.url, error.code());
+        return; // its number stays used
     }
-    removeFiles(fileSegment(std::move(segment)));
+    segment.written = m_finishing.load(std::memory_order_relaxed) ? segment.start + segment.duration
+                                                                  : media::captureClockNow();
+    Expired expired = fileSegment(std::move(segment));
+    remove(expired);
 }
 
-std::vector<fs::path> ReplayBuffer::fileSegment(Segment segment) {
-    std::vector<Path> removed;
+void ReplayBuffer::noteWriteFailure(const Path& file, const std::error_code& error) {
+    {
+        std::lock_guard guard(m_lock);
+        m_writeError = "Can't write the recording to " + file.parent_path().parent_path().string() +
+                       ": " + error.message() + ".";
+    }
+    m_writeFailed.store(true, std::memory_order_release);
+}
+
+ReplayBuffer::Expired ReplayBuffer::fileSegment(Segment segment) {
+    Expired expired;
     std::lock_guard guard(m_lock);
     m_segments.push_back(std::move(segment));
-    double total = 0.0;
-    for (const Segment& listed : m_segments)
-        total += listed.duration;
-    while (!m_segments.empty() &&
+    double total = durationOf(m_segments);
+    for (const EndedRun& run : m_earlier)
+        total += durationOf(run.segments);
+    trimEarlier(total, expired);
+    while (m_earlier.empty() && !m_segments.empty() &&
            total - m_segments.front().duration >= m_keepSeconds + kRetentionMargin) {
         total -= m_segments.front().duration;
-        removed.push_back(std::move(m_segments.front().url));
+        expired.files.push_back(std::move(m_segments.front().url));
         m_segments.pop_front();
     }
-    return removed;
+    return expired;
+}
+
+// The earlier runs lose their oldest segments first; an emptied run goes with its folder.
+void ReplayBuffer::trimEarlier(double& total, Expired& expired) {
+    while (!m_earlier.empty()) {
+        EndedRun& oldest = m_earlier.front();
+        if (!oldest.segments.empty() &&
+            total - oldest.segments.front().duration < m_keepSeconds + kRetentionMargin)
+            return;
+        if (!oldest.segments.empty()) {
+            total -= oldest.segments.front().duration;
+            expired.files.push_back(std::move(oldest.segments.front().url));
+            oldest.segments.pop_front();
+        }
+        if (oldest.segments.empty()) {
+            expired.folders.push_back(std::move(oldest.folder));
+            m_earlier.erase(m_earlier.begin());
+        }
+    }
+}
+
+void ReplayBuffer::remove(Expired& expired) {
+    for (const fs::path& file : expired.files) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+    for (const std::shared_ptr<RunFolder>& folder : expired.folders)
+        if (folder)
+            folder->remove();
+    expired.folders.clear(); // releases their locks
 }
 
 fs::path ReplayBuffer::segmentPath(int64_t seq) const {

@@ -1,6 +1,7 @@
-// The read side of the replay buffer: joining the newest segments into one file, and how much
-// is buffered. Both copy or sum the in-memory list under the lock and do all file work on the
-// copies, so segment delivery is never held up by a snapshot's input or output.
+// The read side of the replay buffer: choosing the newest segments for a save, joining them into
+// one file, and how much is buffered. Each copies or sums the in-memory lists under the lock and
+// does all file work on the copies, so segment delivery is never held up by a save's input or
+// output.
 
 #include "OutputFile.h"
 #include "RecordError.h"
@@ -8,6 +9,7 @@
 #include "RunFolder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,18 +21,6 @@ namespace vantel {
 namespace {
 
 using Segment = ReplayBuffer::Segment;
-
-// Index of the oldest segment to take: newest backwards until `seconds` are covered. The newest
-// is always taken.
-size_t firstChosen(const std::vector<Segment>& all, double seconds) {
-    size_t first = all.size();
-    double total = 0.0;
-    do {
-        --first;
-        total += all[first].duration;
-    } while (first > 0 && total < seconds);
-    return first;
-}
 
 // Reads a whole segment file into `buffer` (reused across segments, so only one segment is in
 // memory at a time). False when the file cannot be opened or read, typically because retention
@@ -58,45 +48,80 @@ bool readWhole(const fs::path& path, std::vector<uint8_t>& buffer) {
     return ok;
 }
 
+// Negative or NaN: the newest segment alone.
+double wanted(double seconds) {
+    return seconds >= 0.0 ? seconds : 0.0;
+}
+
 } // namespace
 
-ReplayBuffer::SegmentSet ReplayBuffer::chooseSegments(double seconds, double until) const {
-    SegmentSet set;
-    std::optional<std::vector<uint8_t>> init;
-    std::vector<Segment> listed;
+std::vector<ReplayBuffer::ChosenRun> ReplayBuffer::chooseRuns(double seconds, double until) const {
+    // Newest run first, each oldest segment first, as listed now.
+    std::vector<ChosenRun> listed;
     {
         std::lock_guard guard(m_lock);
-        init = m_initSegment;
-        listed.assign(m_segments.begin(), m_segments.end());
+        if (m_initSegment)
+            listed.push_back({*m_initSegment, {m_segments.begin(), m_segments.end()}});
+        for (auto run = m_earlier.rbegin(); run != m_earlier.rend(); ++run)
+            listed.push_back({run->init, {run->segments.begin(), run->segments.end()}});
     }
-    while (!listed.empty() && !(listed.back().start < until))
-        listed.pop_back();
-    if (!init || listed.empty())
+    for (ChosenRun& run : listed)
+        while (!run.segments.empty() && !(run.segments.back().start < until))
+            run.segments.pop_back();
+    std::erase_if(listed, [](const ChosenRun& run) { return run.segments.empty(); });
+    if (listed.empty())
         throw RecordError::nothingBuffered();
-    if (!(seconds >= 0.0))
-        seconds = 0.0; // negative or NaN: the newest segment alone
+    const Segment& newest = listed.front().segments.back();
+    if (std::isfinite(until) && until - newest.written > kMaxAge)
+        throw RecordError::stale(until - (newest.start + newest.duration));
 
-    const size_t first = firstChosen(listed, seconds);
-    set.init = std::move(*init);
-    for (size_t i = first; i < listed.size(); ++i)
-        set.files.push_back(listed[i].url);
-    set.to = listed.back().start + listed.back().duration;
-    set.from = std::max(set.to - seconds, listed[first].start);
+    // From the newest segment backwards until `seconds` are covered; the newest always counts.
+    seconds = wanted(seconds);
+    std::vector<ChosenRun> chosen;
+    double total = 0.0;
+    for (ChosenRun& run : listed) {
+        size_t first = run.segments.size();
+        do {
+            total += run.segments[--first].duration;
+        } while (first > 0 && total < seconds);
+        run.segments.erase(run.segments.begin(), run.segments.begin() + long(first));
+        chosen.push_back(std::move(run));
+        if (total >= seconds)
+            break;
+    }
+    return chosen;
+}
+
+ReplayBuffer::SegmentSet ReplayBuffer::chooseSegments(double seconds, double until) const {
+    const std::vector<ChosenRun> chosen = chooseRuns(seconds, until);
+    SegmentSet set;
+    for (auto run = chosen.rbegin(); run != chosen.rend(); ++run) {
+        media::SegmentRun files{run->init, {}};
+        for (const Segment& segment : run->segments)
+            files.files.push_back(segment.url);
+        set.runs.push_back(std::move(files));
+    }
+    const Segment& newest = chosen.front().segments.back();
+    set.to = newest.start + newest.duration;
+    set.from = std::max(set.to - wanted(seconds), chosen.back().segments.front().start);
     return set;
 }
 
 ReplayBuffer::Snapshot ReplayBuffer::snapshot(double seconds, double until) const {
-    SegmentSet set = chooseSegments(seconds, until);
+    // Only the newest run: another run's fragments do not join behind this run's header.
+    const ChosenRun newest = chooseRuns(seconds, until).front();
     const fs::path url = fs::temp_directory_path() / ("snap-" + makeUuidString() + ".mp4");
     OutputFile out(url, OutputFile::Mode::createNew);
-    out.write(set.init.data(), set.init.size());
+    out.write(newest.init.data(), newest.init.size());
     std::vector<uint8_t> bytes;
-    for (const fs::path& file : set.files) {
-        if (readWhole(file, bytes))
+    for (const Segment& segment : newest.segments) {
+        if (readWhole(segment.url, bytes))
             out.write(bytes.data(), bytes.size());
     }
     out.commit();
-    return {url, set.from, set.to};
+    const double to = newest.segments.back().start + newest.segments.back().duration;
+    const double from = std::max(to - wanted(seconds), newest.segments.front().start);
+    return {url, from, to};
 }
 
 double ReplayBuffer::bufferedSeconds() const {
@@ -104,6 +129,9 @@ double ReplayBuffer::bufferedSeconds() const {
     double total = 0.0;
     for (const Segment& segment : m_segments)
         total += segment.duration;
+    for (const EndedRun& run : m_earlier)
+        for (const Segment& segment : run.segments)
+            total += segment.duration;
     return total;
 }
 

@@ -29,8 +29,9 @@ namespace vantel::Clips {
 struct SnapshotSource {
     // Throws like the buffer; `until` as in ReplayBuffer::snapshot.
     std::function<ReplayBuffer::Snapshot(double seconds, double until)> snapshot;
-    // The buffer's own segments (ReplayBuffer::chooseSegments): when set, the save writes the
-    // clip straight from them and makes no snapshot file.
+    // The buffer's own segments (ReplayBuffer::chooseSegments), by run: when set, the save writes
+    // the clip straight from them and makes no snapshot file, reaching back into an earlier run
+    // where its tracks are the newest run's.
     std::function<ReplayBuffer::SegmentSet(double seconds, double until)> segments;
     int width = 0;
     int height = 0;

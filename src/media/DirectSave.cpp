@@ -32,6 +32,10 @@ public:
     }
     Descriptor(Descriptor&& other) noexcept
         : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
@@ -110,23 +114,79 @@ void reserveSpace(int fd, uint64_t size) {
     // Other refusals (a file system without reservations) leave the copy to allocate.
 }
 
+// The files of one run that are still there, oldest first: newest backwards up to the first that
+// cannot be opened. `complete` when none was missing.
+struct OpenedRun {
+    std::vector<Descriptor> files;
+    bool complete = true;
+};
+
+OpenedRun openNewestFiles(const SegmentRun& run) {
+    OpenedRun opened;
+    for (auto file = run.files.rbegin(); file != run.files.rend(); ++file) {
+        Descriptor fd(::open(file->c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) {
+            opened.complete = false;
+            break;
+        }
+        opened.files.push_back(std::move(fd));
+    }
+    std::reverse(opened.files.begin(), opened.files.end());
+    return opened;
+}
+
+// Whether an earlier run's samples can go into a clip with the newest run's headers.
+bool joins(const SegmentRun& earlier, const FragmentIndex& newest) {
+    try {
+        return FragmentIndex(earlier.init).sameTracks(newest);
+    } catch (const MediaError&) {
+        return false; // a header that does not read is not joined
+    }
+}
+
+// The segments of the clip, indexed oldest first; `files` by the numbers the samples carry.
+void indexRuns(const std::vector<SegmentRun>& runs, FragmentIndex& index,
+               std::vector<Descriptor>& files) {
+    std::vector<OpenedRun> taken; // newest first
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        if (run != runs.rbegin() && !joins(*run, index))
+            break;
+        taken.push_back(openNewestFiles(*run));
+        if (!taken.back().complete)
+            break;
+    }
+    bool first = true;
+    for (auto run = taken.rbegin(); run != taken.rend(); ++run) {
+        if (run->files.empty())
+            continue;
+        if (!first)
+            index.startRun();
+        first = false;
+        for (Descriptor& fd : run->files) {
+            index.addSegment(fd.get(), uint32_t(files.size()));
+            files.push_back(std::move(fd));
+        }
+    }
+}
+
 } // namespace
 
 DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
                             const std::vector<fs::path>& segments, double seconds,
                             const fs::path& target, CopyMethod method) {
+    return saveNewest(std::vector<SegmentRun>{{initSegment, segments}}, seconds, target, method);
+}
+
+DirectSaveResult saveNewest(const std::vector<SegmentRun>& runs, double seconds,
+                            const fs::path& target, CopyMethod method) {
     std::error_code ignored;
     if (fs::exists(fs::symlink_status(target, ignored)))
         throw MediaError(MediaError::Kind::openOutput, "target exists: " + target.string());
-    FragmentIndex index(initSegment);
+    if (runs.empty())
+        throw MediaError(MediaError::Kind::noVideo, "no segments");
+    FragmentIndex index(runs.back().init);
     std::vector<Descriptor> files;
-    for (const fs::path& segment : segments) {
-        Descriptor fd(::open(segment.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0)
-            continue; // retention removed it meanwhile
-        index.addSegment(fd.get(), uint32_t(files.size()));
-        files.push_back(std::move(fd));
-    }
+    indexRuns(runs, index, files);
     if (!(seconds >= 0.0))
         seconds = 0.0;
     const ClipCut cut = cutNewest(index, seconds);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -130,7 +131,7 @@ bool keyOf(FragmentTrack::Kind kind, bool first, uint32_t runFlags, uint32_t sam
 }
 
 void readTrun(std::span<const uint8_t> trun, const TrafDefaults& d, FragmentTrack& track,
-              RunPlace& place, int64_t& dts) {
+              RunPlace& place, int64_t& dts, uint64_t& sampleCount) {
     ByteReader in(trun);
     in.skip(1);
     const uint32_t flags = in.u24();
@@ -150,6 +151,9 @@ void readTrun(std::span<const uint8_t> trun, const TrafDefaults& d, FragmentTrac
         damaged("an oversized run");
     if (entry == 0 && count > place.fileSize / std::max<uint32_t>(1, d.size))
         damaged("more samples than bytes");
+    if (count > FragmentIndex::kMaxSamples - sampleCount)
+        damaged("more samples than a buffer holds");
+    sampleCount += count;
     track.samples.reserve(track.samples.size() + count);
     for (uint32_t i = 0; i < count; ++i) {
         FragmentSample s;
@@ -261,12 +265,56 @@ void FragmentIndex::readFragment(std::span<const uint8_t> moof, uint64_t moofOff
             place.base = defaults.flags & kBaseIsMoof ? moofOffset : place.next;
         place.next = place.base;
         const Box* tfdt = findBox(boxes, fourcc("tfdt"));
-        int64_t dts = tfdt ? readTfdt(tfdt->payload) : track.nextDts;
+        int64_t dts = tfdt ? runDecodeTime(track, readTfdt(tfdt->payload)) : track.nextDts;
         for (const Box& box : boxes)
             if (box.type == fourcc("trun"))
-                readTrun(box.payload, defaults, track, place, dts);
+                readTrun(box.payload, defaults, track, place, dts, m_sampleCount);
         track.nextDts = dts;
     }
+}
+
+void FragmentIndex::startRun() {
+    m_joinAt = 0.0;
+    for (FragmentTrack& track : m_tracks) {
+        if (track.kind == FragmentTrack::Kind::video && !track.samples.empty())
+            m_joinAt = std::max(m_joinAt, double(track.nextDts) / track.timescale);
+        track.joining = true;
+    }
+    m_runOrigin.reset();
+}
+
+// A fragment's decode time on the joined timeline. The run's first fragment fixes its origin;
+// each track's first fragment of the run fixes that track's shift.
+int64_t FragmentIndex::runDecodeTime(FragmentTrack& track, int64_t fragmentTime) {
+    if (track.joining) {
+        const double seconds = double(fragmentTime) / track.timescale;
+        if (!m_runOrigin)
+            m_runOrigin = seconds;
+        const double shift = (m_joinAt - *m_runOrigin) * track.timescale;
+        if (!(std::abs(shift) < double(std::numeric_limits<int64_t>::max() / 4)))
+            damaged("a decode time out of range");
+        track.shift = std::max<int64_t>(std::llround(shift), track.nextDts - fragmentTime);
+        track.joining = false;
+    }
+    const int64_t dts = fragmentTime + track.shift;
+    if (dts < 0 || dts > std::numeric_limits<int64_t>::max() / 2)
+        damaged("a decode time out of range");
+    return dts;
+}
+
+bool FragmentIndex::sameTracks(const FragmentIndex& other) const {
+    if (m_tracks.size() != other.m_tracks.size())
+        return false;
+    for (size_t i = 0; i < m_tracks.size(); ++i) {
+        const FragmentTrack& a = m_tracks[i];
+        const FragmentTrack& b = other.m_tracks[i];
+        if (a.id != b.id || a.kind != b.kind || a.timescale != b.timescale ||
+            a.sampleEntry != b.sampleEntry || a.stsd != b.stsd ||
+            a.defaultDuration != b.defaultDuration || a.defaultSize != b.defaultSize ||
+            a.defaultFlags != b.defaultFlags)
+            return false;
+    }
+    return true;
 }
 
 void FragmentIndex::noteFile(uint32_t file, uint64_t size) {

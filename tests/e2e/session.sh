@@ -20,11 +20,22 @@
 # dialog a user would see. A virtual keyboard stays attached, so keys typed with wtype reach the
 # focused window.
 #
+# $VANTEL_RESTART_SOUND is a command that restarts the sound server as a crash and a restart by
+# the desktop would: `pulseaudio -k` and a new PulseAudio with the same sinks, or (PipeWire) the
+# end of pipewire-pulse and a new one that loads the sinks again. It returns once the new server
+# answers with its default sink and source in place.
+#
 # Usage: tests/e2e/session.sh [--pipewire|--wayland] COMMAND [ARGS...]
-# The command sees DISPLAY (X11 only), PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS and
-# VANTEL_SESSION_DIR; under --wayland also WAYLAND_DISPLAY, SWAYSOCK, XDG_SESSION_TYPE=wayland,
+# The command sees DISPLAY (X11 only), PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS,
+# VANTEL_RESTART_SOUND and VANTEL_SESSION_DIR; under --wayland also WAYLAND_DISPLAY, SWAYSOCK, XDG_SESSION_TYPE=wayland,
 # XDG_CURRENT_DESKTOP=sway, XDG_RUNTIME_DIR, XDG_STATE_HOME and QT_QPA_PLATFORM=wayland.
 set -uo pipefail
+
+# Inside a running session: restart its sound server (see VANTEL_RESTART_SOUND above).
+if [[ "${1:-}" == "--restart-sound" ]]; then
+    restart_sound=$2
+    session=$VANTEL_SESSION_DIR
+fi
 
 sound=pulseaudio
 desktop=x11
@@ -37,23 +48,28 @@ elif [[ "${1:-}" == "--wayland" ]]; then
     shift
 fi
 here="$(cd "$(dirname "$0")" && pwd)"
-if [[ $desktop == wayland ]]; then
+if [[ -n "${restart_sound:-}" ]]; then
+    : # the session's programs were checked when it started
+elif [[ $desktop == wayland ]]; then
     "$here/check-programs.sh" wayland || exit 1
 else
     "$here/check-programs.sh" "$([[ $sound == pipewire ]] && echo pipewire || echo x11)" || exit 1
 fi
 
-session="$(mktemp -d "${TMPDIR:-/tmp}/vantel-session-XXXXXX")"
 pids=()
 cleanup() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
+    # A sound server started again by VANTEL_RESTART_SOUND is not among them.
+    [[ -s "$session/pipewire-pulse.pid" ]] && kill "$(cat "$session/pipewire-pulse.pid")" 2>/dev/null
     [[ -n "${PULSE_SERVER:-}" ]] && pactl exit >/dev/null 2>&1
     sleep 0.3
     for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
     rm -rf "$session"
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+if [[ -z "${restart_sound:-}" ]]; then
+    trap cleanup EXIT
+    trap 'exit 130' INT TERM
+fi
 
 free_display() {
     local n
@@ -95,12 +111,13 @@ start_pulse() {
     export PULSE_RUNTIME_PATH="$session/pulse-runtime"
     export PULSE_STATE_PATH="$session/pulse-state"
     mkdir -p "$PULSE_RUNTIME_PATH" "$PULSE_STATE_PATH"
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+    # A pid file in the private runtime folder, so that `pulseaudio -k` finds this server.
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=yes \
         --system=false --disable-shm=true \
         --load="module-native-protocol-unix socket=$session/pulse.sock auth-anonymous=1" \
         --load="module-null-sink sink_name=game rate=48000 channels=2" \
         --load="module-null-sink sink_name=mic rate=48000 channels=2" \
-        >"$session/pulse.log" 2>&1 &
+        </dev/null >>"$session/pulse.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
     pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start" >&2; cat "$session/pulse.log" >&2; return 1; }
@@ -147,8 +164,14 @@ start_pipewire() {
     await pw-cli info 0 || { echo "PipeWire did not start" >&2; return 1; }
     wireplumber >"$session/wireplumber.log" 2>&1 &
     pids+=($!)
-    pipewire-pulse >"$session/pipewire-pulse.log" 2>&1 &
-    pids+=($!)
+    start_pipewire_pulse
+}
+
+# The Pulse server of PipeWire with the session's sinks and defaults. Its pid is in a file of its
+# own, as VANTEL_RESTART_SOUND replaces it.
+start_pipewire_pulse() {
+    pipewire-pulse </dev/null >>"$session/pipewire-pulse.log" 2>&1 &
+    echo $! >"$session/pipewire-pulse.pid"
     await pactl info || { echo "pipewire-pulse did not start" >&2; return 1; }
     pactl load-module module-null-sink sink_name=game rate=48000 channels=2 >/dev/null
     pactl load-module module-null-sink sink_name=mic rate=48000 channels=2 >/dev/null
@@ -275,7 +298,24 @@ start_wayland() {
     start_portals || return 1
 }
 
+# The restart runs in the caller's process group, outside this script's cleanup: its new server
+# is stopped by the session's cleanup (pactl exit, or the pid file) like the first one.
+if [[ -n "${restart_sound:-}" ]]; then
+    if [[ $restart_sound == pipewire ]]; then
+        kill "$(cat "$session/pipewire-pulse.pid")" || exit 1
+        await sh -c '! pactl info' || { echo "pipewire-pulse did not stop" >&2; exit 1; }
+        start_pipewire_pulse || exit 1
+    else
+        pulseaudio -k || exit 1
+        await sh -c '! pactl info' || { echo "PulseAudio did not stop" >&2; exit 1; }
+        start_pulse || exit 1
+    fi
+    exit 0
+fi
+
+session="$(mktemp -d "${TMPDIR:-/tmp}/vantel-session-XXXXXX")"
 export VANTEL_SESSION_DIR="$session"
+export VANTEL_RESTART_SOUND="$here/session.sh --restart-sound $sound"
 if [[ $desktop == wayland ]]; then
     start_wayland || exit 1
 else

@@ -4,6 +4,7 @@
 
 #include "engine/Capture.h"
 
+#include "common/FileSizeLimit.h"
 #include "engine/RecordError.h"
 
 #include <QCoreApplication>
@@ -574,4 +575,67 @@ TEST(Capture, AStopWhileTheRunIsPreparedLeavesNothingBehind) {
     EXPECT_TRUE(rig.backend->streams[0]->stopped);
     EXPECT_TRUE(std::filesystem::is_empty(vantel::ReplayBuffer::runRoot()))
         << "the prepared run folder was deleted";
+}
+
+// One hiccup of the sound server must not throw the buffer away: the automatic restart keeps the
+// failed run's segments, in its locked folder, for saves after it. A restart the application
+// asks for, and a stop, delete them.
+TEST(Capture, TheAutomaticRestartKeepsTheSegmentsOfTheFailedRun) {
+    Rig rig(CaptureMode::always);
+    std::vector<media::SegmentSink*> sinks;
+    rig.capture.setWriterFactory([&](const media::WriterConfig&, media::SegmentSink& sink) {
+        sinks.push_back(&sink);
+        return std::make_unique<CountingWriter>(rig.writes);
+    });
+    auto record = [&](double from, int seconds) {
+        rig.backend->handler->onVideo(frame(from), FrameStatus::complete);
+        sinks.back()->onInitSegment({'I', 'N', 'I', 'T'});
+        for (int i = 0; i < seconds; ++i)
+            sinks.back()->onMediaSegment({'s'}, media::SegmentTiming{from + i, 1.0});
+    };
+    rig.run(rig.capture.sync());
+    record(1.0, 3);
+    const std::filesystem::path failedRun = rig.capture.buffer()->dir();
+
+    rig.backend->handler->onStreamStopped("The sound server went away.");
+    EXPECT_TRUE(settleUntil(
+        [&] {
+            return rig.backend->configs.size() == 2 &&
+                   rig.capture.state().kind == State::Kind::recording;
+        },
+        2s));
+    std::shared_ptr<vantel::ReplayBuffer> buffer = rig.capture.buffer();
+    ASSERT_TRUE(buffer);
+    EXPECT_NE(buffer->dir(), failedRun);
+    EXPECT_EQ(buffer->bufferedSeconds(), 3.0) << "the seconds before the failure are still there";
+    EXPECT_TRUE(std::filesystem::exists(failedRun / "00000003.m4s"));
+    record(10.0, 1);
+    EXPECT_EQ(buffer->bufferedSeconds(), 4.0);
+    buffer.reset();
+
+    rig.run(rig.capture.restart());
+    EXPECT_EQ(rig.capture.buffer()->bufferedSeconds(), 0.0);
+    EXPECT_FALSE(std::filesystem::exists(failedRun)) << "a restart asked for starts afresh";
+
+    // A full disk: the segment that cannot be written fails the run with the reason, and the
+    // automatic restart keeps what was written before it.
+    record(20.0, 2);
+    const std::filesystem::path secondRun = rig.capture.buffer()->dir();
+    rig.take();
+    {
+        vantel::test::FileSizeLimit full(0);
+        sinks.back()->onMediaSegment({'s'}, media::SegmentTiming{22.0, 1.0});
+    }
+    rig.backend->handler->onVideo(frame(23.0), FrameStatus::complete);
+    EXPECT_TRUE(settleUntil([&] { return rig.backend->configs.size() == 4; }, 2s));
+    settle(50ms);
+    const States states = rig.take();
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.front().kind, State::Kind::error);
+    EXPECT_EQ(states.front().text.find("Can't write the recording to "), 0u) << states.front().text;
+    EXPECT_EQ(rig.capture.buffer()->bufferedSeconds(), 2.0);
+    EXPECT_TRUE(std::filesystem::exists(secondRun / "00000002.m4s"));
+    rig.run(rig.capture.stop());
+    EXPECT_FALSE(std::filesystem::exists(secondRun)) << "a stop deletes the kept run too";
+    EXPECT_TRUE(std::filesystem::is_empty(vantel::ReplayBuffer::runRoot()));
 }

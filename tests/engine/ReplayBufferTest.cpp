@@ -3,6 +3,7 @@
 #include "engine/ReplayBuffer.h"
 
 #include "FakeSegmentWriter.h"
+#include "common/FileSizeLimit.h"
 #include "common/TestEnv.h"
 
 #include <cstdlib>
@@ -180,22 +181,48 @@ TEST(ReplayBuffer, SegmentFilesAndTiming) {
     FakeWriterState state;
     auto buffer = makeBuffer(state);
     state.segment("one", std::nullopt);
-    fs::create_directory(buffer->dir() / "00000002.m4s"); // the write of #2 fails
-    state.segment("two", media::SegmentTiming{1.0, 1.0});
-    {
-        test::FileSizeLimit limit(4); // #3 is cut short by a full disk
-        state.segment("three", media::SegmentTiming{2.0, 1.0});
-    }
-    state.segment("four", media::SegmentTiming{3.5, 0.9});
+    state.segment("two", media::SegmentTiming{3.5, 0.9});
 
     const auto listed = buffer->segments();
-    EXPECT_EQ(fileNames(listed), (std::vector<std::string>{"00000001.m4s", "00000004.m4s"}));
+    EXPECT_EQ(fileNames(listed), (std::vector<std::string>{"00000001.m4s", "00000002.m4s"}));
     EXPECT_EQ(listed[0].start, 0.0);
     EXPECT_EQ(listed[0].duration, 1.0);
     EXPECT_EQ(listed[1].start, 3.5);
     EXPECT_EQ(listed[1].duration, 0.9);
-    EXPECT_FALSE(fs::exists(buffer->dir() / "00000003.m4s"));
     EXPECT_EQ(segmentFilesIn(buffer->dir()), fileNames(listed));
+}
+
+// A segment that cannot be written is a hole in the run: the run fails with the reason at the
+// next frame, and nothing after the hole is listed, even once the disk has room again.
+TEST(ReplayBuffer, ASegmentThatCannotBeWrittenFailsTheRun) {
+    FakeWriterState state;
+    auto buffer = makeBuffer(state);
+    buffer->appendVideo(frameAt(0.0));
+    state.segment("one", media::SegmentTiming{0.0, 1.0});
+    {
+        test::FileSizeLimit limit(2); // a full disk cuts #2 short
+        state.segment("two", media::SegmentTiming{1.0, 1.0});
+    }
+    state.segment("three", media::SegmentTiming{2.0, 1.0});
+    buffer->appendVideo(frameAt(0.1));
+    ASSERT_TRUE(buffer->failed());
+    EXPECT_THAT(*buffer->failed(), testing::StartsWith("Can't write the recording to " +
+                                                       ReplayBuffer::runRoot().string() + ": "));
+    EXPECT_THAT(*buffer->failed(), testing::HasSubstr("File too large"));
+    EXPECT_EQ(state.videoPts, std::vector<double>{0.0}) << "nothing is encoded after the failure";
+    EXPECT_EQ(fileNames(buffer->segments()), std::vector<std::string>{"00000001.m4s"});
+    EXPECT_EQ(segmentFilesIn(buffer->dir()), std::vector<std::string>{"00000001.m4s"});
+
+    // The run folder removed under the running buffer.
+    FakeWriterState removedState;
+    auto removed = makeBuffer(removedState);
+    removed->appendVideo(frameAt(0.0));
+    fs::remove_all(removed->dir());
+    removedState.segment("one", media::SegmentTiming{0.0, 1.0});
+    removed->appendVideo(frameAt(0.1));
+    ASSERT_TRUE(removed->failed());
+    EXPECT_THAT(*removed->failed(), testing::HasSubstr("No such file or directory"));
+    EXPECT_TRUE(removed->segments().empty());
 }
 
 TEST(ReplayBuffer, DiscardRemovesTheFolderAndNeverFails) {
@@ -208,4 +235,63 @@ TEST(ReplayBuffer, DiscardRemovesTheFolderAndNeverFails) {
     buffer->discard();
     state.segment("late", std::nullopt); // lost quietly, the folder is gone
     EXPECT_EQ(buffer->segments().size(), 3u);
+}
+
+// After a failed run restarts, its segments stay saveable while they are within the window:
+// they count towards it and lose their oldest first; the emptied run goes with its folder.
+TEST(ReplayBuffer, KeepsTheRunsBeforeARestartWithinTheWindow) {
+    FakeWriterState firstState;
+    auto first = makeBuffer(firstState, 5);
+    first->appendVideo(frameAt(0.0));
+    firstState.init("FIRST");
+    feedSeconds(firstState, 4);
+    first->finish();
+    std::vector<ReplayBuffer::EndedRun> ended = first->handOver();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].segments.size(), 4u);
+    first->discard();
+    EXPECT_TRUE(fs::exists(first->dir() / "00000004.m4s")) << "handed over, not deleted";
+
+    FakeWriterState secondState;
+    auto second = makeBuffer(secondState, 5); // cleans up stale folders: the kept one is locked
+    EXPECT_TRUE(fs::exists(first->dir()));
+    FakeWriterState emptyState;
+    auto empty = makeBuffer(emptyState, 5);
+    std::vector<ReplayBuffer::EndedRun> nothing = empty->handOver();
+    EXPECT_TRUE(nothing.empty()) << "a run without segments is not handed over";
+    empty->discard();
+    EXPECT_FALSE(fs::exists(empty->dir()));
+
+    second->keepEarlierRuns(std::move(ended));
+    EXPECT_EQ(second->bufferedSeconds(), 4.0);
+    second->appendVideo(frameAt(50.0));
+    secondState.init("SECOND");
+    secondState.segment("s1", media::SegmentTiming{50.0, 1.0});
+    const ReplayBuffer::SegmentSet set = second->chooseSegments(3.0);
+    ASSERT_EQ(set.runs.size(), 2u);
+    EXPECT_EQ(std::string(set.runs[0].init.begin(), set.runs[0].init.end()), "FIRST");
+    EXPECT_EQ(set.runs[0].files, (std::vector<fs::path>{first->dir() / "00000003.m4s",
+                                                        first->dir() / "00000004.m4s"}));
+    EXPECT_EQ(std::string(set.runs[1].init.begin(), set.runs[1].init.end()), "SECOND");
+    EXPECT_EQ(set.runs[1].files, std::vector<fs::path>{second->dir() / "00000001.m4s"});
+    EXPECT_EQ(second->chooseSegments(1.0).runs.size(), 1u) << "the newest run covers it alone";
+
+    // Window 5 + 2 s: each new segment beyond it pushes out the oldest of the earlier run.
+    for (int i = 2; i <= 6; ++i)
+        secondState.segment("s", media::SegmentTiming{49.0 + i, 1.0});
+    EXPECT_EQ(segmentFilesIn(first->dir()), std::vector<std::string>{"00000004.m4s"});
+    EXPECT_EQ(second->bufferedSeconds(), 7.0);
+    secondState.segment("s7", media::SegmentTiming{56.0, 1.0});
+    EXPECT_FALSE(fs::exists(first->dir())) << "out of the window: the folder goes";
+    EXPECT_EQ(second->chooseSegments(100.0).runs.size(), 1u);
+    EXPECT_EQ(second->segments().size(), 7u);
+
+    // A stop deletes the kept runs with the run's own folder.
+    FakeWriterState thirdState;
+    auto third = makeBuffer(thirdState, 5);
+    second->finish();
+    third->keepEarlierRuns(second->handOver());
+    third->discard();
+    EXPECT_FALSE(fs::exists(second->dir()));
+    EXPECT_FALSE(fs::exists(third->dir()));
 }

@@ -115,3 +115,34 @@ TEST(RunFolder, ANewBufferRemovesFoldersOfDeadRunsOnly) {
     EXPECT_TRUE(fs::is_directory(next->dir()));
     EXPECT_TRUE(fs::is_directory(last->dir()));
 }
+
+// A process that crashed while it kept an earlier run for its saves leaves two folders; the next
+// buffer removes both, and while it lived neither was taken for stale.
+TEST(RunFolder, TheKeptFolderOfAnEarlierRunIsCleanedUpAfterACrash) {
+    Child crashed = spawnHolder([] {
+        static test::FakeWriterState firstState, secondState;
+        auto first = makeBuffer(firstState);
+        first->appendVideo(test::frameAt(0.0));
+        firstState.init("INIT");
+        firstState.segment("segment", std::nullopt);
+        first->finish();
+        auto* second = makeBuffer(secondState).release();
+        second->keepEarlierRuns(first->handOver());
+        return fs::path(first->dir().string() + "|" + second->dir().string());
+    });
+    ASSERT_GT(crashed.pid, 0);
+    const std::string both = crashed.folder.string();
+    const size_t bar = both.find('|');
+    ASSERT_NE(bar, std::string::npos) << both;
+    const fs::path earlier = both.substr(0, bar);
+    const fs::path current = both.substr(bar + 1);
+
+    test::FakeWriterState state;
+    auto whileAlive = makeBuffer(state);
+    EXPECT_TRUE(fs::exists(earlier / "00000001.m4s")) << "kept, and locked, while it lives";
+    EXPECT_TRUE(fs::is_directory(current));
+    crashed.kill();
+    auto next = makeBuffer(state);
+    EXPECT_FALSE(fs::exists(earlier));
+    EXPECT_FALSE(fs::exists(current));
+}

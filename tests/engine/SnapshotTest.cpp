@@ -3,9 +3,11 @@
 #include "FakeSegmentWriter.h"
 #include "engine/RecordError.h"
 #include "engine/ReplayBuffer.h"
+#include "media/MediaSample.h"
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <optional>
@@ -154,6 +156,46 @@ TEST_F(SnapshotTest, AFailedWriteLeavesNoFile) {
         EXPECT_EQ(error.code(), std::errc::file_too_large);
     }
     EXPECT_TRUE(snapshotFiles().empty());
+}
+
+// A save asked for when the newest segment was written more than two seconds earlier fails with
+// the reason: the recording has stopped, and older seconds are not the ones the player wants.
+TEST_F(SnapshotTest, ASaveFailsWhenTheNewestSegmentIsOld) {
+    m_state.init("INIT");
+    const double now = media::captureClockNow();
+    m_clock = now - 3.0;
+    feed({1.0, 1.0, 1.0}); // written just now, ending now
+    EXPECT_NO_THROW(m_buffer->chooseSegments(5, now + 1.5));
+    EXPECT_EQ(take(m_buffer->snapshot(5, now + 1.5)), joined(1, 3));
+    auto expectStale = [&](const std::function<void()>& save, const char* text) {
+        try {
+            save();
+            ADD_FAILURE() << "saved old seconds as new";
+        } catch (const RecordError& error) {
+            EXPECT_STREQ(error.what(), text);
+        }
+        EXPECT_TRUE(snapshotFiles().empty());
+    };
+    // The recording stalled: no segment for the next 3.5 seconds.
+    expectStale([&] { m_buffer->chooseSegments(5, now + 3.5); },
+                "Nothing was recorded in the last 3 seconds.");
+    expectStale([&] { m_buffer->snapshot(5, now + 3.5); },
+                "Nothing was recorded in the last 3 seconds.");
+    EXPECT_NO_THROW(m_buffer->chooseSegments(5)) << "no request time, no age";
+
+    // Segments the writer hands over while finishing count from the end of their media.
+    FakeWriterState state;
+    ReplayBuffer ended(160, 90, 30, Quality::high, Codec::h264, false, 30,
+                       test::fakeWriterFactory(state));
+    ended.appendVideo(test::frameAt(0.0));
+    state.init("INIT");
+    state.duringFinish = [&] {
+        state.segment("last;", media::SegmentTiming{now - 6.0, 1.0});
+    };
+    ended.finish();
+    expectStale([&] { ended.chooseSegments(5, now); },
+                "Nothing was recorded in the last 5 seconds.");
+    ended.discard();
 }
 
 // The segment numbers in a snapshot's bytes, or nothing when the bytes are not the

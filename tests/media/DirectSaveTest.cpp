@@ -193,13 +193,15 @@ TEST_P(DirectSaveMatrix, GivesThePassThroughClipPacketForPacket) {
             .kernelCopy);
     EXPECT_EQ(bytesOf(byHand), bytesOf(direct));
 
-    // A segment number missing in the middle (deleted, as retention or a failed write leaves
-    // it): the range runs across the gap.
+    // A segment file missing in the middle (its folder went, or something removed it): the clip
+    // is the unbroken stretch after it, never the media on both sides of a hole.
     fs::remove(buffer.files[3]);
     fs::remove(direct);
     media::saveNewest(buffer.init, buffer.files, 5.3, direct);
-    referenceSave(buffer, 5.3, reference);
-    expectSameClip(direct, reference, "across a missing segment");
+    const RecordedBuffer after{buffer.init, {buffer.files.begin() + 4, buffer.files.end()}};
+    referenceSave(after, 5.3, reference);
+    expectSameClip(direct, reference, "after a missing segment");
+    EXPECT_LT(media::probeHeaders(direct).duration, 4.0);
     fs::remove_all(dir);
 }
 
@@ -263,6 +265,77 @@ TEST(DirectSave, FramesShownOutOfDecodeOrderKeepTheirTimes) {
     fs::remove_all(dir);
 }
 
+// Presentation times of the video and the first audio track, and the count of each.
+struct TrackTimes {
+    std::vector<double> video, audio;
+};
+
+TrackTimes trackTimes(const fs::path& file) {
+    TrackTimes times;
+    for (const std::string& row : packetTable(file)) {
+        std::istringstream in(row);
+        int stream = 0;
+        std::string word;
+        int64_t pts = 0;
+        in >> stream >> word >> pts;
+        if (stream <= 1)
+            (stream == 0 ? times.video : times.audio).push_back(double(pts));
+    }
+    return times;
+}
+
+// A recording restarted after a failure: two runs of the same settings, each with its own
+// initialisation segment and a timeline from zero. The clip joins them, the later run's media
+// right after the earlier's, every track in step, and decodes cleanly.
+TEST(DirectSave, JoinsTheRunsBeforeAndAfterARestart) {
+    const fs::path dir = testHome() / "direct-runs";
+    const BufferKind kind{VideoCodec::h264, true, 30};
+    const RecordedBuffer before = record(kind, dir / "before");
+    const RecordedBuffer after = record(kind, dir / "after");
+    const std::vector<media::SegmentRun> runs{{before.init, before.files},
+                                              {after.init, after.files}};
+    const fs::path joined = dir / "joined.mp4";
+    const media::DirectSaveResult saved = media::saveNewest(runs, 100.0, joined);
+    EXPECT_NEAR(saved.duration, 15.0, 0.05) << "7.5 s of each run";
+    EXPECT_EQ(saved.audioTracks, 2);
+    EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + joined.string() + "' -f null - 2>&1"), "");
+    const TrackTimes times = trackTimes(joined);
+    EXPECT_NEAR(double(times.video.size()), 2 * 7.5 * 30, 2);
+    EXPECT_TRUE(std::is_sorted(times.video.begin(), times.video.end()));
+    EXPECT_TRUE(std::is_sorted(times.audio.begin(), times.audio.end()));
+    std::istringstream lengths(run("ffprobe -v error -show_entries stream=duration -of csv=p=0 '" +
+                                   joined.string() + "'"));
+    double video = 0, game = 0, mic = 0;
+    lengths >> video >> game >> mic;
+    EXPECT_NEAR(game, video, 0.05) << "the sound stays with the picture";
+    EXPECT_NEAR(mic, video, 0.05);
+
+    // Ten seconds reach 2.5 s back into the earlier run, cut as a single run is cut.
+    const fs::path ten = dir / "ten.mp4";
+    EXPECT_NEAR(media::saveNewest(runs, 10.0, ten).duration, 10.0, 5e-4);
+    EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + ten.string() + "' -f null - 2>&1"), "");
+    // Within the newest run: the same clip as from that run alone.
+    const fs::path newest = dir / "newest.mp4";
+    const fs::path alone = dir / "alone.mp4";
+    media::saveNewest(runs, 5.3, newest);
+    media::saveNewest(after.init, after.files, 5.3, alone);
+    EXPECT_EQ(bytesOf(newest), bytesOf(alone));
+
+    // Other tracks (no microphone now): the clip cannot carry both, so it is the newest run's.
+    const RecordedBuffer other = record({VideoCodec::h264, false, 30}, dir / "other");
+    const fs::path changed = dir / "changed.mp4";
+    const media::DirectSaveResult newestOnly =
+        media::saveNewest({{before.init, before.files}, {other.init, other.files}}, 100.0, changed);
+    EXPECT_NEAR(newestOnly.duration, 7.5, 0.05);
+    EXPECT_EQ(newestOnly.audioTracks, 1);
+
+    // The newest run broken by a missing file: nothing before the hole, the earlier run neither.
+    fs::remove(after.files[5]);
+    const fs::path broken = dir / "broken.mp4";
+    EXPECT_LT(media::saveNewest(runs, 100.0, broken).duration, 2.6);
+    fs::remove_all(dir);
+}
+
 // Damaged and hostile segments: random byte changes, cut-off files and forged sizes in real
 // segments end in MediaError, never in a read outside the bytes (AddressSanitizer watches).
 TEST(DirectSaveFuzz, DamagedSegmentsGiveErrorsNotCrashes) {
@@ -316,6 +389,48 @@ TEST(DirectSaveFuzz, DamagedSegmentsGiveErrorsNotCrashes) {
     }
     EXPECT_GT(runs, 100);
     EXPECT_GT(failures, 0);
+
+    // Forged sample runs, each within the cap of a run and of its bytes, that together would
+    // make the index hold more samples than any buffer: refused before they are allocated.
+    std::vector<uint8_t> forged;
+    const auto box = [&](const char* type, auto&& body) {
+        const size_t at = forged.size();
+        forged.resize(at + 4);
+        forged.insert(forged.end(), type, type + 4);
+        body();
+        const size_t size = forged.size() - at;
+        for (int i = 0; i < 4; ++i)
+            forged[at + size_t(i)] = uint8_t(size >> (24 - 8 * i));
+    };
+    const auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            forged.push_back(uint8_t(v >> (24 - 8 * i)));
+    };
+    box("moof", [&] {
+        box("traf", [&] {
+            box("tfhd", [&] {
+                u32(0x020010); // base is the moof, default sample size given
+                u32(1);        // the video track
+                u32(0);        // samples of no bytes
+            });
+            for (int i = 0; i < 4; ++i)
+                box("trun", [&] {
+                    u32(0);          // no per-sample fields
+                    u32(600u << 10); // 614,400 samples
+                });
+        });
+    });
+    box("mdat", [&] { forged.resize(forged.size() + (1u << 20)); });
+    try {
+        media::FragmentIndex index(buffer.init);
+        index.addSegment(forged, 0);
+        ADD_FAILURE() << "indexed " << index.tracks()[0].samples.size() << " samples";
+    } catch (const media::MediaError& error) {
+        EXPECT_EQ(error.kind(), media::MediaError::Kind::openInput);
+        EXPECT_NE(std::string(error.what()).find("more samples than a buffer holds"),
+                  std::string::npos)
+            << error.what();
+    }
 
     // A segment file cut short on disk: an error before anything is written, and no file.
     fs::resize_file(buffer.files[1], fs::file_size(buffer.files[1]) / 2);
