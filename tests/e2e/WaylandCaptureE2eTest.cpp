@@ -2,11 +2,13 @@
 // dialog (the session's logging chooser) comes once, when permission is asked; later casts
 // restore the choice without it; a choice the portal cannot use asks again, and a refusal
 // forgets it. A still window's colours arrive at the asked size, and a still
-// screen, of which the compositor sends hardly a picture, still gives frames at the full rate.
+// screen, of which the compositor sends hardly a picture, still gives frames at the full rate. A
+// start that fails after the cast was opened closes it.
 
 #include "ColourCard.h"
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
+#include "engine/Capture.h"
 #include "platform/CaptureSource.h"
 #include "platform/wayland/WaylandCaptureBackend.h"
 #include "platform/wayland/WaylandCaptureStream.h"
@@ -80,6 +82,14 @@ bool cardShown() {
     return !shot.isNull() && near({qRed(shot.pixel(320, 360)), qGreen(shot.pixel(320, 360)),
                                    qBlue(shot.pixel(320, 360))},
                                   e2e::kCardRed);
+}
+
+// The screen casts open on the session's PipeWire: each is one video source node of the portal.
+int castsOpen(QByteArray* listing = nullptr) {
+    const QByteArray nodes = e2e::runTool("pw-cli", {"ls", "Node"});
+    if (listing)
+        *listing = nodes;
+    return int(nodes.count("media.class = \"Video/Source\""));
 }
 
 } // namespace
@@ -189,4 +199,47 @@ TEST(WaylandCapture, AnUnknownChoiceAsksAgainAndARefusalForgetsIt) {
     EXPECT_THROW(next.displays(), PermissionDenied);
     EXPECT_EQ(kept, "");
     EXPECT_FALSE(next.hasPermission());
+}
+
+// The display query opens the cast that the stream is to take over; when the start fails after
+// it (here the run folder cannot be made), the cast is closed, not left open until the next run.
+TEST(WaylandCapture, AStartThatFailsAfterTheDisplayQueryClosesItsCast) {
+    std::string kept;
+    auto backend = std::make_unique<WaylandCaptureBackend>();
+    backend->setPermissionStore({[&] { return kept; },
+                                 [&](const std::string& t) {
+                                     kept = t;
+                                 }});
+    ASSERT_TRUE(backend->requestPermission());
+    ASSERT_TRUE(e2e::waitUntil([] { return castsOpen() == 0; }, 5s))
+        << "the cast of the permission request stays open";
+
+    const std::filesystem::path blocker = test::testHome() / "cache-is-a-file";
+    test::writeFile(blocker, "not a folder");
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const std::string savedCache = cache ? cache : "";
+    setenv("XDG_CACHE_HOME", (blocker / "cache").c_str(), 1);
+    std::shared_ptr<void> restore(nullptr, [&](void*) {
+        if (savedCache.empty())
+            unsetenv("XDG_CACHE_HOME");
+        else
+            setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
+    });
+
+    Capture capture(std::move(backend));
+    capture.setConfigProvider([] {
+        CaptureConfig config;
+        config.mode = CaptureMode::always;
+        config.fps = 30;
+        config.maxHeight = 360;
+        return config;
+    });
+    capture.setCurrentGameProvider([] { return std::optional<GameTarget>(); });
+    capture.sync();
+    ASSERT_TRUE(
+        e2e::waitUntil([&] { return capture.state().kind == Capture::State::Kind::error; }, 20s));
+    QByteArray listing;
+    EXPECT_TRUE(e2e::waitUntil([&] { return castsOpen(&listing) == 0; }, 3s))
+        << "the failed start left its screen cast open:\n"
+        << listing.toStdString();
 }
