@@ -92,6 +92,51 @@ int castsOpen(QByteArray* listing = nullptr) {
     return int(nodes.count("media.class = \"Video/Source\""));
 }
 
+// The PipeWire id of the portal's one open cast, or empty.
+QString castNode() {
+    const QList<QByteArray> lines = e2e::runTool("pw-cli", {"ls", "Node"}).split('\n');
+    QByteArray id;
+    for (const QByteArray& line : lines) {
+        const QByteArray text = line.trimmed();
+        if (text.startsWith("id "))
+            id = text.mid(3, text.indexOf(',') - 3);
+        else if (text == "media.class = \"Video/Source\"")
+            return QString::fromLatin1(id);
+    }
+    return {};
+}
+
+// A capture controller over the portal that records the desktop, with the states it published.
+struct PortalCapture {
+    std::string kept;
+    std::vector<Capture::State> states;
+    std::unique_ptr<Capture> capture;
+
+    PortalCapture() {
+        auto backend = std::make_unique<WaylandCaptureBackend>();
+        backend->setPermissionStore({[this] { return kept; },
+                                     [this](const std::string& t) {
+                                         kept = t;
+                                     }});
+        EXPECT_TRUE(backend->requestPermission());
+        capture = std::make_unique<Capture>(std::move(backend));
+        capture->setConfigProvider([] {
+            CaptureConfig config;
+            config.mode = CaptureMode::always;
+            config.fps = 30;
+            config.maxHeight = 360;
+            return config;
+        });
+        capture->setCurrentGameProvider([] { return std::optional<GameTarget>(); });
+        capture->onState = [this](const Capture::State& state) {
+            states.push_back(state);
+        };
+    }
+    bool is(Capture::State::Kind kind) const {
+        return !states.empty() && states.back().kind == kind;
+    }
+};
+
 } // namespace
 
 TEST(WaylandCapture, PortalDialogOnceThenStillScreenAtFullRateWithTheWindowsColours) {
@@ -204,13 +249,7 @@ TEST(WaylandCapture, AnUnknownChoiceAsksAgainAndARefusalForgetsIt) {
 // The display query opens the cast that the stream is to take over; when the start fails after
 // it (here the run folder cannot be made), the cast is closed, not left open until the next run.
 TEST(WaylandCapture, AStartThatFailsAfterTheDisplayQueryClosesItsCast) {
-    std::string kept;
-    auto backend = std::make_unique<WaylandCaptureBackend>();
-    backend->setPermissionStore({[&] { return kept; },
-                                 [&](const std::string& t) {
-                                     kept = t;
-                                 }});
-    ASSERT_TRUE(backend->requestPermission());
+    PortalCapture rig;
     ASSERT_TRUE(e2e::waitUntil([] { return castsOpen() == 0; }, 5s))
         << "the cast of the permission request stays open";
 
@@ -226,20 +265,35 @@ TEST(WaylandCapture, AStartThatFailsAfterTheDisplayQueryClosesItsCast) {
             setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
     });
 
-    Capture capture(std::move(backend));
-    capture.setConfigProvider([] {
-        CaptureConfig config;
-        config.mode = CaptureMode::always;
-        config.fps = 30;
-        config.maxHeight = 360;
-        return config;
-    });
-    capture.setCurrentGameProvider([] { return std::optional<GameTarget>(); });
-    capture.sync();
-    ASSERT_TRUE(
-        e2e::waitUntil([&] { return capture.state().kind == Capture::State::Kind::error; }, 20s));
+    rig.capture->sync();
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::error); }, 20s));
     QByteArray listing;
     EXPECT_TRUE(e2e::waitUntil([&] { return castsOpen(&listing) == 0; }, 3s))
         << "the failed start left its screen cast open:\n"
         << listing.toStdString();
+}
+
+// The desktop ends the share while recording (its cast goes away, as when the user stops sharing
+// or the portal's backend dies): the run fails and says so, instead of recording the last
+// picture for ever, and starts again by itself with a new cast.
+TEST(WaylandCapture, AShareTheDesktopEndsFailsTheRunWhichStartsAgain) {
+    PortalCapture rig;
+    rig.capture->setRestartDelay(500ms);
+    rig.capture->sync();
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::recording); }, 20s));
+    const QString node = castNode();
+    ASSERT_FALSE(node.isEmpty());
+
+    QByteArray errors;
+    e2e::runTool("pw-cli", {"destroy", node}, &errors);
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::error); }, 5s))
+        << "still recording a share that ended " << errors.toStdString();
+    EXPECT_EQ(rig.states.back().text, "The screen share ended.");
+
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::recording); }, 20s));
+    EXPECT_FALSE(castNode().isEmpty());
+    EXPECT_NE(castNode(), node) << "a new cast";
+    rig.capture->stop();
+    EXPECT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::off); }, 10s));
+    EXPECT_TRUE(e2e::waitUntil([] { return castsOpen() == 0; }, 5s));
 }
