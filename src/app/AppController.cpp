@@ -261,9 +261,17 @@ void AppController::bindHotkey() {
     m_hotkey = m_parts.shell.bindHotkey(hotkey, [this] { saveClip(); });
     if (m_hotkey && m_hotkey->registered()) {
         m_hotkeyProblem.clear();
+        m_hotkey->onRefused([this, hotkey] {
+            reportHotkeyProblem(hotkey.display() +
+                                QStringLiteral(" was not allowed by the desktop"));
+        });
         return;
     }
-    m_hotkeyProblem = hotkey.display() + QStringLiteral(" is used by another program");
+    reportHotkeyProblem(hotkey.display() + QStringLiteral(" is used by another program"));
+}
+
+void AppController::reportHotkeyProblem(const QString& problem) {
+    m_hotkeyProblem = problem;
     m_parts.shell.toast(QStringLiteral("Shortcut unavailable"), m_hotkeyProblem, false);
 }
 

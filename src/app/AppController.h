@@ -117,7 +117,9 @@ public:
     // The status line, the "… s ready …" line while a buffer exists, and the shortcut problem
     // while the shortcut is not held.
     QStringList statusLines() const;
-    // "<shortcut> is used by another program" while the shortcut could not be registered.
+    // While the shortcut is not held: "<shortcut> is used by another program" when it could not
+    // be registered, "<shortcut> was not allowed by the desktop" when the desktop refused it
+    // later (the user cancelled the Wayland desktop's dialog).
     QString hotkeyProblem() const { return m_hotkeyProblem; }
 
     WindowManager& windows() { return m_windows; }
@@ -134,6 +136,7 @@ private:
     void show(const Capture::State& state);
     void refreshIcon();
     void bindHotkey();
+    void reportHotkeyProblem(const QString& problem);
     void runMenuAction(MenuAction action, int seconds);
     void openUpdate();
     QCoro::Task<> restartAfterSettings();

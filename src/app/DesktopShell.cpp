@@ -16,6 +16,9 @@ public:
     X11Binding(const Hotkey& hotkey, std::function<void()> action)
         : m_hotkey(hotkey, std::move(action)) {}
     bool registered() const override { return m_hotkey.registered(); }
+    void onRefused(std::function<void()> refused) override {
+        m_hotkey.onRefused(std::move(refused));
+    }
 
 private:
     GlobalHotkey m_hotkey;

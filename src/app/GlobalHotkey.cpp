@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace vantel {
 
@@ -17,6 +18,8 @@ namespace {
 struct Registry {
     std::map<std::uint32_t, std::function<void()>> actions;
     std::map<std::uint32_t, platform::KeyChord> chords;
+    std::map<std::uint32_t, std::function<void()>> refusalActions;
+    std::set<std::uint32_t> refused; // ids the desktop refused after accepting the grab
     std::uint32_t nextID = 1;
     // A child of the application object, so that it and its desktop connections go with the
     // application rather than after it, among the process's statics.
@@ -25,6 +28,7 @@ struct Registry {
 };
 
 void runLater(std::uint32_t id);
+void refuseLater(std::uint32_t id);
 
 // The one grabber of the process, made with the first shortcut; its press handler is
 // connected once.
@@ -40,6 +44,14 @@ Registry& registry() {
                                      runLater(id);
                              }
                          });
+        QObject::connect(r.grabber.data(), &platform::HotkeyGrabber::refused,
+                         [](const platform::KeyChord& chord) {
+                             Registry& self = registry();
+                             for (const auto& [id, held] : self.chords) {
+                                 if (held == chord && self.refused.insert(id).second)
+                                     refuseLater(id);
+                             }
+                         });
     }
     return r;
 }
@@ -50,6 +62,17 @@ void runLater(std::uint32_t id) {
         QCoreApplication::instance(),
         [id] {
             auto& actions = registry().actions;
+            if (auto it = actions.find(id); it != actions.end() && it->second)
+                it->second();
+        },
+        Qt::QueuedConnection);
+}
+
+void refuseLater(std::uint32_t id) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [id] {
+            auto& actions = registry().refusalActions;
             if (auto it = actions.find(id); it != actions.end() && it->second)
                 it->second();
         },
@@ -82,6 +105,14 @@ GlobalHotkey::GlobalHotkey(const Hotkey& hotkey, std::function<void()> action)
     }
 }
 
+bool GlobalHotkey::registered() const {
+    return m_registered && !registry().refused.count(m_id);
+}
+
+void GlobalHotkey::onRefused(std::function<void()> refused) {
+    registry().refusalActions[m_id] = std::move(refused);
+}
+
 bool GlobalHotkey::desktopBindingNeeded() {
     const Registry& r = registry();
     return r.grabber && r.grabber->needsDesktopBinding();
@@ -95,6 +126,8 @@ GlobalHotkey::~GlobalHotkey() {
         r.chords.erase(it);
     }
     r.actions.erase(m_id);
+    r.refusalActions.erase(m_id);
+    r.refused.erase(m_id);
 }
 
 } // namespace vantel

@@ -9,7 +9,8 @@
 // reused; the action table maps live ids to actions, so a press that arrives for a shortcut
 // destroyed meanwhile does nothing.
 //
-// Thread: main thread only (creation, destruction, presses, the action table and the counter).
+// Thread: main thread only (creation, destruction, presses, refusals, the action table and the
+// counter).
 
 #include "settings/Hotkey.h"
 
@@ -26,8 +27,13 @@ public:
     GlobalHotkey& operator=(const GlobalHotkey&) = delete;
 
     // False when the shortcut could not be had: the desktop refused it (another program holds
-    // the keys), the key code names no key, or there is no desktop to ask.
-    bool registered() const { return m_registered; }
+    // the keys, or, where the desktop answers later, the user did not allow it), the key code
+    // names no key, or there is no desktop to ask.
+    bool registered() const;
+    // Runs `refused` on the main thread when a desktop that answers later (the Wayland desktop
+    // may ask the user first) refuses the shortcut after it was registered. Not run after this
+    // object is destroyed.
+    void onRefused(std::function<void()> refused);
     std::uint32_t id() const { return m_id; }
     Hotkey hotkey() const { return m_hotkey; }
 

@@ -20,6 +20,9 @@ public:
     virtual ~HotkeyBinding() = default;
     // False when the display server refused the keys (another program holds them).
     virtual bool registered() const = 0;
+    // Runs `refused` when a desktop that answers later (Wayland's, which may ask the user) refuses
+    // the keys after registered() said true; registered() says false from then on.
+    virtual void onRefused(std::function<void()> refused) = 0;
 };
 
 class ShellServices {

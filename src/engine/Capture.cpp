@@ -258,6 +258,12 @@ platform::CaptureDisplay Capture::chooseDisplay(std::optional<uint32_t> wanted) 
 
 void Capture::prepare(Run& run, const GameTarget& target, const CaptureConfig& config,
                       const media::SegmentWriterFactory& writerFactory, EndedRuns& earlier) {
+    // The display query may open what the stream then takes over (the screen cast on Wayland);
+    // when no stream takes it, because a later step throws, it is released on the way out.
+    struct Release {
+        platform::CaptureBackend& backend;
+        ~Release() { backend.releaseDisplays(); }
+    } release{*m_backend};
     // The display query comes first: a display server that cannot be reached says so, which
     // tells more than a refused permission. Where the user has to be asked first (Wayland), it
     // throws PermissionDenied rather than asking by itself.

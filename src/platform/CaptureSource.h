@@ -96,6 +96,9 @@ public:
     // Throws std::runtime_error when the display server cannot be asked, PermissionDenied when
     // the user has to be asked first.
     virtual std::vector<CaptureDisplay> displays() = 0;
+    // Gives up what displays() holds ready for the next createStream() (the screen cast on
+    // Wayland), because no stream follows: the start failed in between. Harmless otherwise.
+    virtual void releaseDisplays() {}
     virtual std::optional<uint32_t> mainDisplay() = 0;
     // The handler must outlive the stream.
     virtual std::unique_ptr<CaptureStream> createStream(const StreamConfig& config,

@@ -49,6 +49,10 @@ signals:
     // A grabbed combination was pressed. Key repeat while it is held down does not signal
     // again.
     void pressed(const vantel::platform::KeyChord& chord);
+    // A desktop that answers later (the Wayland desktop may ask the user first) refused a
+    // combination that grab() accepted: it will not be pressed. It stays counted as grabbed, so
+    // each grab still needs its release; a grab after the last release asks again.
+    void refused(const vantel::platform::KeyChord& chord);
 };
 
 // VANTEL_HOTKEYS=x11|portal|null forces a backend; otherwise the portal on a Wayland desktop

@@ -156,6 +156,31 @@ TEST(AppController, PauseStopsCaptureAndSurvivesARestartOfTheProgram) {
     EXPECT_EQ(rig.settings.store().value("paused").toString(), "false");
 }
 
+// The Wayland desktop answers a bind later, after asking the user: a refusal then is a problem
+// like keys held by another program, told and shown in the status, never taken for a shortcut
+// that works.
+TEST(AppController, AShortcutTheDesktopRefusesLaterIsToldAndShownInTheStatus) {
+    ShellRig rig;
+    rig.launch();
+    ASSERT_TRUE(rig.shell.refuse) << "the controller listens for a later answer";
+    EXPECT_TRUE(rig.shell.toasts.empty());
+    EXPECT_EQ(rig.controller->hotkeyProblem(), "");
+
+    rig.shell.refuse();
+    ASSERT_EQ(rig.shell.toasts.size(), 1u);
+    EXPECT_EQ(
+        rig.shell.toasts[0],
+        (ToastSeen{"Shortcut unavailable", "Alt+Shift+C was not allowed by the desktop", false}));
+    EXPECT_TRUE(
+        rig.controller->statusLines().contains("Alt+Shift+C was not allowed by the desktop"));
+
+    // Choosing the shortcut again asks the desktop again; held this time, the problem goes.
+    rig.settings.setSaveHotkey(Hotkey{101, 0});
+    settle();
+    EXPECT_EQ(rig.controller->hotkeyProblem(), "");
+    EXPECT_EQ(rig.shell.toasts.size(), 1u);
+}
+
 TEST(AppController, ARefusedShortcutIsToldOncePerBindingAndRebindingReleasesTheOldKeys) {
     ShellRig rig;
     rig.shell.keysFree = false;

@@ -1,7 +1,8 @@
 // The save shortcut on a Wayland desktop, through a stand-in of the desktop's global shortcuts
 // portal (shortcuts_portal.py) on a private session bus: bound once with the stored shortcut as
 // the preferred trigger, a press runs the action, a changed shortcut closes the old session and
-// binds the new trigger once; a refused bind and a desktop without the portal.
+// binds the new trigger once; a refused bind, also through the program's shortcut, and a desktop
+// without the portal.
 
 #include "SystemBus.h"
 #include "app/GlobalHotkey.h"
@@ -111,6 +112,22 @@ TEST_F(GlobalHotkeyPortal, ARefusedBindAndADesktopWithoutThePortal) {
     ASSERT_TRUE(waitUntil([&] { return answers.size() == 2; }));
     EXPECT_EQ(answers.last().first().value<Triggers>().value("save"), "ALT+SHIFT+c");
     EXPECT_EQ(client.availability(), platform::GlobalShortcutsPortal::Availability::available);
+
+    // Through the shortcut the program keeps: registered at first (the desktop answers later),
+    // then refused, and said so once.
+    client.bind({});
+    portal.send("refuse");
+    QCoreApplication::processEvents();
+    int refusals = 0, presses = 0;
+    GlobalHotkey hotkey(Hotkey{101, Hotkey::kAlt}, [&] { ++presses; });
+    hotkey.onRefused([&] { ++refusals; });
+    EXPECT_TRUE(hotkey.registered()) << "no answer yet";
+    ASSERT_TRUE(waitUntil([&] { return refusals == 1; }))
+        << portal.lines().join("\n").toStdString();
+    EXPECT_FALSE(hotkey.registered());
+    waitUntil([] { return false; }, 300ms);
+    EXPECT_EQ(refusals, 1);
+    EXPECT_TRUE(portal.linesStarting("BOUND").filter("ALT+F9").isEmpty());
 
     setenv("VANTEL_SHORTCUTS_PORTAL", "org.vantel.NobodyHere", 1);
     platform::GlobalShortcutsPortal missing;

@@ -41,8 +41,17 @@ public:
             , held(r) {
             owner.bound.push_back(h);
         }
-        ~Binding() override { owner.released.push_back(hotkey); }
+        ~Binding() override {
+            owner.released.push_back(hotkey);
+            owner.refuse = nullptr;
+        }
         bool registered() const override { return held; }
+        void onRefused(std::function<void()> refused) override {
+            owner.refuse = [this, refused = std::move(refused)] {
+                held = false;
+                refused();
+            };
+        }
     };
 
     std::vector<ToastSeen> toasts;
@@ -50,7 +59,8 @@ public:
     bool permission = true;
     bool keysFree = true;
     std::vector<Hotkey> bound, released;
-    std::function<void()> press; // the action of the newest binding
+    std::function<void()> press;  // the action of the newest binding
+    std::function<void()> refuse; // the desktop refuses the newest binding later
 
     void toast(const QString& title, const QString& detail, bool ok) override {
         toasts.push_back({title, detail, ok});

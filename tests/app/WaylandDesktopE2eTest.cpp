@@ -3,7 +3,7 @@
 // StatusNotifierWatcher of our own (sni.py), its save shortcut bound through a stand-in global
 // shortcuts portal (shortcuts_portal.py) and pressed there, its toasts shown by a notification
 // server of our own in this process, and the games it records: one native Wayland client and one
-// through Xwayland, each saved into its own folder.
+// through Xwayland, each saved into its own folder; and a shortcut the desktop refuses.
 
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
@@ -247,6 +247,19 @@ TEST(WaylandDesktop, TrayShortcutToastsAndBothKindsOfGame) {
     // Quit from the tray menu.
     sni({"click", item, "Quit Vantel Record"});
     EXPECT_TRUE(waitUntil([&] { return !program.running(); }, 20s));
+
+    // A start where the desktop refuses the shortcut (the user cancels its dialog): told at once
+    // and in the status, never taken for a shortcut that works.
+    {
+        portal.send("refuse");
+        const QString problem = "Alt+Shift+C was not allowed by the desktop";
+        e2e::Child refused(VANTEL_PROGRAM, {}, home.env);
+        ASSERT_TRUE(waitUntil(
+            [&] { return notifications.titles().contains("Shortcut unavailable"); }, 30s));
+        EXPECT_EQ(notifications.shown.last().body, problem);
+        EXPECT_TRUE(waitUntil([&] { return home.cli({"status"}).contains(problem); }, 10s))
+            << home.cli({"status"}).toStdString();
+    }
 
     // The desktop is left as it was found, for the tests after this one.
     xgame.stop();

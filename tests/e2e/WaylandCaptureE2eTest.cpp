@@ -2,11 +2,13 @@
 // dialog (the session's logging chooser) comes once, when permission is asked; later casts
 // restore the choice without it; a choice the portal cannot use asks again, and a refusal
 // forgets it. A still window's colours arrive at the asked size, and a still
-// screen, of which the compositor sends hardly a picture, still gives frames at the full rate.
+// screen, of which the compositor sends hardly a picture, still gives frames at the full rate. A
+// start that fails after the cast was opened closes it.
 
 #include "ColourCard.h"
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
+#include "engine/Capture.h"
 #include "platform/CaptureSource.h"
 #include "platform/wayland/WaylandCaptureBackend.h"
 #include "platform/wayland/WaylandCaptureStream.h"
@@ -81,6 +83,59 @@ bool cardShown() {
                                    qBlue(shot.pixel(320, 360))},
                                   e2e::kCardRed);
 }
+
+// The screen casts open on the session's PipeWire: each is one video source node of the portal.
+int castsOpen(QByteArray* listing = nullptr) {
+    const QByteArray nodes = e2e::runTool("pw-cli", {"ls", "Node"});
+    if (listing)
+        *listing = nodes;
+    return int(nodes.count("media.class = \"Video/Source\""));
+}
+
+// The PipeWire id of the portal's one open cast, or empty.
+QString castNode() {
+    const QList<QByteArray> lines = e2e::runTool("pw-cli", {"ls", "Node"}).split('\n');
+    QByteArray id;
+    for (const QByteArray& line : lines) {
+        const QByteArray text = line.trimmed();
+        if (text.startsWith("id "))
+            id = text.mid(3, text.indexOf(',') - 3);
+        else if (text == "media.class = \"Video/Source\"")
+            return QString::fromLatin1(id);
+    }
+    return {};
+}
+
+// A capture controller over the portal that records the desktop, with the states it published.
+struct PortalCapture {
+    std::string kept;
+    std::vector<Capture::State> states;
+    std::unique_ptr<Capture> capture;
+
+    PortalCapture() {
+        auto backend = std::make_unique<WaylandCaptureBackend>();
+        backend->setPermissionStore({[this] { return kept; },
+                                     [this](const std::string& t) {
+                                         kept = t;
+                                     }});
+        EXPECT_TRUE(backend->requestPermission());
+        capture = std::make_unique<Capture>(std::move(backend));
+        capture->setConfigProvider([] {
+            CaptureConfig config;
+            config.mode = CaptureMode::always;
+            config.fps = 30;
+            config.maxHeight = 360;
+            return config;
+        });
+        capture->setCurrentGameProvider([] { return std::optional<GameTarget>(); });
+        capture->onState = [this](const Capture::State& state) {
+            states.push_back(state);
+        };
+    }
+    bool is(Capture::State::Kind kind) const {
+        return !states.empty() && states.back().kind == kind;
+    }
+};
 
 } // namespace
 
@@ -189,4 +244,56 @@ TEST(WaylandCapture, AnUnknownChoiceAsksAgainAndARefusalForgetsIt) {
     EXPECT_THROW(next.displays(), PermissionDenied);
     EXPECT_EQ(kept, "");
     EXPECT_FALSE(next.hasPermission());
+}
+
+// The display query opens the cast that the stream is to take over; when the start fails after
+// it (here the run folder cannot be made), the cast is closed, not left open until the next run.
+TEST(WaylandCapture, AStartThatFailsAfterTheDisplayQueryClosesItsCast) {
+    PortalCapture rig;
+    ASSERT_TRUE(e2e::waitUntil([] { return castsOpen() == 0; }, 5s))
+        << "the cast of the permission request stays open";
+
+    const std::filesystem::path blocker = test::testHome() / "cache-is-a-file";
+    test::writeFile(blocker, "not a folder");
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const std::string savedCache = cache ? cache : "";
+    setenv("XDG_CACHE_HOME", (blocker / "cache").c_str(), 1);
+    std::shared_ptr<void> restore(nullptr, [&](void*) {
+        if (savedCache.empty())
+            unsetenv("XDG_CACHE_HOME");
+        else
+            setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
+    });
+
+    rig.capture->sync();
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::error); }, 20s));
+    QByteArray listing;
+    EXPECT_TRUE(e2e::waitUntil([&] { return castsOpen(&listing) == 0; }, 3s))
+        << "the failed start left its screen cast open:\n"
+        << listing.toStdString();
+}
+
+// The desktop ends the share while recording (its cast goes away, as when the user stops sharing
+// or the portal's backend dies): the run fails and says so, instead of recording the last
+// picture for ever, and starts again by itself with a new cast.
+TEST(WaylandCapture, AShareTheDesktopEndsFailsTheRunWhichStartsAgain) {
+    PortalCapture rig;
+    rig.capture->setRestartDelay(500ms);
+    rig.capture->sync();
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::recording); }, 20s));
+    const QString node = castNode();
+    ASSERT_FALSE(node.isEmpty());
+
+    QByteArray errors;
+    e2e::runTool("pw-cli", {"destroy", node}, &errors);
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::error); }, 5s))
+        << "still recording a share that ended " << errors.toStdString();
+    EXPECT_EQ(rig.states.back().text, "The screen share ended.");
+
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::recording); }, 20s));
+    EXPECT_FALSE(castNode().isEmpty());
+    EXPECT_NE(castNode(), node) << "a new cast";
+    rig.capture->stop();
+    EXPECT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::off); }, 10s));
+    EXPECT_TRUE(e2e::waitUntil([] { return castsOpen() == 0; }, 5s));
 }

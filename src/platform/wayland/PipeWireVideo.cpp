@@ -1,11 +1,14 @@
 #include "PipeWireVideo.h"
 
+#include "PictureBounds.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
@@ -18,7 +21,9 @@ namespace vantel::platform {
 struct PipeWireVideo::Hooks {
     spa_hook core{};
     spa_hook stream{};
+    spa_hook registry{};
     pw_core_events coreEvents{};
+    pw_registry_events registryEvents{};
     pw_stream_events streamEvents{};
 };
 
@@ -128,6 +133,7 @@ void PipeWireVideo::connectStream() {
                                                     (message ? message : "connection lost"));
     };
     pw_core_add_listener(m_core, &m_hooks->core, &m_hooks->coreEvents, this);
+    watchNode();
 
     m_stream = pw_stream_new(m_core, "Vantel Record",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
@@ -156,6 +162,22 @@ void PipeWireVideo::connectStream() {
         throw std::runtime_error("The screen stream could not connect to the shared screen.");
 }
 
+// When the desktop ends the share (the user stops it, the portal closes the session, the
+// compositor's cast dies), the node we read goes away. Our stream then merely pauses, as if the
+// screen stood still: only the node's removal tells that no picture will come again.
+void PipeWireVideo::watchNode() {
+    m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    if (!m_registry)
+        throw std::runtime_error("The screen stream could not be set up.");
+    m_hooks->registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+    m_hooks->registryEvents.global_remove = [](void* data, uint32_t id) {
+        auto* self = static_cast<PipeWireVideo*>(data);
+        if (id == self->m_node)
+            self->fail("The screen share ended.");
+    };
+    pw_registry_add_listener(m_registry, &m_hooks->registry, &m_hooks->registryEvents, this);
+}
+
 void PipeWireVideo::stop() {
     {
         std::lock_guard lock(m_lock);
@@ -167,12 +189,15 @@ void PipeWireVideo::stop() {
             pw_stream_disconnect(m_stream);
             pw_stream_destroy(m_stream);
         }
+        if (m_registry)
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry));
         if (m_core)
             pw_core_disconnect(m_core);
         pw_thread_loop_unlock(m_loop);
         pw_thread_loop_stop(m_loop);
     }
     m_stream = nullptr;
+    m_registry = nullptr;
     m_core = nullptr;
     if (m_context)
         pw_context_destroy(m_context);
@@ -227,13 +252,27 @@ void PipeWireVideo::onProcess() {
     const bool usable = d.data && d.chunk && d.chunk->size > 0 &&
                         !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && m_converter;
     if (usable) {
-        const int stride = d.chunk->stride > 0 ? d.chunk->stride : m_width * 4;
-        // A picture that finds no memory is left out; the last one is repeated meanwhile.
-        if (media::FramePtr frame =
-                m_converter->convert(static_cast<const uint8_t*>(d.data) + d.chunk->offset, stride))
-            m_onFrame(std::move(frame));
+        if (const std::optional<int> stride =
+                pictureStride(d.maxsize, d.chunk->offset, d.chunk->stride, m_width, m_height)) {
+            // A picture that finds no memory is left out; the last one is repeated meanwhile.
+            if (media::FramePtr frame = m_converter->convert(
+                    static_cast<const uint8_t*>(d.data) + d.chunk->offset, *stride))
+                m_onFrame(std::move(frame));
+        } else {
+            skipUnfit(d.maxsize, d.chunk->offset, d.chunk->stride);
+        }
     }
     pw_stream_queue_buffer(m_stream, newest);
+}
+
+// The producer described a picture outside its own buffer: reading it would read memory that is
+// not the picture. It is left out (the last good one is repeated) and said once per stream.
+void PipeWireVideo::skipUnfit(uint32_t size, uint32_t offset, int32_t stride) {
+    if (m_unfitPictures.fetch_add(1) == 0)
+        std::fprintf(stderr,
+                     "vantel-record: a screen picture of %dx%d does not fit its buffer (%u bytes, "
+                     "offset %u, stride %d); such pictures are skipped\n",
+                     m_width, m_height, size, offset, stride);
 }
 
 void PipeWireVideo::onStateChanged(int state, const char* error) {

@@ -14,6 +14,7 @@
 #include "media/FfmpegPtr.h"
 #include "media/ScreenConverter.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,7 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
+struct pw_registry;
 struct spa_pod;
 
 namespace vantel::platform {
@@ -32,7 +34,8 @@ namespace vantel::platform {
 class PipeWireVideo {
 public:
     using FrameFn = std::function<void(media::FramePtr frame)>;
-    // Called at most once, when the stream fails or ends while running.
+    // Called at most once, when the stream fails or ends while running: an error of the stream
+    // or of the connection, or the shared node going away (the desktop ended the share).
     using ErrorFn = std::function<void(const std::string& message)>;
 
     // Takes the remote's descriptor over.
@@ -48,12 +51,16 @@ public:
     void start(double timeout = 10.0);
     // Disconnects; no callback runs after it returns. Safe to call twice.
     void stop();
+    // Pictures left out because the producer placed them outside their buffer (any thread).
+    uint64_t unfitPictures() const { return m_unfitPictures; }
 
 private:
     struct Hooks;
     void connectStream();
+    void watchNode();
     void onParamChanged(uint32_t id, const spa_pod* param);
     void onProcess();
+    void skipUnfit(uint32_t size, uint32_t offset, int32_t stride);
     void onStateChanged(int state, const char* error);
     void fail(const std::string& message);
 
@@ -69,6 +76,7 @@ private:
     pw_context* m_context = nullptr;
     pw_core* m_core = nullptr;
     pw_stream* m_stream = nullptr;
+    pw_registry* m_registry = nullptr;
     std::unique_ptr<Hooks> m_hooks;
 
     // PipeWire thread only.
@@ -76,6 +84,8 @@ private:
     int m_height = 0;
     int m_pixelFormat = -1; // AVPixelFormat of the negotiated layout
     std::unique_ptr<media::ScreenConverter> m_converter;
+
+    std::atomic<uint64_t> m_unfitPictures{0}; // written on PipeWire's thread
 
     std::mutex m_lock;
     std::condition_variable m_changed;

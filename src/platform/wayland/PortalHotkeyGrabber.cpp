@@ -35,6 +35,7 @@ PortalHotkeyGrabber::PortalHotkeyGrabber(QObject* parent)
     m_bind.setSingleShot(true);
     m_bind.setInterval(0);
     connect(&m_bind, &QTimer::timeout, this, &PortalHotkeyGrabber::bindNow);
+    connect(&m_portal, &GlobalShortcutsPortal::bound, this, &PortalHotkeyGrabber::answered);
     connect(&m_portal, &GlobalShortcutsPortal::activated, this, [this](const QString& id) {
         for (const Held& held : m_held)
             if (trigger(held.chord) == id)
@@ -79,6 +80,19 @@ void PortalHotkeyGrabber::release(const KeyChord& chord) {
 
 bool PortalHotkeyGrabber::needsDesktopBinding() const {
     return m_portal.availability() == GlobalShortcutsPortal::Availability::missing;
+}
+
+// The answer to the newest bind: every held combination it leaves out is not ours.
+void PortalHotkeyGrabber::answered(const QMap<QString, QString>& triggers) {
+    // The held set changed since that bind: the bind of the new set is coming, its answer counts.
+    if (m_bind.isActive())
+        return;
+    std::vector<KeyChord> refusals;
+    for (const Held& held : m_held)
+        if (!triggers.contains(trigger(held.chord)))
+            refusals.push_back(held.chord);
+    for (const KeyChord& chord : refusals)
+        emit refused(chord);
 }
 
 void PortalHotkeyGrabber::bindSoon() {

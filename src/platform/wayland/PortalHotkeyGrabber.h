@@ -7,9 +7,11 @@
 // Changes within one turn of the event loop (a release and a grab when the user changes the
 // shortcut) lead to one bind of the new set.
 //
-// grab() cannot learn the desktop's answer at once: it asks and returns true. Where the desktop
-// has no such portal, needsDesktopBinding() turns true once that is known; the user then binds
-// `vantel-record save` in the desktop's own keyboard settings.
+// grab() cannot learn the desktop's answer at once: it asks and returns true; a combination the
+// desktop then leaves out of its answer (the user cancelled its dialog, the desktop refused) is
+// reported by refused(). Where the desktop has no such portal, needsDesktopBinding() turns true
+// once that is known; the user then binds `vantel-record save` in the desktop's own keyboard
+// settings.
 //
 // Thread: main thread.
 
@@ -43,6 +45,7 @@ private:
     };
     void bindSoon();
     void bindNow();
+    void answered(const QMap<QString, QString>& triggers);
 
     GlobalShortcutsPortal m_portal;
     std::vector<Held> m_held;

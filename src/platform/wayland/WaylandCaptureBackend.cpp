@@ -8,8 +8,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A cast left by displays() without a stream after it (a start that failed in between) is
-// stale after this long: the next run asks the portal afresh.
+// A cast left by displays() without a stream after it is stale after this long: the next run
+// asks the portal afresh.
 constexpr auto kPendingLifetime = 10s;
 // A capture start waits this long for an answer the portal should give without a dialog; the
 // user's own request for permission waits as long as the user needs.
@@ -106,6 +106,15 @@ std::vector<CaptureDisplay> WaylandCaptureBackend::displays() {
     m_pending = std::move(cast);
     m_pendingSince = std::chrono::steady_clock::now();
     return {display};
+}
+
+void WaylandCaptureBackend::releaseDisplays() {
+    std::unique_ptr<ScreenCast> cast;
+    {
+        std::lock_guard lock(m_lock);
+        cast = std::move(m_pending);
+    }
+    // Closed here, outside the lock: closing talks to the portal.
 }
 
 std::unique_ptr<CaptureStream> WaylandCaptureBackend::createStream(const StreamConfig& config,

@@ -6,7 +6,8 @@
 // without a kept choice nothing is cast until requestPermission() asked the user.
 //
 // displays() opens the cast that the next createStream() uses (its size is the display's), so a
-// run costs one portal handshake. A cast opened for a different cursor setting is replaced.
+// run costs one portal handshake. A cast opened for a different cursor setting is replaced; one
+// that no stream takes (the start failed in between) is closed by releaseDisplays().
 //
 // Threads: any. m_lock guards m_store, m_memoryToken, m_pending and m_cursorHint; the portal is
 // never asked while it is held.
@@ -28,6 +29,8 @@ public:
     bool requestPermission() override;
     void setPermissionStore(PermissionStore store) override;
     std::vector<CaptureDisplay> displays() override;
+    // Closes the cast displays() opened.
+    void releaseDisplays() override;
     std::optional<uint32_t> mainDisplay() override { return kDisplayId; }
     std::unique_ptr<CaptureStream> createStream(const StreamConfig& config,
                                                 SampleHandler& handler) override;

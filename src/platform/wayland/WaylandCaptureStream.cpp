@@ -29,13 +29,20 @@ void WaylandCaptureStream::start() {
         return;
     if (!m_cast)
         throw std::runtime_error("The screen share has ended.");
-    m_video = std::make_unique<PipeWireVideo>(
-        m_cast->openPipeWireRemote(), m_cast->node(), m_config.width, m_config.height, m_config.fps,
-        [this](media::FramePtr picture) { keepPicture(std::move(picture)); },
-        [this](const std::string& message) { m_samples.pushError(message); });
-    m_video->start();
-    m_sound = m_samples.startSound(m_config.captureMic);
-    m_samples.start(m_config.fps);
+    try {
+        m_video = std::make_unique<PipeWireVideo>(
+            m_cast->openPipeWireRemote(), m_cast->node(), m_config.width, m_config.height,
+            m_config.fps, [this](media::FramePtr picture) { keepPicture(std::move(picture)); },
+            [this](const std::string& message) { m_samples.pushError(message); });
+        m_video->start();
+        m_sound = m_samples.startSound(m_config.captureMic);
+        m_samples.start(m_config.fps);
+    } catch (...) {
+        // A stream that did not start ends its cast at once: the desktop would otherwise show
+        // the screen as shared until the next restart.
+        stop();
+        throw;
+    }
 }
 
 void WaylandCaptureStream::stop() {

@@ -23,7 +23,7 @@ namespace vantel::platform {
 
 class WaylandCaptureStream : public CaptureStream {
 public:
-    // Takes the started cast over; it is closed when the stream stops.
+    // Takes the started cast over; it is closed when the stream stops or fails to start.
     WaylandCaptureStream(std::unique_ptr<ScreenCast> cast, const StreamConfig& config,
                          SampleHandler& handler);
     ~WaylandCaptureStream() override;
