@@ -5,7 +5,7 @@
 namespace vantel {
 
 bool sameCard(const Clip& a, const Clip& b) {
-    return a.url == b.url && a.meta == b.meta;
+    return a.url == b.url && a.meta == b.meta && a.playback == b.playback;
 }
 
 ClipListModel::ClipListModel(ThumbnailCache* thumbs, QObject* parent)
@@ -31,7 +31,9 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
     case GameRole:
         return clip.meta.game;
     case PictureRole:
-        return m_thumbs ? m_thumbs->picture(clip) : QImage();
+        // No frame comes out of a file that cannot be opened: nothing to ask for.
+        return m_thumbs && clip.playback != Playback::unplayable ? m_thumbs->picture(clip)
+                                                                 : QImage();
     default:
         return {};
     }
@@ -51,7 +53,8 @@ void ClipListModel::setClips(const QList<Clip>& clips) {
     for (qsizetype row = 0; row < m_clips.size(); ++row) {
         if (sameCard(m_clips[row], clips[row]))
             continue;
-        if (m_thumbs && m_clips[row].meta.duration != clips[row].meta.duration)
+        if (m_thumbs && (m_clips[row].meta.duration != clips[row].meta.duration ||
+                         m_clips[row].playback != clips[row].playback))
             m_thumbs->forget(clips[row].url);
         m_clips[row] = clips[row];
         emit dataChanged(index(int(row)), index(int(row)));

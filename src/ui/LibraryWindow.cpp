@@ -1,11 +1,13 @@
 #include "ui/LibraryWindow.h"
 
+#include "library/Background.h"
 #include "library/Library.h"
 #include "settings/Settings.h"
 #include "ui/ClipCardDelegate.h"
 #include "ui/ClipGrid.h"
 #include "ui/ClipListModel.h"
 #include "ui/GameSidebar.h"
+#include "ui/ShareService.h"
 #include "ui/ShowInFolder.h"
 #include "ui/StatusFooter.h"
 #include "ui/Theme.h"
@@ -51,6 +53,19 @@ namespace {
 
 // How long the grid must rest after scrolling before card pictures are made again.
 constexpr int kScrollRestMs = 120;
+
+// Off the window's thread; a refusal is told, and the card stays as the library keeps it.
+QCoro::Task<> trashFromMenu(Library* library, Clip clip, ClipDetail::Context::Toast toast) {
+    try {
+        // A named task: GCC 12 destroys lambda temporaries inside a co_await expression twice.
+        auto trashing = detail::inBackground([library, clip] { library->deleteClip(clip); });
+        co_await std::move(trashing);
+    } catch (...) {
+        if (toast)
+            toast(LibraryWindow::tr("Couldn't move the clip to the Trash"),
+                  failureText(std::current_exception()), false);
+    }
+}
 
 } // namespace
 
@@ -271,9 +286,9 @@ void LibraryWindow::showMenu(const Clip& clip, const QPoint& at) {
         menu->addAction(tr("Copy link"), this, [clip] { copyText(*clip.meta.shareURL); });
     menu->addSeparator();
     Library* library = m_services.library;
-    menu->addAction(tr("Move to Trash"), this, [library, clip] {
-        QThreadPool::globalInstance()->start([library, clip] { library->deleteClip(clip); });
-    });
+    auto toast = m_services.toast;
+    menu->addAction(tr("Move to Trash"), this,
+                    [library, clip, toast] { trashFromMenu(library, clip, toast); });
     menu->popup(at);
 }
 

@@ -108,6 +108,8 @@ public:
         co_return link;
     }
     QCoro::Task<> unshare(Clip clip) override {
+        if (unshareFailure)
+            throw std::runtime_error(unshareFailure->toStdString());
         m_library.update(clip.url, [](ClipMeta& meta) {
             meta.shareID.reset();
             meta.shareURL.reset();
@@ -128,6 +130,7 @@ public:
         emit decided();
     }
 
+    std::optional<QString> unshareFailure; // unshare() throws this while set
     int signIns = 0;
     int shares = 0;
     QString lastTitle;
