@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QStackedWidget>
@@ -218,8 +219,27 @@ void LibraryWindow::keyPressEvent(QKeyEvent* event) {
 
 void LibraryWindow::published(const QList<Clip>& clips) {
     m_model->setClips(clips);
-    m_sidebar->rows()->setClips(clips);
+    countGames(clips);
     refreshMain();
+}
+
+void LibraryWindow::countGames(const QList<Clip>& clips) {
+    const int asked = ++m_countsAsked;
+    if (clips.size() <= kCountOnThisThread) {
+        m_sidebar->rows()->setCounts(GameListModel::count(clips));
+        return;
+    }
+    // Counting the games of a very large folder would hold the window up; the newest count
+    // asked for is the one shown.
+    QPointer<LibraryWindow> self(this);
+    auto counting = [](QPointer<LibraryWindow> self, QList<Clip> clips,
+                       int asked) -> QCoro::Task<> {
+        auto work = detail::inBackground([clips] { return GameListModel::count(clips); });
+        const GameListModel::Counts counts = co_await std::move(work);
+        if (self && asked == self->m_countsAsked)
+            self->m_sidebar->rows()->setCounts(counts);
+    };
+    counting(self, clips, asked);
 }
 
 void LibraryWindow::chooseGame(const std::optional<QString>& game) {
