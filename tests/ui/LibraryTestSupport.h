@@ -57,9 +57,13 @@ struct TestLibrary {
         return Clip{path, meta};
     }
 
-    // Waits until the published list has `count` clips.
+    // Waits until the published list has `count` clips, with everything asked so far in it (a
+    // walk may list a new file before its entry is added).
     bool published(qsizetype count) {
-        return eventually([&] { return library->clips().size() == count; });
+        return eventually([&] {
+            settle(*library);
+            return library->clips().size() == count;
+        });
     }
 };
 
