@@ -15,6 +15,7 @@
 // load_average: the machine's one-minute load at the end, to read the figures against.
 // pictures_loaded: card pictures made from the clip files during the run.
 
+#include "BlockMeter.h"
 #include "library/Library.h"
 #include "ui/ClipGrid.h"
 #include "ui/LibraryWindow.h"
@@ -35,6 +36,7 @@
 #include <unistd.h>
 
 using namespace vantel;
+using vantel::bench::BlockMeter;
 
 namespace {
 
@@ -87,61 +89,6 @@ QString makeClips(const QString& home) {
         file.write(index);
     return folder;
 }
-
-// CPU time of the calling thread: how long it really worked, whatever the machine's load.
-qint64 threadCpuNs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-// Nanoseconds the calling thread has spent runnable but waiting for a core.
-qint64 threadRunQueueNs() {
-    QFile stats(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!stats.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stats.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() : 0;
-}
-
-// Longest gap between ticks of a short timer, in wall time, in the main thread's own CPU time
-// and in its time waiting for a core.
-class BlockMeter : public QObject {
-public:
-    struct Longest {
-        qint64 wall = 0, busy = 0, waiting = 0;
-    };
-
-    BlockMeter() {
-        m_timer.setInterval(5);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            const Longest now{m_clock.nsecsElapsed(), threadCpuNs(), threadRunQueueNs()};
-            for (Longest* longest : {&m_longest, &m_phase}) {
-                longest->wall = std::max(longest->wall, now.wall - m_last.wall);
-                longest->busy = std::max(longest->busy, now.busy - m_last.busy);
-                longest->waiting = std::max(longest->waiting, now.waiting - m_last.waiting);
-            }
-            m_last = now;
-        });
-    }
-    void start() {
-        m_clock.start();
-        m_last = {0, threadCpuNs(), threadRunQueueNs()};
-        m_timer.start();
-    }
-    const Longest& longest() const { return m_longest; }
-    // The longest gap since the previous call.
-    double phaseMs() {
-        const double ms = m_phase.wall / 1e6;
-        m_phase = {};
-        return ms;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    Longest m_last, m_longest, m_phase;
-};
 
 double loadAverage() {
     double load[1] = {0};

@@ -1,7 +1,9 @@
 #include "SharedServices.h"
 
+#include "Toast.h"
 #include "engine/Capture.h"
 #include "engine/GameDetector.h"
+#include "library/Library.h"
 #include "settings/Notifications.h"
 #include "settings/Settings.h"
 
@@ -20,6 +22,11 @@ void SharedServices::wire(Settings& settings, Capture& capture, GameDetector& de
 
 void SharedServices::wireShared() {
     wire(Settings::shared(), Capture::shared(), GameDetector::shared());
+    // What the library has to tell the user (a damaged index, found as it starts) is a toast.
+    QObject::connect(&Library::shared(), &Library::problem, &Toast::shared(),
+                     [](const QString& title, const QString& detail) {
+                         Toast::shared().show(title, detail, false);
+                     });
 }
 
 } // namespace vantel

@@ -17,7 +17,7 @@ class SharedServices {
 public:
     // Wires the given instances; the connections live as long as the detector.
     static void wire(Settings& settings, Capture& capture, GameDetector& detector);
-    // Wires the process-wide shared instances.
+    // Wires the process-wide shared instances, and the library's messages to the toast.
     static void wireShared();
 };
 

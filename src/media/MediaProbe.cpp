@@ -3,7 +3,9 @@
 #include "MediaError.h"
 #include "MediaInput.h"
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace vantel::media {
 
@@ -61,6 +63,21 @@ MediaInfo readInfo(AVFormatContext* fmt, bool scanVideo) {
     return info;
 }
 
+// The end of the furthest sample any track lists, or nothing when no track lists a sample.
+std::optional<int64_t> indexedEnd(AVFormatContext* fmt) {
+    std::optional<int64_t> end;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        AVStream* st = fmt->streams[i];
+        const int count = avformat_index_get_entries_count(st);
+        for (int n = 0; n < count; ++n) {
+            const AVIndexEntry* entry = avformat_index_get_entry(st, n);
+            if (entry && entry->pos >= 0)
+                end = std::max(end.value_or(0), entry->pos + int64_t(entry->size));
+        }
+    }
+    return end;
+}
+
 } // namespace
 
 MediaInfo probeMedia(const std::filesystem::path& file) {
@@ -71,6 +88,26 @@ MediaInfo probeMedia(const std::filesystem::path& file) {
 MediaInfo probeHeaders(const std::filesystem::path& file) {
     InputContextPtr fmt = openMediaInput(file);
     return readInfo(fmt.get(), false);
+}
+
+MediaInfo probeIntact(const std::filesystem::path& file) {
+    InputContextPtr fmt = openMediaInput(file);
+    MediaInfo info = readInfo(fmt.get(), false);
+    auto fail = [&file](const std::string& why) {
+        return MediaError(MediaError::Kind::openInput, file.string() + ": " + why);
+    };
+    if (info.videoTracks == 0 && info.audioTracks == 0)
+        throw fail("no video or sound track");
+    if (!(info.duration > 0.0))
+        throw fail("no length");
+    const std::optional<int64_t> end = indexedEnd(fmt.get());
+    const int64_t size = fmt->pb ? avio_size(fmt->pb) : -1;
+    if (!end)
+        throw fail("no samples");
+    if (size >= 0 && *end > size)
+        throw fail("samples up to byte " + std::to_string(*end) + " in a file of " +
+                   std::to_string(size));
+    return info;
 }
 
 } // namespace vantel::media

@@ -31,4 +31,10 @@ MediaInfo probeMedia(const std::filesystem::path& file);
 // stay 0. Enough where a file's index is complete and only counts, sizes or the duration matter.
 MediaInfo probeHeaders(const std::filesystem::path& file);
 
+// probeHeaders, and whether the file holds what its index promises: a video or sound track with
+// samples, a length above zero, and every sample's data inside the file. A clip cut short (a
+// copy that broke off) still opens, but lists samples past its end; a player would stop there.
+// Throws MediaError(openInput) when the file cannot be opened or fails the check.
+MediaInfo probeIntact(const std::filesystem::path& file);
+
 } // namespace vantel::media

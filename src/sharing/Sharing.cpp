@@ -310,6 +310,8 @@ QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools) {
 
 QCoro::Task<QString> shareLibraryFile(QString path, Tools tools, Progress progress) {
     const QString wanted = QFileInfo(path).canonicalFilePath();
+    // The list of a library made just now is still being walked.
+    co_await libraryOf(tools).settled();
     std::optional<Clip> found;
     for (const Clip& clip : libraryOf(tools).clips())
         if (!wanted.isEmpty() && QFileInfo(clip.url).canonicalFilePath() == wanted)

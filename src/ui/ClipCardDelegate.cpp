@@ -6,6 +6,7 @@
 #include "ui/Theme.h"
 
 #include <QPainter>
+#include <algorithm>
 
 namespace vantel {
 
@@ -26,6 +27,10 @@ QFont metaFont() {
 }
 
 } // namespace
+
+QString ClipCardDelegate::cantPlayText() {
+    return tr("Can't be played");
+}
 
 ClipCardDelegate::ClipCardDelegate(QObject* parent)
     : QStyledItemDelegate(parent) {}
@@ -62,9 +67,15 @@ void ClipCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->setBrush(Theme::panel());
     painter->drawRoundedRect(QRectF(card).adjusted(0.5, 0.5, -0.5, -0.5), kCardRadius, kCardRadius);
     const QRect picture = pictureRect(card);
-    paintPicture(painter, picture, index);
     const Clip clip = index.data(ClipListModel::ClipRole).value<Clip>();
-    paintBadge(painter, picture, clip.meta.duration);
+    if (clip.playback == Playback::unplayable) {
+        paintUnplayable(painter, picture);
+    } else {
+        paintPicture(painter, picture, index);
+        // A length not read yet is no length: "0:00" would pass for a clip.
+        if (clip.playback == Playback::playable)
+            paintBadge(painter, picture, clip.meta.duration);
+    }
     paintText(painter, card, index);
     painter->restore();
 }
@@ -85,6 +96,24 @@ void ClipCardDelegate::paintPicture(QPainter* painter, const QRect& area,
     const QIcon play = glyphIcon(Glyph::Play, QColor(255, 255, 255, 40));
     const int side = std::min(area.height() / 3, 40);
     play.paint(painter, QRect(area.center() - QPoint(side / 2, side / 2), QSize(side, side)));
+}
+
+void ClipCardDelegate::paintUnplayable(QPainter* painter, const QRect& area) const {
+    painter->setPen(QPen(QColor(255, 255, 255, 18), 1));
+    painter->setBrush(QColor(22, 22, 25));
+    painter->drawRoundedRect(QRectF(area).adjusted(0.5, 0.5, -0.5, -0.5), kPictureRadius,
+                             kPictureRadius);
+    const QFont font = Theme::font(12, QFont::DemiBold);
+    const QFontMetrics metrics(font);
+    const int side = std::clamp(area.height() / 4, 18, 30);
+    const int gap = 8;
+    const int top = area.center().y() - (side + gap + metrics.height()) / 2;
+    glyphIcon(Glyph::NoPlay, Theme::muted())
+        .paint(painter, QRect(area.center().x() - side / 2, top, side, side));
+    painter->setFont(font);
+    painter->setPen(Theme::muted());
+    painter->drawText(QRect(area.left(), top + side + gap, area.width(), metrics.height()),
+                      Qt::AlignHCenter | Qt::AlignVCenter, cantPlayText());
 }
 
 void ClipCardDelegate::paintBadge(QPainter* painter, const QRect& area, double seconds) const {

@@ -1,7 +1,9 @@
 #include "ui/ClipDetail.h"
 
+#include "library/Background.h"
 #include "library/Clips.h"
 #include "library/Library.h"
+#include "ui/ClipCardDelegate.h"
 #include "ui/Glyphs.h"
 #include "ui/MpvPlayer.h"
 #include "ui/PlayerView.h"
@@ -12,6 +14,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -110,11 +113,38 @@ QCoro::Task<> runShare(QPointer<ClipDetail> view, ShareService* sharing, Clip cl
     }
 }
 
-QCoro::Task<> runUnshare(ShareService* sharing, Clip clip) {
+QCoro::Task<> runUnshare(QPointer<ClipDetail> view, ShareService* sharing, Clip clip, Toast toast,
+                         std::function<void(std::optional<QString>)> finish) {
     try {
         co_await sharing->unshare(clip);
+        if (view)
+            finish(std::nullopt);
     } catch (...) {
-        // Stopping a share is best effort; the link stays until the service agrees.
+        // The link stays public until the service agrees: the user must know it is still up.
+        const QString text = failureText(std::current_exception());
+        if (view)
+            finish(text);
+        else
+            toastIf(toast, ClipDetail::tr("Couldn't stop sharing the clip"), text, false);
+    }
+}
+
+// The Trash move touches the file system: off the window's thread. The view goes back to the
+// grid only once the file is gone; a refusal keeps it open with the reason.
+QCoro::Task<> runTrash(QPointer<ClipDetail> view, Library* library, Clip clip, Toast toast,
+                       std::function<void(std::optional<QString>)> finish) {
+    try {
+        // A named task: GCC 12 destroys lambda temporaries inside a co_await expression twice.
+        auto trashing = detail::inBackground([library, clip] { library->deleteClip(clip); });
+        co_await std::move(trashing);
+        if (view)
+            finish(std::nullopt);
+    } catch (...) {
+        const QString text = failureText(std::current_exception());
+        if (view)
+            finish(text);
+        else
+            toastIf(toast, ClipDetail::tr("Couldn't move the clip to the Trash"), text, false);
     }
 }
 
@@ -131,6 +161,7 @@ ClipDetail::ClipDetail(const Clip& clip, Context context, QWidget* parent)
     layout->addWidget(makeTopBar());
     m_player = new PlayerView;
     layout->addWidget(m_player, 1);
+    layout->addWidget(makeCantPlay(), 1);
     m_trimPanel = new TrimPanel;
     m_trimPanel->hide();
     layout->addWidget(m_trimPanel);
@@ -159,8 +190,8 @@ ClipDetail::ClipDetail(const Clip& clip, Context context, QWidget* parent)
     if (m_context.sharing)
         connect(m_context.sharing, &ShareService::signedInChanged, this,
                 &ClipDetail::rebuildActions);
+    showPlayback();
     rebuildActions();
-    player->open(m_clip.url);
     m_player->setFocus();
 }
 
@@ -193,6 +224,55 @@ QWidget* ClipDetail::makeTopBar() {
     row->addWidget(m_topLine);
     showTopLine();
     return m_topBar;
+}
+
+QWidget* ClipDetail::makeCantPlay() {
+    m_cantPlay = new QFrame;
+    m_cantPlay->setObjectName(QStringLiteral("cantPlay"));
+    m_cantPlay->setStyleSheet(
+        QStringLiteral("QFrame#cantPlay { background: %1; border: 1px solid %2; "
+                       "border-radius: 10px; }")
+            .arg(Theme::css(QColor(22, 22, 25)), Theme::css(Theme::line())));
+    auto* column = new QVBoxLayout(m_cantPlay);
+    column->setContentsMargins(40, 40, 40, 40);
+    column->setSpacing(10);
+    auto* symbol = new QLabel;
+    symbol->setPixmap(glyphIcon(Glyph::NoPlay, Theme::muted()).pixmap(QSize(44, 44)));
+    symbol->setAlignment(Qt::AlignCenter);
+    auto* heading = new QLabel(ClipCardDelegate::cantPlayText());
+    heading->setObjectName(QStringLiteral("cantPlayHeading"));
+    heading->setFont(Theme::font(17, QFont::DemiBold));
+    heading->setAlignment(Qt::AlignCenter);
+    auto* why = new QLabel(tr("This file doesn't open as a video. It may be damaged, cut short "
+                              "by a copy that broke off, or not a video at all. You can still "
+                              "show it in its folder or move it to the Trash."));
+    why->setFont(Theme::font(13));
+    why->setProperty("muted", true);
+    why->setAlignment(Qt::AlignCenter);
+    why->setWordWrap(true);
+    why->setFixedWidth(440);
+    why->setMinimumHeight(why->heightForWidth(440));
+    column->addStretch(1);
+    column->addWidget(symbol);
+    column->addWidget(heading);
+    column->addWidget(why, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    m_cantPlay->hide();
+    return m_cantPlay;
+}
+
+// A file that cannot be played gets no player (nothing would show but black) and none of what
+// needs one; a file whose facts are still being read is tried.
+void ClipDetail::showPlayback() {
+    const bool playable = m_clip.playback != Playback::unplayable;
+    m_player->setVisible(playable);
+    m_cantPlay->setVisible(!playable);
+    m_trimButton->setVisible(playable);
+    m_volumeRow->setVisible(playable && m_clip.meta.hasMic);
+    if (playable && !m_opened) {
+        m_opened = true;
+        m_player->player()->open(m_clip.url);
+    }
 }
 
 QWidget* ClipDetail::makeTitleRow() {
@@ -302,12 +382,14 @@ QWidget* ClipDetail::makeStatusRows() {
 }
 
 void ClipDetail::setClip(const Clip& clip) {
-    const bool linkChanged = clip.meta.shareURL != m_clip.meta.shareURL;
+    const bool linkChanged =
+        clip.meta.shareURL != m_clip.meta.shareURL || clip.playback != m_clip.playback;
     // The field follows a new title unless the user is typing another one.
     if (!m_title->hasFocus() && m_title->text() == m_clip.meta.title)
         m_title->setText(clip.meta.title);
     m_clip = clip;
-    m_volumeRow->setVisible(m_clip.meta.hasMic && m_topBar->isVisibleTo(this));
+    if (m_topBar->isVisibleTo(this))
+        showPlayback();
     showTopLine();
     if (linkChanged)
         rebuildActions();
@@ -329,7 +411,8 @@ void ClipDetail::rebuildActions() {
     }
     m_shareButton = nullptr;
     row->setSpacing(10);
-    addShareActions(row);
+    if (m_clip.playback != Playback::unplayable)
+        addShareActions(row);
     QPushButton* reveal = plainButton(tr("Show in Folder"), Glyph::Folder);
     reveal->setObjectName(QStringLiteral("revealButton"));
     connect(reveal, &QPushButton::clicked, this, [this] {
@@ -360,7 +443,10 @@ void ClipDetail::addShareActions(QHBoxLayout* row) {
         stop->setEnabled(m_context.sharing != nullptr);
         connect(copy, &QPushButton::clicked, this, &ClipDetail::copyLink);
         connect(open, &QPushButton::clicked, this, &ClipDetail::openLink);
-        connect(stop, &QPushButton::clicked, this, &ClipDetail::stopSharing);
+        connect(stop, &QPushButton::clicked, this, [this, stop] {
+            stop->setEnabled(false);
+            stopSharing();
+        });
         for (QPushButton* button : {copy, open, stop})
             row->addWidget(button);
         return;
@@ -525,20 +611,40 @@ void ClipDetail::openLink() {
 }
 
 void ClipDetail::stopSharing() {
-    if (m_context.sharing)
-        runUnshare(m_context.sharing, m_clip);
+    if (!m_context.sharing)
+        return;
+    setError(std::nullopt);
+    QPointer<ClipDetail> self(this);
+    auto finish = [self](std::optional<QString> failure) {
+        if (!self)
+            return;
+        if (!failure)
+            return; // the library's new list rebuilds the row without the link
+        self->setError(ClipDetail::tr("Couldn't stop sharing: %1").arg(*failure));
+        self->rebuildActions();
+    };
+    runUnshare(self, m_context.sharing, m_clip, m_context.toast, finish);
 }
 
 void ClipDetail::moveToTrash() {
-    Library* library = m_context.library;
-    QThreadPool::globalInstance()->start([library, clip = m_clip] { library->deleteClip(clip); });
-    emit back();
+    setError(std::nullopt);
+    QPointer<ClipDetail> self(this);
+    auto finish = [self](std::optional<QString> failure) {
+        if (!self)
+            return;
+        if (!failure) {
+            emit self->back();
+            return;
+        }
+        self->setError(failure);
+    };
+    runTrash(self, m_context.library, m_clip, m_context.toast, finish);
 }
 
 void ClipDetail::setTheatre(bool on) {
     for (QWidget* part : {m_topBar, m_titleRow, m_actions})
         part->setVisible(!on);
-    m_volumeRow->setVisible(!on && m_clip.meta.hasMic);
+    m_volumeRow->setVisible(!on && m_clip.meta.hasMic && m_clip.playback != Playback::unplayable);
     m_busyRow->setVisible(!on && m_busy);
     m_errorText->setVisible(!on && m_error);
     const int margin = on ? 0 : kMargin;

@@ -6,6 +6,13 @@
 // action row (sign in, get a link, or copy/open/stop sharing; show in folder; move to Trash),
 // the busy text with its progress bar, and the last failure in red.
 //
+// A file that cannot be played shows "Can't be played" with a word on why in place of the
+// player, and offers only what needs no player: the title, Show in Folder and Move to Trash.
+//
+// Stop sharing and Move to Trash report a failure in the red line (or, when the view is gone,
+// as a toast) and leave the clip as it was; Move to Trash goes back to the grid once the file
+// is gone.
+//
 // The view belongs to one file (its identity is the clip's path); the window builds a new one
 // for another file and hands newer metadata of the same file to setClip(), so a new title or
 // share link shows at once while the trim range, volumes and messages stay.
@@ -24,6 +31,7 @@
 #include <functional>
 #include <optional>
 
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -45,7 +53,8 @@ public:
     struct Context {
         Library* library = nullptr;
         ShareService* sharing = nullptr; // may be null: sharing is then unavailable
-        std::function<void(const QString& title, const QString& detail, bool ok)> toast;
+        using Toast = std::function<void(const QString& title, const QString& detail, bool ok)>;
+        Toast toast;
         std::function<void(const QString& path)> reveal;
     };
 
@@ -82,6 +91,8 @@ private:
     QWidget* makeTitleRow();
     QWidget* makeVolumeRow();
     QWidget* makeStatusRows();
+    QWidget* makeCantPlay();
+    void showPlayback();
     QHBoxLayout* makeVolumeSlider(const QString& label, QSlider*& slider, QLabel*& value);
     void rebuildActions();
     void addShareActions(QHBoxLayout* row);
@@ -109,6 +120,8 @@ private:
     QLabel* m_topLine = nullptr;
     QWidget* m_topBar = nullptr;
     PlayerView* m_player = nullptr;
+    bool m_opened = false; // the player was given the file
+    QFrame* m_cantPlay = nullptr;
     TrimPanel* m_trimPanel = nullptr;
     QWidget* m_titleRow = nullptr;
     QLineEdit* m_title = nullptr;

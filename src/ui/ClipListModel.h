@@ -5,7 +5,9 @@
 //
 // setClips() turns a newly published list into the smallest change it can see (rows that kept
 // their place are updated, a run of new or removed rows is inserted or removed), so the grid
-// keeps its scroll position when a clip is saved, renamed or deleted.
+// keeps its scroll position when a clip is saved, renamed or deleted. A run of more than
+// kRowsPerTurn new rows (another folder) arrives over several turns of the event loop, so that
+// the window keeps answering; clips() is then the part shown so far.
 //
 // Thread: main thread.
 
@@ -14,6 +16,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QTimer>
 
 namespace vantel {
 
@@ -31,6 +34,8 @@ public:
     // `thumbs` may be null (no pictures); it is not owned.
     explicit ClipListModel(ThumbnailCache* thumbs, QObject* parent = nullptr);
 
+    static constexpr qsizetype kRowsPerTurn = 20'000;
+
     void setClips(const QList<Clip>& clips);
     const QList<Clip>& clips() const { return m_clips; }
     // The row of the clip at `url`, or -1.
@@ -40,11 +45,14 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
+    void catchUp();
     void replaceMiddle(const QList<Clip>& clips, qsizetype head, qsizetype tail);
-    void reindex();
+    void reindexFrom(qsizetype first);
     void pictureReady(const QString& url);
 
     ThumbnailCache* m_thumbs;
+    QList<Clip> m_target; // the list being caught up with, part by part
+    QTimer m_catchingUp;
     QList<Clip> m_clips;
     QHash<QString, int> m_rows;
 };

@@ -58,20 +58,26 @@ public:
 
 } // namespace
 
-void GameListModel::setClips(const QList<Clip>& clips) {
-    QHash<QString, int> counts;
+GameListModel::Counts GameListModel::count(const QList<Clip>& clips) {
+    QHash<QString, int> perGame;
     for (const Clip& clip : clips)
-        ++counts[clip.meta.game];
-    QStringList games = counts.keys();
+        ++perGame[clip.meta.game];
+    Counts counts;
+    counts.games = perGame.keys();
     // Plain code-point order, the same in every locale.
-    std::sort(games.begin(), games.end(),
+    std::sort(counts.games.begin(), counts.games.end(),
               [](const QString& a, const QString& b) { return a.toUcs4() < b.toUcs4(); });
+    for (const QString& game : counts.games)
+        counts.counts.append(perGame.value(game));
+    counts.total = int(clips.size());
+    return counts;
+}
+
+void GameListModel::setCounts(const Counts& counts) {
     beginResetModel();
-    m_games = games;
-    m_counts.clear();
-    for (const QString& game : m_games)
-        m_counts.append(counts.value(game));
-    m_total = int(clips.size());
+    m_games = counts.games;
+    m_counts = counts.counts;
+    m_total = counts.total;
     endResetModel();
 }
 

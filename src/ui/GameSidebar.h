@@ -28,7 +28,16 @@ public:
 
     using QAbstractListModel::QAbstractListModel;
 
-    void setClips(const QList<Clip>& clips);
+    // The games of a list and how many clips each has; any thread.
+    struct Counts {
+        QStringList games; // sorted
+        QList<int> counts;
+        int total = 0;
+    };
+    static Counts count(const QList<Clip>& clips);
+
+    void setClips(const QList<Clip>& clips) { setCounts(count(clips)); }
+    void setCounts(const Counts& counts);
     void setGame(const std::optional<QString>& game);
     // The distinct games, sorted.
     const QStringList& games() const { return m_games; }

@@ -98,6 +98,12 @@ void drawFolder(QPainter& p) {
     p.drawPath(path);
 }
 
+void drawNoPlay(QPainter& p) {
+    const QPointF triangle[] = {{8.5, 6}, {18.5, 12}, {8.5, 18}, {8.5, 6}};
+    p.drawPolyline(triangle, 4);
+    p.drawLine(QPointF(4, 4), QPointF(20, 20));
+}
+
 void draw(Glyph glyph, QPainter& p) {
     switch (glyph) {
     case Glyph::Play:
@@ -120,6 +126,8 @@ void draw(Glyph glyph, QPainter& p) {
         return drawTrash(p);
     case Glyph::Folder:
         return drawFolder(p);
+    case Glyph::NoPlay:
+        return drawNoPlay(p);
     }
 }
 

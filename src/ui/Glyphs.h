@@ -21,6 +21,7 @@ enum class Glyph {
     ArrowUp,
     Trash,
     Folder,
+    NoPlay, // the play triangle struck through: a file that cannot be played
 };
 
 // The symbol in `color`, sharp at 1x and 2x.

@@ -1,11 +1,13 @@
 #include "ui/LibraryWindow.h"
 
+#include "library/Background.h"
 #include "library/Library.h"
 #include "settings/Settings.h"
 #include "ui/ClipCardDelegate.h"
 #include "ui/ClipGrid.h"
 #include "ui/ClipListModel.h"
 #include "ui/GameSidebar.h"
+#include "ui/ShareService.h"
 #include "ui/ShowInFolder.h"
 #include "ui/StatusFooter.h"
 #include "ui/Theme.h"
@@ -16,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QStackedWidget>
@@ -51,6 +54,19 @@ namespace {
 
 // How long the grid must rest after scrolling before card pictures are made again.
 constexpr int kScrollRestMs = 120;
+
+// Off the window's thread; a refusal is told, and the card stays as the library keeps it.
+QCoro::Task<> trashFromMenu(Library* library, Clip clip, ClipDetail::Context::Toast toast) {
+    try {
+        // A named task: GCC 12 destroys lambda temporaries inside a co_await expression twice.
+        auto trashing = detail::inBackground([library, clip] { library->deleteClip(clip); });
+        co_await std::move(trashing);
+    } catch (...) {
+        if (toast)
+            toast(LibraryWindow::tr("Couldn't move the clip to the Trash"),
+                  failureText(std::current_exception()), false);
+    }
+}
 
 } // namespace
 
@@ -203,8 +219,27 @@ void LibraryWindow::keyPressEvent(QKeyEvent* event) {
 
 void LibraryWindow::published(const QList<Clip>& clips) {
     m_model->setClips(clips);
-    m_sidebar->rows()->setClips(clips);
+    countGames(clips);
     refreshMain();
+}
+
+void LibraryWindow::countGames(const QList<Clip>& clips) {
+    const int asked = ++m_countsAsked;
+    if (clips.size() <= kCountOnThisThread) {
+        m_sidebar->rows()->setCounts(GameListModel::count(clips));
+        return;
+    }
+    // Counting the games of a very large folder would hold the window up; the newest count
+    // asked for is the one shown.
+    QPointer<LibraryWindow> self(this);
+    auto counting = [](QPointer<LibraryWindow> self, QList<Clip> clips,
+                       int asked) -> QCoro::Task<> {
+        auto work = detail::inBackground([clips] { return GameListModel::count(clips); });
+        const GameListModel::Counts counts = co_await std::move(work);
+        if (self && asked == self->m_countsAsked)
+            self->m_sidebar->rows()->setCounts(counts);
+    };
+    counting(self, clips, asked);
 }
 
 void LibraryWindow::chooseGame(const std::optional<QString>& game) {
@@ -271,9 +306,9 @@ void LibraryWindow::showMenu(const Clip& clip, const QPoint& at) {
         menu->addAction(tr("Copy link"), this, [clip] { copyText(*clip.meta.shareURL); });
     menu->addSeparator();
     Library* library = m_services.library;
-    menu->addAction(tr("Move to Trash"), this, [library, clip] {
-        QThreadPool::globalInstance()->start([library, clip] { library->deleteClip(clip); });
-    });
+    auto toast = m_services.toast;
+    menu->addAction(tr("Move to Trash"), this,
+                    [library, clip, toast] { trashFromMenu(library, clip, toast); });
     menu->popup(at);
 }
 

@@ -69,6 +69,7 @@ protected:
 private:
     QWidget* makeEmptyPage();
     void published(const QList<Clip>& clips);
+    void countGames(const QList<Clip>& clips);
     void shapePictures();
     void refreshMain();
     void showEmptyHint();
@@ -81,6 +82,9 @@ private:
     std::optional<QString> m_game;
     std::optional<Clip> m_selected;
     bool m_wasMaximized = false;
+    // Lists longer than this have their games counted off the window's thread.
+    static constexpr qsizetype kCountOnThisThread = 20'000;
+    int m_countsAsked = 0;
 
     ThumbnailCache* m_thumbs;
     ClipListModel* m_model;

@@ -1,5 +1,10 @@
 #include "LibraryTestSupport.h"
+#include "common/Shell.h"
+#include "library/IndexFile.h"
 
+#include <QRandomGenerator>
+#include <QSemaphore>
+#include <QTest>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 #include <filesystem>
@@ -11,6 +16,7 @@ namespace {
 using test::LibraryPlaces;
 using test::published;
 using test::readAll;
+using test::settle;
 
 ClipMeta metaAt(const char* title, const char* iso) {
     ClipMeta meta;
@@ -90,30 +96,80 @@ TEST(LibraryScan, SortsNewestFirstAndKeepsWalkOrderForEqualDates) {
     EXPECT_EQ(listed, walk);
 }
 
-TEST(LibraryIndex, BrokenIndexIsIgnoredAndKeptAsBadBeforeTheFirstWrite) {
-    LibraryPlaces at("broken");
-    const QString clip = at.clip("Game/x.mp4");
-    const QByteArray broken = R"({"Game/x.mp4":{"title":"Mine","game":"G","created":)"
-                              R"("2025-03-01T13:05:09Z","duration":1,"width":2,"height":3}})";
-    test::writeFile(at.index().toStdString(), broken.toStdString());
-    Library library(at.places());
-    QList<Clip> clips = published(library);
-    ASSERT_EQ(clips.size(), 1);
-    EXPECT_EQ(clips[0].meta.title, "x") << "the whole index is ignored";
-    EXPECT_EQ(readAll(at.index()), broken) << "nothing is touched at start";
+// One damaged entry costs that entry alone: the others keep their titles and share links, the
+// damaged file is kept once under a name of its own, and the user hears of it once.
+TEST(LibraryIndex, ADamagedEntryCostsOnlyItselfAndIsToldOnce) {
+    LibraryPlaces at("damaged");
+    const QString kept = at.clip("Game/kept.mp4");
+    const QString lost = at.clip("Game/lost.mp4");
+    const QString after = at.clip("Game/after.mp4");
+    const QByteArray damaged =
+        R"({"Game/kept.mp4":{"title":"Kept","game":"G","created":"2025-03-01T13:05:09Z",)"
+        R"("duration":1,"width":2,"height":3,"hasMic":false,"shareID":"s1","shareURL":"https://x/1"},)"
+        R"("Game/lost.mp4":{"title":"Mine","game":"G","created":"2025-03-01T13:05:09Z",)"
+        R"("duration":1,"width":2,"height":3},)"
+        R"("Game/after.mp4":{"title":"After","game":"G","created":"2025-03-01T13:05:09Z",)"
+        R"("duration":1,"width":2,"height":3,"hasMic":true}})";
+    test::writeFile(at.index().toStdString(), damaged.toStdString());
+    const QString earlier = at.index() + ".bad-19990101-000000";
+    test::writeFile(earlier.toStdString(), "an earlier copy");
 
-    library.update(clip, [](ClipMeta& meta) { meta.title = "Renamed"; });
-    EXPECT_EQ(readAll(at.index() + ".bad"), broken);
+    QStringList told;
+    auto library = std::make_unique<Library>(at.places());
+    QObject::connect(
+        library.get(), &Library::problem,
+        [&](const QString& title, const QString& detail) { told << title + u'|' + detail; });
+    QList<Clip> clips = published(*library);
+    ASSERT_EQ(clips.size(), 3);
+    EXPECT_EQ(find(clips, kept)->meta.title, "Kept");
+    EXPECT_EQ(find(clips, kept)->meta.shareURL, QString("https://x/1"));
+    EXPECT_EQ(find(clips, after)->meta.title, "After");
+    EXPECT_EQ(find(clips, lost)->meta.title, "lost") << "only the damaged entry falls back";
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("Some clip details couldn't be read|1 clip "))
+        << told[0].toStdString();
+
+    const QStringList copies =
+        QDir(at.appSupport).entryList({"library.json.bad-*"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(copies.size(), 2);
+    EXPECT_EQ(readAll(earlier), "an earlier copy") << "an older copy is never replaced";
+    const QString copy = at.appSupport + u'/' + copies[1];
+    EXPECT_EQ(readAll(copy), damaged);
+    EXPECT_TRUE(told[0].contains(copies[1]));
     QJsonObject index = test::indexObject(at.index());
-    EXPECT_EQ(index.keys(), QStringList{"Game/x.mp4"});
-    EXPECT_EQ(index["Game/x.mp4"].toObject()["title"].toString(), "Renamed");
+    EXPECT_EQ(index.keys(), (QStringList{"Game/after.mp4", "Game/kept.mp4"}))
+        << "a sound index replaces the damaged one";
 
-    // A later broken file replaces the older copy.
-    test::writeFile(at.index().toStdString(), "not json");
-    Library again(at.places());
-    again.add(at.clip("y.mp4"), metaAt("y", "2025-03-01T13:05:09Z"));
-    EXPECT_EQ(readAll(at.index() + ".bad"), "not json");
-    EXPECT_EQ(test::indexObject(at.index()).keys(), QStringList{"y.mp4"});
+    // The next start finds nothing to tell and makes no second copy.
+    library.reset();
+    told.clear();
+    library = std::make_unique<Library>(at.places());
+    QObject::connect(library.get(), &Library::problem, [&] { told << "again"; });
+    EXPECT_EQ(find(published(*library), kept)->meta.title, "Kept");
+    EXPECT_TRUE(told.isEmpty());
+    EXPECT_EQ(QDir(at.appSupport).entryList({"library.json.bad-*"}, QDir::Files).size(), 2);
+}
+
+TEST(LibraryIndex, BrokenSyntaxKeepsTheEntriesAroundIt) {
+    // Cut off in the middle of an entry: what came before stays.
+    IndexRead cut = decodeIndex(R"({"a.mp4":{"title":"A","game":"G","created":)"
+                                R"("2025-03-01T13:05:09Z","duration":1,"width":2,"height":3,)"
+                                R"("hasMic":false},"b.mp4":{"title":"B","ga)");
+    EXPECT_EQ(cut.entries.keys(), QStringList{"a.mp4"});
+    EXPECT_TRUE(cut.unreadRest);
+    // A value of the wrong kind, a bad date, an entry with a brace inside a string: each alone.
+    IndexRead mixed = decodeIndex(
+        R"( { "x}.mp4" : {"title":"}{","game":"G","created":"2025-03-01T13:05:09Z",)"
+        R"("duration":1,"width":2,"height":3,"hasMic":false}, "n.mp4": 5, )"
+        R"("d.mp4":{"title":"D","game":"G","created":"yesterday","duration":1,"width":2,)"
+        R"("height":3,"hasMic":false} } )");
+    EXPECT_EQ(mixed.entries.keys(), QStringList{"x}.mp4"});
+    EXPECT_EQ(mixed.entries["x}.mp4"].title, "}{");
+    EXPECT_EQ(mixed.unreadEntries, 2);
+    EXPECT_FALSE(mixed.unreadRest);
+    EXPECT_TRUE(decodeIndex("not json").unreadRest);
+    EXPECT_FALSE(decodeIndex("{}").damaged());
+    EXPECT_FALSE(decodeIndex(encodeIndex(cut.entries)).damaged());
 }
 
 // A full disk while the index is rewritten leaves the previous index whole; the titles and
@@ -124,11 +180,13 @@ TEST(LibraryIndex, AFullDiskKeepsTheLastWholeIndex) {
     for (int i = 0; i < 40; ++i)
         library.add(at.clip(QString("Game/%1.mp4").arg(i)),
                     metaAt(qPrintable(QString("Title %1").arg(i)), "2025-03-01T13:05:09Z"));
+    settle(library);
     const QByteArray before = readAll(at.index());
     ASSERT_GT(before.size(), 4096);
     {
         test::FileSizeLimit limit(2048);
         library.update(at.folder + "/Game/0.mp4", [](ClipMeta& meta) { meta.title = "New"; });
+        settle(library);
     }
     EXPECT_TRUE(readAll(at.index()) == before);
     Library again(at.places());
@@ -138,6 +196,7 @@ TEST(LibraryIndex, AFullDiskKeepsTheLastWholeIndex) {
 
     // The change stayed in memory and reaches the file with the next write.
     library.add(at.clip("z.mp4"), metaAt("z", "2025-03-01T13:05:09Z"));
+    settle(library);
     EXPECT_EQ(test::indexObject(at.index())["Game/0.mp4"].toObject()["title"].toString(), "New");
 }
 
@@ -149,6 +208,7 @@ TEST(LibraryIndex, KeepsUnknownShareUrlAbsentAndEntriesOfVanishedFiles) {
     Library library(at.places());
     EXPECT_TRUE(published(library).isEmpty()) << "an entry without its file is not listed";
     library.add(at.clip("new.mp4"), metaAt("new", "2025-03-01T13:05:09Z"));
+    settle(library);
 
     QByteArray written = readAll(at.index());
     EXPECT_FALSE(written.contains('\n'));
@@ -185,10 +245,13 @@ TEST(LibraryChanges, UpdateCreatesEntriesOnlyForListedClips) {
     LibraryPlaces at("update");
     const QString clip = at.clip("Game/x.mp4");
     Library library(at.places());
+    settle(library);
     library.update(at.folder + "/Game/missing.mp4", [](ClipMeta& meta) { meta.title = "No"; });
+    settle(library);
     EXPECT_FALSE(QFile::exists(at.index())) << "an unknown clip changes nothing";
 
     library.update(clip, [](ClipMeta& meta) { meta.shareURL = "https://example.test/1"; });
+    settle(library);
     QJsonObject entry = test::indexObject(at.index())["Game/x.mp4"].toObject();
     EXPECT_EQ(entry["title"].toString(), "x");
     EXPECT_EQ(entry["game"].toString(), "Game");
@@ -211,6 +274,7 @@ TEST(LibraryChanges, DeleteTrashesTheFileAndForgetsEntryAndThumbnail) {
     QFile::remove(vanished); // removed by hand before the delete
     library.deleteClip(*find(clips, vanished));
     library.deleteClip(*find(clips, kept));
+    settle(library);
 
     EXPECT_TRUE(test::indexObject(at.index()).isEmpty());
     EXPECT_EQ(readAll(at.index()), "{}");
@@ -221,6 +285,39 @@ TEST(LibraryChanges, DeleteTrashesTheFileAndForgetsEntryAndThumbnail) {
         QString::fromStdString(test::testHome().string()) + "/data/Trash/files/kept.mp4";
     EXPECT_EQ(readAll(trash), "video");
     EXPECT_TRUE(published(library).isEmpty());
+}
+
+TEST(LibraryChanges, AFailedTrashMoveKeepsTheFileItsEntryAndItsThumbnail) {
+    LibraryPlaces at("trashfail");
+    const QString clip = at.clip("Game/x.mp4", "video");
+    Library library(at.places());
+    library.add(clip, metaAt("Titled", "2025-03-01T13:05:09Z"));
+    test::writeFile(library.thumbURL(clip).toStdString(), "jpeg");
+    const QList<Clip> clips = published(library);
+    ASSERT_EQ(clips.size(), 1);
+
+    // No Trash can be made: a file holds its place.
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+    const QString aside = trash + ".aside";
+    QDir(aside).removeRecursively();
+    QFile::rename(trash, aside);
+    test::writeFile(trash.toStdString(), "not a folder");
+    QString failure;
+    try {
+        library.deleteClip(clips[0]);
+    } catch (const std::runtime_error& error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    QFile::remove(trash);
+    QFile::rename(aside, trash);
+
+    EXPECT_TRUE(failure.contains("x.mp4")) << failure.toStdString();
+    settle(library);
+    EXPECT_EQ(readAll(clip), "video");
+    EXPECT_TRUE(QFile::exists(library.thumbURL(clip)));
+    EXPECT_EQ(test::indexObject(at.index())["Game/x.mp4"].toObject()["title"].toString(), "Titled");
+    ASSERT_EQ(published(library).size(), 1);
+    EXPECT_EQ(published(library)[0].meta.title, "Titled");
 }
 
 TEST(LibraryChanges, FolderChangeListsTheNewFolderAndOldKeysStopMatching) {
@@ -240,6 +337,7 @@ TEST(LibraryChanges, FolderChangeListsTheNewFolderAndOldKeysStopMatching) {
         EXPECT_TRUE(clip.url.startsWith(other + "/"));
     EXPECT_EQ(library.key(other + "/Game/y.mp4"), "Game/y.mp4");
     library.update(old, [](ClipMeta& meta) { meta.title = "Lost"; });
+    settle(library);
     EXPECT_FALSE(readAll(at.index()).contains("Lost"))
         << "the old file is keyed by its full path now and is neither indexed nor listed";
 
@@ -250,6 +348,105 @@ TEST(LibraryChanges, FolderChangeListsTheNewFolderAndOldKeysStopMatching) {
     EXPECT_TRUE(published(library).isEmpty()) << "no folder lists nothing, not the working folder";
     QDir::setCurrent(cwd);
     EXPECT_EQ(library.key(old), old) << "a file outside the folder keeps its full path";
+}
+
+// The walk, the index write and the publication happen on the library's own thread: while it is
+// held there, add(), update() and reload() return at once, and the list arrives later, right.
+TEST(LibraryThreads, TheWalkKeepsNoCallerWaiting) {
+    LibraryPlaces at("offthread");
+    const QString first = at.clip("Game/a.mp4");
+    QThread* caller = QThread::currentThread();
+    QSemaphore held;
+    std::atomic<int> askedElsewhere = 0;
+    Library::Places places = at.places();
+    places.folder = [folder = at.currentFolder, caller, &held, &askedElsewhere] {
+        if (QThread::currentThread() != caller) {
+            ++askedElsewhere;
+            held.acquire();
+        }
+        return *folder;
+    };
+    Library library(places);
+    const QString second = at.clip("Game/b.mp4");
+    library.add(second, metaAt("Second", "2025-03-01T13:05:09Z"));
+    library.update(second, [](ClipMeta& meta) { meta.title = "Renamed"; });
+    library.reload();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return askedElsewhere > 0; }, 5000))
+        << "the walk runs on the calling thread";
+    EXPECT_TRUE(library.clips().isEmpty()) << "nothing is published while the walk is held";
+    EXPECT_FALSE(QFile::exists(at.index()));
+
+    held.release(1000);
+    const QList<Clip> clips = published(library);
+    ASSERT_EQ(clips.size(), 2);
+    EXPECT_TRUE(find(clips, first));
+    EXPECT_EQ(find(clips, second)->meta.title, "Renamed");
+    EXPECT_EQ(test::indexObject(at.index())["Game/b.mp4"].toObject()["title"].toString(),
+              "Renamed");
+}
+
+// The files a user may find in the folder without an entry: a clip copied in, and files no
+// player can open. The clip's length is read once and kept; the others are marked.
+TEST(LibraryFacts, FilesWithoutEntriesGetTheirLengthOnceOrAreMarkedUnplayable) {
+    LibraryPlaces at("facts");
+    const QString made = at.root + "/made";
+    QDir().mkpath(made);
+    const std::string tool =
+        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x180:rate=30:duration=4 "
+        "-f lavfi -i sine=frequency=440:duration=4 -f lavfi -i sine=frequency=880:duration=4 "
+        "-map 0 -map 1 -map 2 -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac ";
+    test::run(tool + "-movflags +faststart '" + made.toStdString() + "/front.mp4'");
+    test::run(tool + "'" + made.toStdString() + "/back.mp4'");
+    const QByteArray front = readAll(made + "/front.mp4");
+    const QByteArray back = readAll(made + "/back.mp4");
+    ASSERT_GT(front.size(), 10000);
+    ASSERT_GT(back.size(), 10000);
+    QByteArray noise(100000, '\0');
+    QRandomGenerator(17).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    QByteArray huge = front; // the video track's sample table claims 2^31 samples
+    const qsizetype stsz = huge.indexOf("stsz");
+    ASSERT_GT(stsz, 0);
+    huge[stsz + 12] = char(0x80);
+    huge[stsz + 13] = huge[stsz + 14] = huge[stsz + 15] = 0;
+
+    const QString copied = at.clip("Game/copied.mp4", front);
+    const QStringList broken = {
+        at.clip("Game/random.mp4", noise),
+        at.clip("Game/empty.mp4"),
+        at.clip("Game/cut.mp4", front.left(front.size() / 2)),
+        at.clip("Game/cut-tail.mov", back.left(back.size() / 2)),
+        at.clip("Game/huge.m4v", huge),
+    };
+    auto library = std::make_unique<Library>(at.places());
+    auto checking = [&] {
+        QList<Clip> clips = published(*library);
+        return clips.isEmpty() || std::any_of(clips.begin(), clips.end(), [](const Clip& clip) {
+                   return clip.playback == Playback::checking;
+               });
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !checking(); }, 30000));
+    QList<Clip> clips = published(*library);
+    ASSERT_EQ(clips.size(), 6);
+    const Clip* clip = find(clips, copied);
+    EXPECT_EQ(clip->playback, Playback::playable);
+    EXPECT_NEAR(clip->meta.duration, 4.0, 0.1);
+    EXPECT_EQ(clip->meta.width, 320);
+    EXPECT_EQ(clip->meta.height, 180);
+    EXPECT_TRUE(clip->meta.hasMic);
+    EXPECT_EQ(clip->meta.title, "copied");
+    for (const QString& path : broken)
+        EXPECT_EQ(find(clips, path)->playback, Playback::unplayable) << path.toStdString();
+
+    settle(*library);
+    const QJsonObject index = test::indexObject(at.index());
+    EXPECT_EQ(index.keys(), QStringList{"Game/copied.mp4"}) << "only facts are kept";
+    EXPECT_NEAR(index["Game/copied.mp4"].toObject()["duration"].toDouble(), 4.0, 0.1);
+
+    // Read once: the next start lists the clip with its facts straight away.
+    library = std::make_unique<Library>(at.places());
+    clips = published(*library);
+    EXPECT_EQ(find(clips, copied)->playback, Playback::playable);
+    EXPECT_NEAR(find(clips, copied)->meta.duration, 4.0, 0.1);
 }
 
 TEST(LibraryThreads, ConcurrentChangesAllLandAndPublishOnTheMainThread) {
@@ -271,6 +468,7 @@ TEST(LibraryThreads, ConcurrentChangesAllLandAndPublishOnTheMainThread) {
         });
     for (auto& worker : workers)
         worker.waitForFinished();
+    settle(*library);
 
     EXPECT_EQ(test::indexObject(at.index()).size(), 60);
     EXPECT_EQ(published(*library).size(), 60) << "the last posted list is the one shown";

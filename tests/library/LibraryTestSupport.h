@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared helpers of the library tests: a fresh clip folder and support folder per test, and a
-// way to let queued publications arrive.
+// way to wait for the library's own thread and its publications.
 
 #include "common/FileSizeLimit.h"
 #include "common/TestEnv.h"
@@ -56,12 +56,6 @@ inline QJsonObject indexObject(const QString& path) {
     return QJsonDocument::fromJson(readAll(path)).object();
 }
 
-// Delivers the publications already posted to the main thread and returns the list.
-inline QList<Clip> published(Library& library) {
-    QCoreApplication::sendPostedEvents();
-    return library.clips();
-}
-
 // Runs an awaitable to its end on this thread's event loop; rethrows its exception.
 template <typename T> T await(QCoro::Task<T> task) {
     QEventLoop loop;
@@ -91,6 +85,17 @@ inline void await(QCoro::Task<> task) {
         co_return true;
     };
     await(finished(std::move(task)));
+}
+
+// Waits until everything asked of the library so far is written and published.
+inline void settle(Library& library) {
+    await(library.settled());
+}
+
+// The list once everything asked of the library so far is published.
+inline QList<Clip> published(Library& library) {
+    settle(library);
+    return library.clips();
 }
 
 } // namespace vantel::test

@@ -117,5 +117,24 @@ TEST_F(LibraryShareTest, RenamingASharedClipSendsTheNewTitle) {
     QTest::qWait(300); // lets the request's answer arrive, so nothing is left in flight
 }
 
+// The service refuses to take the link down: the window says so and the link stays, on the
+// card and in the index, so that the user can try again.
+TEST_F(LibraryShareTest, StopSharingThatTheServiceRefusesKeepsTheLinkAndSaysWhy) {
+    test::storeValidToken();
+    const Clip clip = lib.add("Roblox", "Obby", false, 1, QStringLiteral("https://x/c/1"));
+    ASSERT_TRUE(lib.published(1));
+    service().script("DELETE", "/api/clips/*", {test::TestService::Reply{500, {}}});
+    window->select(clip);
+    part<QPushButton>("stopSharingButton")->click();
+    ASSERT_TRUE(eventually([&] { return window->detail()->error().has_value(); }));
+    EXPECT_TRUE(window->detail()->error()->startsWith("Couldn't stop sharing: "))
+        << window->detail()->error()->toStdString();
+    EXPECT_EQ(service().requestsTo("DELETE", "/api/clips/").size(), 1);
+    ASSERT_NE(part<QPushButton>("copyLinkButton"), nullptr);
+    test::settle(*lib.library);
+    EXPECT_EQ(lib.library->clips()[0].meta.shareURL, QString("https://x/c/1"));
+    EXPECT_TRUE(test::readAll(lib.places.index()).contains("https://x/c/1"));
+}
+
 } // namespace
 } // namespace vantel

@@ -57,9 +57,13 @@ struct TestLibrary {
         return Clip{path, meta};
     }
 
-    // Waits until the published list has `count` clips.
+    // Waits until the published list has `count` clips, with everything asked so far in it (a
+    // walk may list a new file before its entry is added).
     bool published(qsizetype count) {
-        return eventually([&] { return library->clips().size() == count; });
+        return eventually([&] {
+            settle(*library);
+            return library->clips().size() == count;
+        });
     }
 };
 
@@ -108,6 +112,8 @@ public:
         co_return link;
     }
     QCoro::Task<> unshare(Clip clip) override {
+        if (unshareFailure)
+            throw std::runtime_error(unshareFailure->toStdString());
         m_library.update(clip.url, [](ClipMeta& meta) {
             meta.shareID.reset();
             meta.shareURL.reset();
@@ -128,6 +134,7 @@ public:
         emit decided();
     }
 
+    std::optional<QString> unshareFailure; // unshare() throws this while set
     int signIns = 0;
     int shares = 0;
     QString lastTitle;

@@ -104,6 +104,32 @@ TEST(ClipListModel, NewRemovedAndRetitledClipsAreSmallChangesNotAReset) {
     EXPECT_EQ(titles, (QStringList{"x", "y"}));
 }
 
+// Another folder of many thousand clips arrives a part per turn of the event loop, and a list
+// published meanwhile is the one the model ends with.
+TEST(ClipListModel, AVeryLongNewListArrivesInPartsAndEndsRight) {
+    ClipListModel model(nullptr);
+    model.setClips({clipAt("old")});
+    QList<Clip> many;
+    for (int i = 0; i < 3 * ClipListModel::kRowsPerTurn + 5; ++i)
+        many.append(clipAt(QStringLiteral("c%1").arg(i)));
+    model.setClips(many);
+    EXPECT_EQ(model.rowCount(), ClipListModel::kRowsPerTurn) << "the first part at once";
+    EXPECT_EQ(model.rowOf("/clips/old"), -1);
+    QCoreApplication::processEvents();
+    EXPECT_LT(model.rowCount(), many.size());
+    many[7].meta.title = QStringLiteral("Renamed meanwhile");
+    many.removeAt(3);
+    model.setClips(many);
+    ASSERT_TRUE(eventually([&] { return model.rowCount() == many.size(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.rowCount(), many.size());
+    EXPECT_EQ(model.index(6).data().toString(), "Renamed meanwhile");
+    EXPECT_EQ(model.rowOf("/clips/c3"), -1);
+    EXPECT_EQ(model.rowOf(many.last().url), many.size() - 1);
+    for (qsizetype row = 0; row < many.size(); row += 997)
+        ASSERT_EQ(model.clips()[row].url, many[row].url);
+}
+
 // Picture loads that each wait until the test lets them finish.
 class GatedLoads {
 public:

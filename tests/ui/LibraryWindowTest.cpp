@@ -5,10 +5,14 @@
 #include "ui/LibraryWindow.h"
 
 #include "LibraryTestSupport.h"
+#include "common/Screenshots.h"
+#include "common/Shell.h"
 #include "settings/Settings.h"
+#include "ui/ClipCardDelegate.h"
 #include "ui/ClipDetail.h"
 #include "ui/ClipGrid.h"
 #include "ui/GameSidebar.h"
+#include "ui/PlayerView.h"
 #include "ui/StatusFooter.h"
 
 #include <QClipboard>
@@ -16,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
@@ -251,13 +256,112 @@ TEST_F(LibraryWindowTest, MovingTheOpenClipToTheTrashReturnsToTheGridWithoutIt) 
     open();
     openClip(gone);
     part<QToolButton>("trashButton")->click();
-    EXPECT_EQ(window->showing(), "grid");
+    ASSERT_TRUE(eventually([&] { return window->showing() == "grid"; }));
     ASSERT_TRUE(lib.published(1));
     ASSERT_EQ(window->shown().size(), 1);
     EXPECT_EQ(window->shown()[0].url, keep.url);
     EXPECT_FALSE(QFile::exists(gone.url));
     const QString trashed = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/gone.mp4";
     EXPECT_TRUE(QFile::exists(trashed)) << trashed.toStdString();
+}
+
+TEST_F(LibraryWindowTest, AFailedTrashMoveKeepsTheClipOpenAndSaysWhy) {
+    const Clip clip = lib.add("Game", "kept", false, 1);
+    ASSERT_TRUE(lib.published(1));
+    open();
+    QPointer<ClipDetail> detail = openClip(clip);
+    // No Trash can be made: a file holds its place.
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+    const QString aside = trash + ".aside";
+    QDir(aside).removeRecursively();
+    QFile::rename(trash, aside);
+    test::writeFile(trash.toStdString(), "not a folder");
+    part<QToolButton>("trashButton")->click();
+    const bool told = eventually([&] { return !detail || detail->error().has_value(); });
+    QFile::remove(trash);
+    QFile::rename(aside, trash);
+    ASSERT_TRUE(told);
+    ASSERT_TRUE(detail) << "the view went back to the grid as if the clip were gone";
+    EXPECT_TRUE(detail->error()->contains("kept.mp4")) << detail->error()->toStdString();
+    EXPECT_EQ(window->showing(), "detail");
+    EXPECT_TRUE(QFile::exists(clip.url));
+    lib.library->reload();
+    test::settle(*lib.library);
+    ASSERT_EQ(lib.library->clips().size(), 1);
+    EXPECT_EQ(lib.library->clips()[0].meta.title, "kept") << "the entry stays";
+}
+
+TEST_F(LibraryWindowTest, AFailedStopSharingKeepsTheLinkAndSaysWhy) {
+    const Clip clip = lib.add("Game", "shared", false, 1, QStringLiteral("https://x/c/1"));
+    ASSERT_TRUE(lib.published(1));
+    sharing.setSignedIn(true);
+    sharing.unshareFailure = QStringLiteral("The sharing service is down for maintenance.");
+    open();
+    ClipDetail* detail = openClip(clip);
+    part<QPushButton>("stopSharingButton")->click();
+    ASSERT_TRUE(eventually([&] { return detail->error().has_value(); }));
+    EXPECT_EQ(*detail->error(),
+              "Couldn't stop sharing: The sharing service is down for maintenance.");
+    EXPECT_TRUE(part<QLabel>("errorText")->isVisibleTo(detail));
+    ASSERT_NE(part<QPushButton>("stopSharingButton"), nullptr);
+    EXPECT_TRUE(part<QPushButton>("stopSharingButton")->isEnabled()) << "it can be tried again";
+    test::settle(*lib.library);
+    EXPECT_EQ(lib.library->clips()[0].meta.shareURL, QString("https://x/c/1"));
+}
+
+// A copied-in clip shows its real length once read; files that no player can open say so on
+// their cards and in the detail view, which offers only Show in Folder and Move to Trash.
+TEST_F(LibraryWindowTest, FilesThatCannotBePlayedSaySoOnTheCardAndInTheDetail) {
+    const QString copied = lib.places.folder + "/Game/copied.mp4";
+    QDir().mkpath(lib.places.folder + "/Game");
+    test::run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x180:rate=30:duration=4 "
+              "-c:v libx264 -preset veryfast -pix_fmt yuv420p -movflags +faststart '" +
+              copied.toStdString() + "'");
+    const QByteArray whole = test::readAll(copied);
+    ASSERT_GT(whole.size(), 1000);
+    const QString cut = lib.places.clip("Game/cut.mp4", whole.left(whole.size() / 2));
+    lib.places.clip("Game/empty.mp4");
+    lib.library->reload();
+    open();
+    window->resize(1080, 700);
+    window->show();
+    auto rowOf = [&](const QString& url) {
+        const QList<Clip> shown = window->shown();
+        for (qsizetype row = 0; row < shown.size(); ++row)
+            if (shown[row].url == url)
+                return shown[row];
+        return Clip{};
+    };
+    ASSERT_TRUE(eventually(
+        [&] {
+            return rowOf(copied).playback == Playback::playable &&
+                   rowOf(cut).playback == Playback::unplayable;
+        },
+        30000));
+    EXPECT_NEAR(rowOf(copied).meta.duration, 4.0, 0.1);
+    EXPECT_TRUE(eventually([&] { return window->thumbnails()->loading() == 0; }));
+    test::saveWidgetShot(window.get(), "library-cant-be-played-grid");
+
+    ClipDetail* detail = openClip(rowOf(cut));
+    ASSERT_NE(detail, nullptr);
+    EXPECT_TRUE(part<QWidget>("cantPlay")->isVisibleTo(detail));
+    EXPECT_EQ(part<QLabel>("cantPlayHeading")->text(), ClipCardDelegate::cantPlayText());
+    EXPECT_EQ(ClipCardDelegate::cantPlayText(), "Can't be played");
+    EXPECT_FALSE(detail->playerView()->isVisibleTo(detail));
+    EXPECT_FALSE(part<QPushButton>("trimButton")->isVisibleTo(detail));
+    EXPECT_EQ(part<QPushButton>("signInButton"), nullptr);
+    EXPECT_EQ(part<QPushButton>("shareButton"), nullptr);
+    EXPECT_NE(part<QPushButton>("revealButton"), nullptr);
+    EXPECT_NE(part<QToolButton>("trashButton"), nullptr);
+    test::saveWidgetShot(window.get(), "library-cant-be-played-detail");
+    part<QPushButton>("revealButton")->click();
+    EXPECT_EQ(revealed, QStringList{cut});
+    window->back();
+
+    ClipDetail* playable = openClip(rowOf(copied));
+    EXPECT_FALSE(part<QWidget>("cantPlay")->isVisibleTo(playable));
+    EXPECT_TRUE(playable->playerView()->isVisibleTo(playable));
+    EXPECT_NE(part<QPushButton>("signInButton"), nullptr);
 }
 
 TEST_F(LibraryWindowTest, DeletingTheLastClipOfTheChosenGameKeepsTheFilterAndShowsEmpty) {
