@@ -78,6 +78,12 @@ std::optional<QString> optionalText(const QVariant& value) {
     return value.toString();
 }
 
+// A text column that must not be NULL: QtSql binds a null QString as NULL, and an empty value
+// (an upload handle on disk, an ETag-less part) is a null QString more often than not.
+QVariant text(const QString& value) {
+    return value.isNull() ? QVariant(QString::fromLatin1("")) : QVariant(value);
+}
+
 QVariant nullable(const std::optional<QString>& text) {
     return text ? QVariant(*text) : QVariant(QMetaType(QMetaType::QString));
 }
@@ -253,7 +259,7 @@ void Catalog::removeToken(const QString& tokenHash) {
 void Catalog::addSignInState(const QString& state, const SignInState& record) {
     run(connection().db(),
         "INSERT INTO signin_states (state, challenge, verifier, expires) VALUES (?, ?, ?, ?)",
-        {state, record.challenge, record.discordVerifier, qlonglong(record.expires)});
+        {state, text(record.challenge), record.discordVerifier, qlonglong(record.expires)});
 }
 
 std::optional<SignInState> Catalog::takeSignInState(const QString& state, int64_t now) {
@@ -320,10 +326,10 @@ void Catalog::createClip(const ClipRecord& c) {
         QStringLiteral("INSERT INTO clips (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                        "?, ?, ?, ?, ?, ?)")
             .arg(QLatin1String(clipColumns)),
-        {c.id, c.userId, c.title, c.game, c.duration, qlonglong(c.width), qlonglong(c.height),
+        {c.id, c.userId, text(c.title), text(c.game), c.duration, qlonglong(c.width), qlonglong(c.height),
          qlonglong(c.size), qlonglong(c.partSize), int(c.previewPlanned), int(c.hasPreview),
          int(c.hasThumb), qlonglong(c.thumbWidth), qlonglong(c.thumbHeight),
-         qlonglong(c.previewWidth), qlonglong(c.previewHeight), c.uploadHandle,
+         qlonglong(c.previewWidth), qlonglong(c.previewHeight), text(c.uploadHandle),
          c.state == ClipState::Ready ? 1 : 0, qlonglong(c.views), qlonglong(c.created)});
 }
 
@@ -354,7 +360,7 @@ int64_t Catalog::usedBytes(const QString& userId) {
 }
 
 bool Catalog::renameClip(const QString& id, const QString& title) {
-    return run(connection().db(), "UPDATE clips SET title = ? WHERE id = ?", {title, id})
+    return run(connection().db(), "UPDATE clips SET title = ? WHERE id = ?", {text(title), id})
                .numRowsAffected() == 1;
 }
 
@@ -392,7 +398,7 @@ bool Catalog::addPart(const QString& clipId, const PartRecord& part) {
     return run(connection().db(),
                "INSERT INTO parts (clip_id, number, size, sha256, tag) VALUES (?, ?, ?, ?, ?) "
                "ON CONFLICT (clip_id, number) DO NOTHING",
-               {clipId, qlonglong(part.number), qlonglong(part.size), part.sha256, part.tag})
+               {clipId, qlonglong(part.number), qlonglong(part.size), part.sha256, text(part.tag)})
                .numRowsAffected() == 1;
 }
 

@@ -51,9 +51,29 @@ input[type=text] { width: 100%; padding: 11px 12px; border-radius: 10px; font: i
 .clip .body { padding: 12px 14px; display: flex; flex-direction: column; gap: 6px; flex: 1; }
 .clip .row { display: flex; gap: 8px; align-items: center; margin-top: auto; }
 .clip .row form { margin: 0 0 0 auto; }
+.trouble { margin: 0; padding: 14px 18px; color: #ff8f8f; background: #1a0e0f; }
 .empty { text-align: center; padding: 48px 0; color: var(--muted); }
 footer { text-align: center; color: var(--muted); font-size: 13px; padding: 0 0 32px; }
 )css";
+
+// Once the video's data is there, the page shows its exact length and marks the player
+// ready (data-state, data-duration); a file the browser can't play says so instead of showing
+// a black box.
+const char* const playerScript = R"js(<script>
+(function () {
+  var video = document.getElementById('clip');
+  function length(s) { s = Math.round(s); return Math.floor(s / 60) + ':' + ('0' + s % 60).slice(-2); }
+  video.addEventListener('loadeddata', function () {
+    video.dataset.state = 'ready';
+    video.dataset.duration = String(video.duration);
+    document.getElementById('length').textContent = length(video.duration);
+  });
+  video.addEventListener('error', function () {
+    video.dataset.state = 'error';
+    document.getElementById('trouble').hidden = false;
+  });
+})();
+</script>)js";
 
 QString layout(const QString& title, const QString& body, const QString& head = {}) {
     return QStringLiteral("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
@@ -189,18 +209,21 @@ QString clip(const ClipRecord& clip, const UserRecord& owner, const ClipLinks& l
         links.thumb.isEmpty() ? QString() : QStringLiteral(" poster=\"%1\"").arg(escape(links.thumb));
     QString body =
         QStringLiteral("<div class=\"player\"><video id=\"clip\" controls playsinline "
-                       "preload=\"metadata\" width=\"%1\" height=\"%2\"%3>"
-                       "<source src=\"%4\" type=\"video/mp4\"></video></div>")
+                       "preload=\"metadata\" width=\"%1\" height=\"%2\"%3 src=\"%4\">"
+                       "</video><p id=\"trouble\" class=\"trouble\" hidden>This browser "
+                       "can't play the clip. Use Download below.</p></div>")
             .arg(clip.width)
             .arg(clip.height)
             .arg(poster, escape(links.video));
     body += QStringLiteral("<div class=\"facts\"><h1 class=\"title\">%1</h1>").arg(escape(clip.title));
     if (!clip.game.isEmpty())
         body += QStringLiteral("<span class=\"chip\">%1</span>").arg(escape(clip.game));
-    body += QStringLiteral("<span class=\"who\">%1%2</span><span class=\"muted\">%3 · %4</span>"
+    body += QStringLiteral("<span class=\"who\">%1%2</span><span class=\"muted\">%3 · "
+                           "<span id=\"length\">%4</span></span>"
                            "<a class=\"button quiet\" href=\"%5\" download>Download</a></div>")
                 .arg(avatar(owner), escape(owner.name), escape(date(clip.created)),
                      escape(duration(clip.duration)), escape(links.video));
+    body += QLatin1String(playerScript);
     return layout(clip.title + QStringLiteral(" · Vantel Record"), body, head);
 }
 

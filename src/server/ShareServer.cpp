@@ -54,7 +54,9 @@ ShareServer::ShareServer(ServerConfig config, Catalog& catalog, BlobStore& store
     m_http->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     m_http->set_read_timeout(m_config.readTimeoutSeconds, 0);
     m_http->set_write_timeout(m_config.readTimeoutSeconds, 0);
-    m_http->set_keep_alive_timeout(10);
+    // A connection left open after a refused or cut-off body is dropped soon, whatever the
+    // client does next.
+    m_http->set_keep_alive_timeout(std::min(5, m_config.readTimeoutSeconds));
     // Bodies are size-checked by each route before they are read; this only caps the worst case.
     m_http->set_payload_max_length(size_t(m_config.clipSizeLimit) + 1);
     m_http->set_logger(log);

@@ -9,6 +9,10 @@
 #include "StoreFactory.h"
 
 #include <QCoreApplication>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -78,6 +82,9 @@ int serve(const ServerConfig& config) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // Refused uploads are answered with a sentence; FFmpeg's own complaints about them would
+    // only fill the log.
+    av_log_set_level(AV_LOG_QUIET);
     QStringList arguments = app.arguments().mid(1);
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         std::cout << ServerConfig::usage().toStdString();
