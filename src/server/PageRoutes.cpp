@@ -144,7 +144,7 @@ void ShareServer::mePage(const Request& request, Response& response) {
                      clip.hasThumb ? m_config.link(base + QStringLiteral("/thumb.jpg")).toString()
                                    : QString()});
     }
-    http::html(response, 200, pages::me(*user, mine, m_config.discord.enabled(), {}));
+    http::html(response, 200, pages::me(*user, mine));
 }
 
 void ShareServer::meDelete(const Request& request, Response& response) {

@@ -236,10 +236,7 @@ QString embed(const ClipRecord& clip, const ClipLinks& links) {
         .arg(escape(clip.title), escape(links.embedded));
 }
 
-QString me(const UserRecord& user, const QList<MyClip>& clips, bool discord,
-           const QString& discordLink) {
-    Q_UNUSED(discord);
-    Q_UNUSED(discordLink);
+QString me(const UserRecord& user, const QList<MyClip>& clips) {
     QString body = QStringLiteral("<div class=\"facts\" style=\"margin:0 0 22px\"><h1 "
                                   "class=\"title\">Your shared clips</h1><span class=\"who\">"
                                   "%1%2</span><span class=\"muted\">%3</span></div>")
@@ -259,7 +256,8 @@ QString me(const UserRecord& user, const QList<MyClip>& clips, bool discord,
                                  : QStringLiteral(" style=\"background-image:url('%1')\"")
                                        .arg(escape(item.thumb));
         const QString state = c.state == ClipState::Ready
-                                  ? QStringLiteral("%1 views").arg(c.views)
+                                  ? (c.views == 1 ? QStringLiteral("1 view")
+                                                  : QStringLiteral("%1 views").arg(c.views))
                                   : QStringLiteral("Uploading…");
         body += QStringLiteral(
                     "<div class=\"clip\"><a class=\"thumb\" href=\"%1\"%2></a><div class=\"body\">"

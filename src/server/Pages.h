@@ -47,8 +47,7 @@ struct MyClip {
     QString link;
     QString thumb; // empty when none
 };
-QString me(const UserRecord& user, const QList<MyClip>& clips, bool discord,
-           const QString& discordLink);
+QString me(const UserRecord& user, const QList<MyClip>& clips);
 
 } // namespace vantel::server::pages
 

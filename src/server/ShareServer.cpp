@@ -126,7 +126,11 @@ void ShareServer::stop() {
 
 void ShareServer::routeApi() {
     m_http->Post("/api/app/token", [this](const Request& q, Response& r) { token(q, r); });
-    m_http->Post("/api/app/logout", [this](const Request& q, Response& r) { logout(q, r); });
+    // The program posts the sign-out without a body and without Content-Length, which is an
+    // empty body; httplib's plain POST handlers would wait for one and answer 400. A handler with
+    // a content reader is called without reading, and this one reads nothing.
+    m_http->Post("/api/app/logout",
+                 [this](const Request& q, Response& r, const Reader&) { logout(q, r); });
     m_http->Post("/api/clips", [this](const Request& q, Response& r) { createClip(q, r); });
     m_http->Put(R"(/api/clips/([^/]+)/video/([^/]+))",
                 [this](const Request& q, Response& r, const Reader& b) { putPart(q, r, b); });

@@ -13,7 +13,11 @@
 #include <QUrlQuery>
 #include <QUuid>
 #include <iostream>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vantel::test {
 
@@ -108,6 +112,26 @@ QString ShareProcess::stop() {
             line.contains("LeakSanitizer"))
             report += line + '\n';
     return report;
+}
+
+std::string rawExchange(int port, const std::string& request) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(socket, request.data(), request.size(), 0) == ssize_t(request.size())) {
+        timeval wait{2, 0};
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char chunk[4096];
+        ssize_t got = 0;
+        while ((got = ::recv(socket, chunk, sizeof chunk, 0)) > 0)
+            answer.append(chunk, size_t(got));
+    }
+    ::close(socket);
+    return answer;
 }
 
 Pkce Pkce::make() {

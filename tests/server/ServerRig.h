@@ -48,6 +48,10 @@ private:
     mutable QByteArray m_err;
 };
 
+// Sends `request` as it stands over a fresh connection and returns everything the server
+// answered until it closed the connection or went quiet for two seconds.
+std::string rawExchange(int port, const std::string& request);
+
 // A program's sign-in: its verifier and the challenge made from it.
 struct Pkce {
     std::string verifier;

@@ -105,8 +105,34 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     ASSERT_FALSE(cookie.empty());
     EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
     const auto me = client->Get("/me", {{"Cookie", cookie.substr(0, cookie.find(';'))}});
+    EXPECT_EQ(client->Get("/me")->body.find("Sam"), std::string::npos);
     EXPECT_NE(me->body.find("Sam &lt;b&gt;"), std::string::npos);
     EXPECT_EQ(me->body.find("Sam <b>"), std::string::npos);
+
+    // The user's page lists their clips with link and views, and deletes one only when asked
+    // from this site by its owner.
+    const httplib::Headers session{{"Cookie", cookie.substr(0, cookie.find(';'))}};
+    const std::string id = uploadClip(server, reply.token.toStdString(),
+                                      readAll(makeClip("mine.mp4", 1, 160, 90)), {}, "My ace");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(client->Get(("/c/" + id).c_str())->status, 200);
+    const auto listed = client->Get("/me", session);
+    EXPECT_NE(listed->body.find("My ace"), std::string::npos);
+    EXPECT_NE(listed->body.find(server.base() + "c/" + id), std::string::npos);
+    EXPECT_NE(listed->body.find("1 view<"), std::string::npos);
+    const std::string remove = "/me/clips/" + id + "/delete";
+    httplib::Headers foreign = session;
+    foreign.emplace("Origin", "https://evil.example");
+    EXPECT_EQ(client->Post(remove.c_str(), foreign, "", "application/x-www-form-urlencoded")->status,
+              403);
+    EXPECT_EQ(client->Post(remove.c_str(), httplib::Headers{}, "",
+                           "application/x-www-form-urlencoded")
+                  ->status,
+              403);
+    EXPECT_EQ(client->Get(("/c/" + id).c_str())->status, 200);
+    EXPECT_EQ(client->Post(remove.c_str(), session, "", "application/x-www-form-urlencoded")->status,
+              303);
+    EXPECT_EQ(client->Get(("/c/" + id).c_str())->status, 404);
 
     // Tokens are stored only as digests.
     const QByteArray catalog = readAll(server.dataDir() + "/catalog.sqlite") +
@@ -121,6 +147,16 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     EXPECT_EQ(after->status, 401);
     EXPECT_NE(after->body.find("Sign in again"), std::string::npos);
     EXPECT_EQ(client->Post("/api/app/logout", bearer, "", "application/json")->status, 401);
+
+    // The program posts the sign-out with no body and no Content-Length at all.
+    const std::string answer = rawExchange(
+        server.port(), "POST /api/app/logout HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: "
+                       "Bearer " + reply.token.toStdString() + "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    EXPECT_EQ(client->Post("/api/clips", {{"Authorization", "Bearer " + reply.token.toStdString()}},
+                           "{}", "application/json")
+                  ->status,
+              401);
     EXPECT_EQ(server.stop(), "");
 }
 
