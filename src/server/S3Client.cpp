@@ -90,12 +90,12 @@ S3Credentials credentialsOf(const S3Config& config) {
 S3Client::S3Client(S3Config config)
     : m_config(std::move(config))
     , m_signer(credentialsOf(m_config)) {
-    const QUrl url(m_config.endpoint);
+    const QUrl& url = m_config.endpoint;
     if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https") ||
         url.host().isEmpty())
         throw std::invalid_argument(
             "The object storage endpoint must be an http(s) address, not \"" +
-            m_config.endpoint.toStdString() + "\".");
+            m_config.endpoint.toString().toStdString() + "\".");
     if (m_config.bucket.isEmpty() || m_config.accessKey.isEmpty() || m_config.secretKey.isEmpty())
         throw std::invalid_argument(
             "Object storage needs a bucket, an access key and a secret key.");

@@ -13,6 +13,7 @@
 // breaks off, std::invalid_argument for a configuration that cannot work.
 
 #include "S3Signer.h"
+#include "ServerConfig.h"
 
 #include <QString>
 #include <QUrl>
@@ -23,14 +24,6 @@
 #include <vector>
 
 namespace vantel::server {
-
-struct S3Config {
-    QString endpoint; // "http://127.0.0.1:9000" or "https://s3.eu-west-1.amazonaws.com"
-    QString bucket;
-    QString region = "us-east-1";
-    QString accessKey;
-    QString secretKey;
-};
 
 class S3Error : public std::runtime_error {
 public:

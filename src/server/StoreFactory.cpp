@@ -1,6 +1,7 @@
 #include "StoreFactory.h"
 
 #include "DiskBlobStore.h"
+#include "S3BlobStore.h"
 
 #include <QDir>
 
@@ -8,7 +9,7 @@ namespace vantel::server {
 
 std::unique_ptr<BlobStore> makeBlobStore(const ServerConfig& config) {
     if (config.s3.enabled())
-        throw BlobError("This build of vantel-share has no S3 storage yet.");
+        return std::make_unique<S3BlobStore>(config.s3, config.partSize);
     return std::make_unique<DiskBlobStore>(QDir(config.dataDir).filePath(QStringLiteral("blobs")));
 }
 

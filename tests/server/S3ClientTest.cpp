@@ -244,7 +244,7 @@ TEST_F(S3ClientTest, AReaderThatStopsAndAnUnreachableStorageAreErrors) {
         EXPECT_EQ(error.code(), "Stopped");
     }
     S3Config gone = s_standin->config();
-    gone.endpoint = "http://127.0.0.1:1";
+    gone.endpoint = QUrl("http://127.0.0.1:1");
     try {
         S3Client(gone).head("stop.bin");
         FAIL() << "an unreachable storage answered";
@@ -252,6 +252,10 @@ TEST_F(S3ClientTest, AReaderThatStopsAndAnUnreachableStorageAreErrors) {
         EXPECT_EQ(error.status(), 0);
         EXPECT_NE(std::string(error.what()).find("127.0.0.1:1"), std::string::npos);
     }
-    EXPECT_THROW(S3Client({"ftp://host", "b", "us-east-1", "k", "s"}), std::invalid_argument);
-    EXPECT_THROW(S3Client({"http://host", "", "us-east-1", "k", "s"}), std::invalid_argument);
+    S3Config wrong = s_standin->config();
+    wrong.endpoint = QUrl("ftp://host");
+    EXPECT_THROW(S3Client{wrong}, std::invalid_argument);
+    wrong = s_standin->config();
+    wrong.bucket.clear();
+    EXPECT_THROW(S3Client{wrong}, std::invalid_argument);
 }

@@ -44,7 +44,12 @@ QString S3Standin::endpoint() const {
 }
 
 server::S3Config S3Standin::config() const {
-    return {endpoint(), m_buckets.value(0), "us-east-1", "S3RVER", "S3RVER"};
+    server::S3Config config;
+    config.endpoint = QUrl(endpoint());
+    config.bucket = m_buckets.value(0);
+    config.accessKey = "S3RVER";
+    config.secretKey = "S3RVER";
+    return config;
 }
 
 } // namespace vantel::test
