@@ -59,8 +59,15 @@ struct ThreadConnections {
 };
 thread_local ThreadConnections threadConnections;
 
+// Statements without values run as they stand: PostgreSQL cannot prepare schema statements.
 QSqlQuery run(QSqlDatabase db, const QString& sql, const QVariantList& values = {}) {
     QSqlQuery query(db);
+    if (values.isEmpty()) {
+        if (!query.exec(sql))
+            throw CatalogError("The catalog couldn't run a statement: " +
+                               query.lastError().text().toStdString());
+        return query;
+    }
     if (!query.prepare(sql))
         throw CatalogError("The catalog couldn't prepare a statement: " +
                            query.lastError().text().toStdString());
@@ -164,9 +171,23 @@ Catalog::Catalog(const DatabaseConfig& database, const QString& dataDir)
     } else {
         throw CatalogError("The database address must start with postgresql://");
     }
-    QSqlDatabase db = connection().db();
+    createSchema(connection().db());
+}
+
+void Catalog::createSchema(QSqlDatabase db) {
+    // Instances that start together on one PostgreSQL would race in CREATE ... IF NOT EXISTS
+    // (it is not atomic there): the first takes a transaction lock, the others wait for it.
+    const bool postgres = m_driver == u"QPSQL";
+    if (postgres && !db.transaction())
+        throw CatalogError("The catalog couldn't start a transaction: " +
+                           db.lastError().text().toStdString());
+    if (postgres)
+        run(db, QStringLiteral("SELECT pg_advisory_xact_lock(7301150211)"));
     for (const char* statement : schema)
         run(db, QString::fromLatin1(statement));
+    if (postgres && !db.commit())
+        throw CatalogError("The catalog couldn't create its tables: " +
+                           db.lastError().text().toStdString());
 }
 
 Catalog::~Catalog() {

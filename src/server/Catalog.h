@@ -24,6 +24,7 @@
 #include "ServerConfig.h"
 
 #include <QList>
+#include <QSqlDatabase>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -166,6 +167,7 @@ public:
 private:
     struct Connection;
     Connection& connection();
+    void createSchema(QSqlDatabase db);
 
     QString m_driver;
     QString m_sqlitePath;
