@@ -39,3 +39,5 @@ vantel_add_scale_test(server_s3_test SOURCES S3SignerTest.cpp S3ClientTest.cpp
     LIBS vantel_s3 vantel_server_testtools TIMEOUT 180)
 vantel_add_scale_test(server_s3_store_test SOURCES S3BlobStoreTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
+vantel_add_scale_test(server_pg_catalog_test SOURCES PgCatalogTest.cpp
+    LIBS vantel_server vantel_server_testtools TIMEOUT 240)
