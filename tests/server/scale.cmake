@@ -41,3 +41,9 @@ vantel_add_scale_test(server_s3_store_test SOURCES S3BlobStoreTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
 vantel_add_scale_test(server_pg_catalog_test SOURCES PgCatalogTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
+add_library(vantel_server_testtools STATIC S3Standin.cpp PgCluster.cpp ServerProcess.cpp)
+vantel_add_scale_test(server_two_instances_test SOURCES TwoInstancesTest.cpp
+    LIBS vantel_server vantel_server_testtools TIMEOUT 300)
+target_compile_definitions(server_two_instances_test PRIVATE
+    VANTEL_SHARE_PROGRAM="$<TARGET_FILE:vantel-share>")
+add_dependencies(server_two_instances_test vantel-share)
