@@ -4,6 +4,7 @@
 // won by exactly one of them, also when they race on threads; instances may start together.
 
 #include "PgCluster.h"
+#include "common/TestEnv.h"
 #include "server/Catalog.h"
 #include "server/Ids.h"
 
@@ -161,6 +162,24 @@ TEST_F(PgCatalogTest, InstancesStartingTogetherBothCreateTheSchema) {
     for (std::thread& start : starts)
         start.join();
     EXPECT_EQ(failures, 0);
+}
+
+// The disk store names no upload and gives no part receipts: empty texts, which QtSql would bind
+// as SQL NULL into NOT NULL columns. On SQLite (the embedded default) and on PostgreSQL alike.
+TEST_F(PgCatalogTest, EmptyHandlesAndReceiptsAreStoredAsText) {
+    const QString sqliteDir = QString::fromStdString((vantel::test::testHome() / "empty").string());
+    for (const DatabaseConfig& db : {DatabaseConfig{}, freshDatabase()}) {
+        Catalog catalog(db, sqliteDir);
+        const UserRecord user = catalog.signInInvitedUser("Ed", 1);
+        ClipRecord clip = clipOf(user.id, 1);
+        clip.uploadHandle = QString();
+        ASSERT_NO_THROW(catalog.createClip(clip)) << db.url.toStdString();
+        EXPECT_TRUE(catalog.addPart(clip.id, {1, 8, "h", QString()}));
+        EXPECT_EQ(catalog.clip(clip.id)->uploadHandle, "");
+        EXPECT_EQ(catalog.part(clip.id, 1)->tag, "");
+        const UserRecord noAvatar = catalog.signInDiscordUser("7", "Fay", std::nullopt, 1);
+        EXPECT_FALSE(catalog.user(noAvatar.id)->avatar) << "a missing avatar stays NULL";
+    }
 }
 
 TEST_F(PgCatalogTest, AnUnreachableDatabaseIsAClearError) {
