@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QUrlQuery>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <iostream>
 
 namespace vantel::server {
@@ -60,6 +61,13 @@ ShareServer::ShareServer(ServerConfig config, Catalog& catalog, BlobStore& store
     // Bodies are size-checked by each route before they are read; this only caps the worst case.
     m_http->set_payload_max_length(size_t(m_config.clipSizeLimit) + 1);
     m_http->set_logger(log);
+    // cpp-httplib listens with a backlog of 5, frozen into Debian's build: a burst of new
+    // connections (64 players opening a link at once) then waits for SYN retries, a second
+    // or more. The listening socket is noted here and given the system's backlog in bind().
+    m_http->set_socket_options([this](socket_t socket) {
+        httplib::default_socket_options(socket);
+        m_listenSocket = int(socket);
+    });
     m_http->set_exception_handler([](const Request& request, Response& response,
                                      std::exception_ptr failure) {
         int status = 500;
@@ -111,9 +119,12 @@ bool ShareServer::bind() {
         if (port <= 0)
             return false;
         m_config.listenPort = uint16_t(port);
-        return true;
+    } else if (!m_http->bind_to_port(host, m_config.listenPort)) {
+        return false;
     }
-    return m_http->bind_to_port(host, m_config.listenPort);
+    if (m_listenSocket >= 0)
+        ::listen(m_listenSocket, SOMAXCONN);
+    return true;
 }
 
 void ShareServer::listen() {

@@ -101,6 +101,7 @@ private:
     BlobStore& m_store;
     DiscordClient m_discord;
     std::unique_ptr<httplib::Server> m_http;
+    int m_listenSocket = -1; // set while binding, on the binding thread
 };
 
 } // namespace vantel::server
