@@ -1,11 +1,14 @@
 #include "ServerProcess.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <stdexcept>
 
 namespace vantel::test {
 
 ServerProcess::ServerProcess(const QString& program, const QStringList& flags) {
+    // Into a file: a pipe nobody drains would stop the server once it is full.
+    m_process.setStandardErrorFile(m_logFile.fileName());
     m_process.start(program, flags + QStringList{"--listen", "127.0.0.1:0"});
     const QRegularExpression listening("listening on http://[^:]+:(\\d+)/");
     QByteArray printed;
@@ -32,9 +35,9 @@ ServerProcess::~ServerProcess() {
     }
 }
 
-QString ServerProcess::log() {
-    m_log += QString::fromLocal8Bit(m_process.readAllStandardError());
-    return m_log;
+QString ServerProcess::log() const {
+    QFile file(m_logFile.fileName());
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
 }
 
 } // namespace vantel::test

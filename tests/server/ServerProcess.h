@@ -7,8 +7,10 @@
 // Errors: the constructor throws std::runtime_error with the program's output when it does
 // not start listening.
 
+#include <QDir>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace vantel::test {
 
@@ -22,12 +24,13 @@ public:
     int port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
     // What the program wrote on stderr so far (its log).
-    QString log();
+    QString log() const;
 
 private:
+    QTemporaryFile m_logFile{QDir::tempPath() + "/vantel-share-log-XXXXXX"};
+    bool m_logOpen = m_logFile.open();
     QProcess m_process;
     int m_port = 0;
-    QString m_log;
 };
 
 } // namespace vantel::test

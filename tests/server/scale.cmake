@@ -16,7 +16,7 @@ add_custom_command(
 add_custom_target(server_test_tools DEPENDS ${VANTEL_TEST_TOOLS}/node_modules/.package-lock.json)
 
 # The stand-ins the server tests and the benchmark share.
-add_library(vantel_server_testtools STATIC S3Standin.cpp PgCluster.cpp)
+add_library(vantel_server_testtools STATIC S3Standin.cpp PgCluster.cpp ServerProcess.cpp)
 target_include_directories(vantel_server_testtools PUBLIC ${PROJECT_SOURCE_DIR}/tests
     ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(vantel_server_testtools PUBLIC vantel_s3 Qt6::Core Qt6::Network)
@@ -35,15 +35,15 @@ function(vantel_add_scale_test name)
 endfunction()
 
 vantel_add_scale_test(server_s3_test SOURCES S3SignerTest.cpp S3ClientTest.cpp
-    LIBS vantel_s3 vantel_server_testtools PkgConfig::HTTPLIB TIMEOUT 180)
     LIBS vantel_s3 vantel_server_testtools TIMEOUT 180)
 vantel_add_scale_test(server_s3_store_test SOURCES S3BlobStoreTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
 vantel_add_scale_test(server_pg_catalog_test SOURCES PgCatalogTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
-add_library(vantel_server_testtools STATIC S3Standin.cpp PgCluster.cpp ServerProcess.cpp)
 vantel_add_scale_test(server_two_instances_test SOURCES TwoInstancesTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 300)
 target_compile_definitions(server_two_instances_test PRIVATE
     VANTEL_SHARE_PROGRAM="$<TARGET_FILE:vantel-share>")
 add_dependencies(server_two_instances_test vantel-share)
+vantel_add_scale_test(server_listen_backlog_test SOURCES ListenBacklogTest.cpp
+    LIBS vantel_server)
