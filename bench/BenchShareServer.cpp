@@ -13,7 +13,12 @@
 // p99_first_byte_ms: 64 readers at once, each making 16 range requests of 64 KiB on fresh
 //   connections; the 99th percentile of the time to the answer's headers (nginx's for
 //   reference). A bounded load: 1024 requests, then it stops.
+// s3_*: the same upload and range reads with the catalog on a throw-away PostgreSQL cluster and
+//   the files in the S3 stand-in (npm's s3rver, in node on this machine): the scaled set-up's
+//   figures, against the same dd and nginx times.
 
+#include "PgCluster.h"
+#include "S3Standin.h"
 #include "ServerProcess.h"
 #include "server/Catalog.h"
 #include "server/Ids.h"
@@ -267,6 +272,7 @@ QString storedVideo(const QString& dataDir, const QString& id) {
 }
 
 int measure(test::ServerProcess& share, const QString& clip, const QString& workDir);
+void measureS3(const QString& clip, const QString& workDir, double dd, double nginxReads);
 
 int runBench() {
     QTemporaryDir work(QDir::currentPath() + "/bench-share-server-XXXXXX");
@@ -337,7 +343,40 @@ int measure(test::ServerProcess& share, const QString& clip, const QString& work
     std::printf("peak_rss_mb: %.1f\n", peak);
     std::printf("p99_first_byte_ms: %.2f\n", p99);
     std::printf("nginx_p99_first_byte_ms: %.2f\n", nginxP99);
+    std::fflush(stdout);
+    measureS3(clip, workDir, dd, nginxReads);
     return 0;
+}
+
+// The same upload and range reads with the catalog on PostgreSQL and the files in the S3
+// stand-in (node, on this machine too): figures for the scaled set-up, no targets of their own.
+void measureS3(const QString& clip, const QString& workDir, double dd, double nginxReads) {
+    const int64_t clipSize = QFileInfo(clip).size();
+    test::PgCluster cluster;
+    test::S3Standin s3;
+    const QString database = cluster.url(cluster.createDatabase("bench"));
+    {
+        server::Catalog catalog(server::DatabaseConfig{database}, QString());
+        const server::UserRecord user = catalog.signInInvitedUser("Bench", 1);
+        catalog.addToken(server::sha256Hex("bench-token"), user.id, 1);
+    }
+    test::ServerProcess share(VANTEL_SHARE_PROGRAM,
+                              {"--data", workDir + "/data-s3", "--part-size",
+                               QString::number(kPartSize), "--threads", "80", "--database",
+                               database, "--s3-endpoint", s3.endpoint(), "--s3-bucket", "clips",
+                               "--s3-access-key", "S3RVER", "--s3-secret-key", "S3RVER"});
+    QThread::msleep(300);
+    resetPeak(share.pid());
+    const double baseline = memoryMb(share.pid(), "VmRSS:");
+    const Upload sent = upload(share.port(), clip);
+    const double peak = memoryMb(share.pid(), "VmHWM:");
+    const std::string served = ("/c/" + sent.id + ".mp4").toStdString();
+    const double reads = rangeReads(share.port(), served, clipSize);
+    std::printf("s3_upload_s: %.3f\n", sent.seconds);
+    std::printf("s3_upload_ratio: %.2f\n", sent.seconds / dd);
+    std::printf("s3_serve_ratio: %.2f\n", reads / nginxReads);
+    std::printf("s3_baseline_rss_mb: %.1f\n", baseline);
+    std::printf("s3_peak_rss_mb: %.1f\n", peak);
 }
 
 } // namespace
