@@ -7,6 +7,10 @@
 // shares one, and signing out ends the token on the service.
 
 #include "ServerRig.h"
+#ifdef VANTEL_TEST_SCALED
+#include "PgCluster.h"
+#include "S3Standin.h"
+#endif
 #include "common/Shell.h"
 #include "common/TestEnv.h"
 
@@ -174,9 +178,22 @@ protected:
         return {};
     }
 
+#ifdef VANTEL_TEST_SCALED
+    // The same service with its catalog on PostgreSQL and its files in the S3 stand-in (whose
+    // multipart uploads want parts of 5 MiB or more).
+    std::unique_ptr<PgCluster> m_postgres = std::make_unique<PgCluster>();
+    std::unique_ptr<S3Standin> m_s3 = std::make_unique<S3Standin>();
+    QStringList storage() {
+        return {"--database", m_postgres->url(m_postgres->createDatabase("share")),
+                "--s3-endpoint", m_s3->endpoint(), "--s3-bucket", "clips", "--s3-access-key",
+                "S3RVER", "--s3-secret-key", "S3RVER", "--part-size", "5242880"};
+    }
+#else
+    QStringList storage() { return {"--part-size", "1000000"}; }
+#endif
     std::unique_ptr<StandInDiscord> m_discord = std::make_unique<StandInDiscord>();
     std::unique_ptr<ShareProcess> m_server =
-        std::make_unique<ShareProcess>(m_discord->settings() + QStringList{"--part-size", "1000000"});
+        std::make_unique<ShareProcess>(m_discord->settings() + storage());
     QString m_site;
     QProcessEnvironment m_env;
     std::unique_ptr<QProcess> m_program;
