@@ -239,7 +239,9 @@ TEST_F(ProgramAgainstServer, SignsInThroughDiscordSharesEverySavedClipAndSignsOu
     const QString link = libraryEntry(clip)["shareURL"].toString();
     const QString id = libraryEntry(clip)["shareID"].toString();
     EXPECT_EQ(link, m_site + "c/" + id);
-    EXPECT_TRUE(m_notifications.shown.contains("Link copied|" + link))
+    // The toast follows the library update, on the program's main thread: wait for it.
+    EXPECT_TRUE(waitFor([&] { return m_notifications.shown.contains("Link copied|" + link); },
+                        10000))
         << m_notifications.shown.join("; ").toStdString();
 
     // The link's page and file are there: an H.264 MP4 of about five seconds.
