@@ -133,6 +133,10 @@ void check(ServerConfig& config) {
                                 config.s3.secretKey.isEmpty()))
         throw ConfigError("S3 storage needs s3-endpoint, s3-access-key and s3-secret-key "
                           "besides s3-bucket.");
+    // The program sends parts of 256 KiB to 256 MiB and refuses any other size.
+    if (config.partSize < 256 * 1024 || config.partSize > 256 * 1024 * 1024)
+        throw ConfigError("part-size must be from 262144 (256 KiB) to 268435456 (256 MiB), the "
+                          "sizes Vantel Record sends.");
     if (config.partSize > config.clipSizeLimit)
         throw ConfigError("part-size can't be larger than clip-size-limit.");
     if (!config.publicUrl.isEmpty() && !config.publicUrl.path().endsWith(u'/'))

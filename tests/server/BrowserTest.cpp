@@ -65,7 +65,7 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(m_server.stop(), ""); }
 
-    ShareProcess m_server{{"--part-size", "100000"}};
+    ShareProcess m_server{{"--part-size", "262144"}};
     std::string m_token, m_id, m_page;
     QByteArray m_file;
 };

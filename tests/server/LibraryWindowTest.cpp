@@ -34,7 +34,7 @@ class ServerEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         qputenv("VANTEL_KEYCHAIN", "file");
-        server = new test::ShareProcess({"--part-size", "100000"});
+        server = new test::ShareProcess({"--part-size", "262144"});
         if (!server->running())
             qFatal("vantel-share did not start");
         qputenv("VANTEL_SITE_URL", QByteArray::fromStdString(server->base()));

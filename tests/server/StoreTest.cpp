@@ -201,11 +201,11 @@ TEST(ConfigTest, DataAloneIsEnoughAndBadValuesSayWhichSetting) {
     EXPECT_EQ(behindProxy.link("c/abc").toString(), "https://clips.example.org/share/c/abc");
 
     const QString file = QString::fromStdString(test::testHome().string()) + "/share.ini";
-    test::writeFile(file.toStdString(), "data=/srv/share\nlisten=0.0.0.0:9000\npart-size=1000\n");
-    const ServerConfig fromFile = ServerConfig::fromArguments({"--config", file, "--part-size", "2000"});
+    test::writeFile(file.toStdString(), "data=/srv/share\nlisten=0.0.0.0:9000\npart-size=300000\n");
+    const ServerConfig fromFile = ServerConfig::fromArguments({"--config", file, "--part-size", "400000"});
     EXPECT_EQ(fromFile.dataDir, "/srv/share");
     EXPECT_EQ(fromFile.listenPort, 9000);
-    EXPECT_EQ(fromFile.partSize, 2000) << "flags win over the file";
+    EXPECT_EQ(fromFile.partSize, 400000) << "flags win over the file";
 
     auto message = [](const QStringList& arguments) {
         try {
@@ -217,6 +217,7 @@ TEST(ConfigTest, DataAloneIsEnoughAndBadValuesSayWhichSetting) {
     };
     EXPECT_NE(message({}).find("--data DIR"), std::string::npos);
     EXPECT_NE(message({"--data", "d", "--part-size", "0"}).find("part-size"), std::string::npos);
+    EXPECT_NE(message({"--data", "d", "--part-size", "65536"}).find("262144"), std::string::npos);
     EXPECT_NE(message({"--data", "d", "--listen", "nowhere"}).find("HOST:PORT"), std::string::npos);
     EXPECT_NE(message({"--data", "d", "--public-url", "ftp://x"}).find("public-url"),
               std::string::npos);

@@ -18,7 +18,7 @@
 namespace vantel::test {
 namespace {
 
-constexpr int64_t partSize = 65536;
+constexpr int64_t partSize = 256 * 1024;
 
 struct Share {
     std::string id;
@@ -34,7 +34,7 @@ protected:
                                      "50000000", "--user-quota", "60000000", "--read-timeout",
                                      "2", "--app-version", "1.4.0", "--app-url",
                                      "https://example.org/vantel-record"});
-        s_clip = new QByteArray(readAll(makeClip("upload.mp4", 2, 320, 180)));
+        s_clip = new QByteArray(readAll(makeClip("upload.mp4", 3, 640, 360)));
         s_thumb = new QByteArray(readAll(makeJpeg("thumb.jpg", 320, 180)));
         s_owner = new std::string(signInByInvite(*s_server, "Owner"));
         s_other = new std::string(signInByInvite(*s_server, "Other"));
