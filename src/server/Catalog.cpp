@@ -144,7 +144,6 @@ struct Catalog::Connection {
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
 };
 
-
 int64_t ClipRecord::partCount() const {
     if (partSize <= 0 || size <= 0)
         return 1;
@@ -347,11 +346,26 @@ void Catalog::createClip(const ClipRecord& c) {
         QStringLiteral("INSERT INTO clips (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                        "?, ?, ?, ?, ?, ?)")
             .arg(QLatin1String(clipColumns)),
-        {c.id, c.userId, text(c.title), text(c.game), c.duration, qlonglong(c.width), qlonglong(c.height),
-         qlonglong(c.size), qlonglong(c.partSize), int(c.previewPlanned), int(c.hasPreview),
-         int(c.hasThumb), qlonglong(c.thumbWidth), qlonglong(c.thumbHeight),
-         qlonglong(c.previewWidth), qlonglong(c.previewHeight), text(c.uploadHandle),
-         c.state == ClipState::Ready ? 1 : 0, qlonglong(c.views), qlonglong(c.created)});
+        {c.id,
+         c.userId,
+         text(c.title),
+         text(c.game),
+         c.duration,
+         qlonglong(c.width),
+         qlonglong(c.height),
+         qlonglong(c.size),
+         qlonglong(c.partSize),
+         int(c.previewPlanned),
+         int(c.hasPreview),
+         int(c.hasThumb),
+         qlonglong(c.thumbWidth),
+         qlonglong(c.thumbHeight),
+         qlonglong(c.previewWidth),
+         qlonglong(c.previewHeight),
+         text(c.uploadHandle),
+         c.state == ClipState::Ready ? 1 : 0,
+         qlonglong(c.views),
+         qlonglong(c.created)});
 }
 
 std::optional<ClipRecord> Catalog::clip(const QString& id) {
@@ -363,11 +377,11 @@ std::optional<ClipRecord> Catalog::clip(const QString& id) {
 }
 
 QList<ClipRecord> Catalog::userClips(const QString& userId) {
-    QSqlQuery q = run(
-        connection().db(),
-        QStringLiteral("SELECT %1 FROM clips WHERE user_id = ? ORDER BY created DESC, id")
-            .arg(clipColumns),
-        {userId});
+    QSqlQuery q =
+        run(connection().db(),
+            QStringLiteral("SELECT %1 FROM clips WHERE user_id = ? ORDER BY created DESC, id")
+                .arg(clipColumns),
+            {userId});
     QList<ClipRecord> clips;
     while (q.next())
         clips.append(clipOf(q));

@@ -67,8 +67,8 @@ struct ClipRecord {
     double duration = 0; // seconds, as measured when the upload was checked
     int64_t width = 0;
     int64_t height = 0;
-    int64_t size = 0;     // bytes of the whole video, announced at creation
-    int64_t partSize = 0; // bytes per part for this clip (the configuration's, at creation)
+    int64_t size = 0;            // bytes of the whole video, announced at creation
+    int64_t partSize = 0;        // bytes per part for this clip (the configuration's, at creation)
     bool previewPlanned = false; // the program announced a preview
     bool hasPreview = false;     // a preview was uploaded
     bool hasThumb = false;       // a thumbnail was uploaded

@@ -116,8 +116,7 @@ std::optional<QString> ShareServer::receive(const Request& request, Response& re
     // a body of another length than announced: nothing of it is kept.
     if (!read || received != size) {
         response.set_header("Connection", "close");
-        http::error(response, 400,
-                    QStringLiteral("The upload arrived incomplete. Try again."));
+        http::error(response, 400, QStringLiteral("The upload arrived incomplete. Try again."));
         return std::nullopt;
     }
     (void)request;
@@ -328,10 +327,9 @@ void ShareServer::done(const Request& request, Response& response) {
     if (!parts)
         return http::error(response, 400, QStringLiteral("Say how many parts were sent."));
     if (*parts != clip->partCount())
-        return http::error(response, 400,
-                           QStringLiteral("This clip has %1 parts, not %2.")
-                               .arg(clip->partCount())
-                               .arg(*parts));
+        return http::error(
+            response, 400,
+            QStringLiteral("This clip has %1 parts, not %2.").arg(clip->partCount()).arg(*parts));
     const QList<PartRecord> stored = m_catalog.parts(clip->id);
     const QString missing = missingParts(stored, clip->partCount());
     if (!missing.isEmpty())

@@ -27,7 +27,8 @@ struct DiscordUser {
 
 class DiscordClient {
 public:
-    explicit DiscordClient(DiscordConfig config) : m_config(std::move(config)) {}
+    explicit DiscordClient(DiscordConfig config)
+        : m_config(std::move(config)) {}
 
     DiscordUser signIn(const QString& code, const QString& verifier,
                        const QString& redirectUri) const;

@@ -22,7 +22,8 @@ namespace {
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    explicit FileDescriptor(int fd)
+        : m_fd(fd) {}
     ~FileDescriptor() {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -88,7 +89,9 @@ private:
 class FileReader : public BlobReader {
 public:
     FileReader(int fd, int64_t size, QString path)
-        : m_fd(fd), m_size(size), m_path(std::move(path)) {}
+        : m_fd(fd)
+        , m_size(size)
+        , m_path(std::move(path)) {}
 
     int64_t size() const override { return m_size; }
 
@@ -145,7 +148,8 @@ void makeFolder(const QString& path) {
 
 } // namespace
 
-DiskBlobStore::DiskBlobStore(QString root) : m_root(std::move(root)) {
+DiskBlobStore::DiskBlobStore(QString root)
+    : m_root(std::move(root)) {
     makeFolder(m_root);
 }
 

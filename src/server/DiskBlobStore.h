@@ -19,13 +19,12 @@ public:
     explicit DiskBlobStore(QString root); // created when missing; throws BlobError
 
     QString beginUpload(const QString& clipId) override;
-    std::unique_ptr<BlobSink> openPart(const QString& clipId, const QString& handle,
-                                       int64_t number, int64_t size) override;
+    std::unique_ptr<BlobSink> openPart(const QString& clipId, const QString& handle, int64_t number,
+                                       int64_t size) override;
     void joinParts(const QString& clipId, const QString& handle,
                    const QList<StoredPart>& parts) override;
     void abortUpload(const QString& clipId, const QString& handle) override;
-    std::unique_ptr<BlobSink> openBlob(const QString& clipId, BlobKind kind,
-                                       int64_t size) override;
+    std::unique_ptr<BlobSink> openBlob(const QString& clipId, BlobKind kind, int64_t size) override;
     std::unique_ptr<BlobReader> open(const QString& clipId, BlobKind kind) override;
     void remove(const QString& clipId, BlobKind kind) override;
     void removeClip(const QString& clipId, const QString& handle) override;

@@ -20,8 +20,8 @@ struct Source {
 int readPacket(void* opaque, uint8_t* buffer, int size) {
     auto* source = static_cast<Source*>(opaque);
     try {
-        const size_t got = source->reader->read(source->position, reinterpret_cast<char*>(buffer),
-                                                size_t(size));
+        const size_t got =
+            source->reader->read(source->position, reinterpret_cast<char*>(buffer), size_t(size));
         if (got == 0)
             return AVERROR_EOF;
         source->position += int64_t(got);
@@ -100,7 +100,8 @@ VideoFacts checkMp4(BlobReader& reader) {
     if (format->duration > 0)
         duration = double(format->duration) / AV_TIME_BASE;
     else if (format->streams[index]->duration > 0)
-        duration = double(format->streams[index]->duration) * av_q2d(format->streams[index]->time_base);
+        duration =
+            double(format->streams[index]->duration) * av_q2d(format->streams[index]->time_base);
     if (duration <= 0)
         throw MediaRefused("The upload's video has no length.");
     return {video->width, video->height, duration};
@@ -124,8 +125,8 @@ AssetFacts checkJpeg(const QByteArray& bytes) {
         const qsizetype length = (data[at + 2] << 8) | data[at + 3];
         if (length < 2)
             throw notJpeg;
-        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
-                                  marker != 0xC8 && marker != 0xCC;
+        const bool startOfFrame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (startOfFrame) {
             if (at + 9 > size)
                 throw notJpeg;

@@ -48,7 +48,8 @@ void ShareServer::routePages() {
     m_http->Get("/", [this](const Request&, Response& r) {
         http::html(r, 200, pages::home(m_config.link(QStringLiteral("me")).toString()));
     });
-    m_http->Get("/healthz", [](const Request&, Response& r) { r.set_content("ok\n", "text/plain"); });
+    m_http->Get("/healthz",
+                [](const Request&, Response& r) { r.set_content("ok\n", "text/plain"); });
     m_http->Get("/app/version.json", [this](const Request& q, Response& r) { versionFile(q, r); });
     m_http->Get("/me", [this](const Request& q, Response& r) { mePage(q, r); });
     m_http->Post(route("/me/clips/", "/delete"),
@@ -112,31 +113,31 @@ void ShareServer::serveBlob(const Request& request, Response& response, BlobKind
         response.set_header("Content-Range", "bytes */" + std::to_string(size));
         return;
     }
-    response.set_content_provider(
-        size_t(size), typeOf(kind),
-        [reader](size_t offset, size_t length, httplib::DataSink& sink) {
-            static constexpr size_t chunk = 256 * 1024;
-            std::unique_ptr<char[]> buffer(new char[chunk]);
-            while (length > 0) {
-                const size_t got =
-                    reader->read(int64_t(offset), buffer.get(), std::min(chunk, length));
-                if (got == 0 || !sink.write(buffer.get(), got))
-                    return false;
-                offset += got;
-                length -= got;
-            }
-            return true;
-        });
+    response.set_content_provider(size_t(size), typeOf(kind),
+                                  [reader](size_t offset, size_t length, httplib::DataSink& sink) {
+                                      static constexpr size_t chunk = 256 * 1024;
+                                      std::unique_ptr<char[]> buffer(new char[chunk]);
+                                      while (length > 0) {
+                                          const size_t got =
+                                              reader->read(int64_t(offset), buffer.get(),
+                                                           std::min(chunk, length));
+                                          if (got == 0 || !sink.write(buffer.get(), got))
+                                              return false;
+                                          offset += got;
+                                          length -= got;
+                                      }
+                                      return true;
+                                  });
 }
 
 void ShareServer::mePage(const Request& request, Response& response) {
     response.set_header("Cache-Control", "no-store");
     const std::optional<UserRecord> user = sessionUser(request);
     if (!user)
-        return http::html(response, 200,
-                          pages::signedOut(m_config.discord.enabled(),
-                                           m_config.link(QStringLiteral("auth/discord"))
-                                               .toString()));
+        return http::html(
+            response, 200,
+            pages::signedOut(m_config.discord.enabled(),
+                             m_config.link(QStringLiteral("auth/discord")).toString()));
     QList<pages::MyClip> mine;
     for (const ClipRecord& clip : m_catalog.userClips(user->id)) {
         const QString base = QStringLiteral("c/") + clip.id;
@@ -153,8 +154,8 @@ void ShareServer::meDelete(const Request& request, Response& response) {
     // Origin must be ours all the same.
     const QString origin = QString::fromStdString(request.get_header_value("Origin"));
     const QUrl ours = m_config.link({});
-    if (!user || (!origin.isEmpty() && QUrl(origin).adjusted(QUrl::RemovePath) !=
-                                           ours.adjusted(QUrl::RemovePath)))
+    if (!user || (!origin.isEmpty() &&
+                  QUrl(origin).adjusted(QUrl::RemovePath) != ours.adjusted(QUrl::RemovePath)))
         return http::html(response, 403,
                           pages::message(QStringLiteral("Your clips · Vantel Record"),
                                          QStringLiteral("Sign in first"),

@@ -139,12 +139,23 @@ QString escape(const QString& text) {
     out.reserve(text.size());
     for (QChar c : text) {
         switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        case '\'': out += QLatin1String("&#39;"); break;
-        default: out += c;
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&#39;");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -205,17 +216,18 @@ QString clip(const ClipRecord& clip, const UserRecord& owner, const ClipLinks& l
     head += meta("property", "og:url", links.page);
     head += meta("name", "description", description);
     head += videoTags(clip, links);
-    const QString poster =
-        links.thumb.isEmpty() ? QString() : QStringLiteral(" poster=\"%1\"").arg(escape(links.thumb));
-    QString body =
-        QStringLiteral("<div class=\"player\"><video id=\"clip\" controls playsinline "
-                       "preload=\"metadata\" width=\"%1\" height=\"%2\"%3 src=\"%4\">"
-                       "</video><p id=\"trouble\" class=\"trouble\" hidden>This browser "
-                       "can't play the clip. Use Download below.</p></div>")
-            .arg(clip.width)
-            .arg(clip.height)
-            .arg(poster, escape(links.video));
-    body += QStringLiteral("<div class=\"facts\"><h1 class=\"title\">%1</h1>").arg(escape(clip.title));
+    const QString poster = links.thumb.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" poster=\"%1\"").arg(escape(links.thumb));
+    QString body = QStringLiteral("<div class=\"player\"><video id=\"clip\" controls playsinline "
+                                  "preload=\"metadata\" width=\"%1\" height=\"%2\"%3 src=\"%4\">"
+                                  "</video><p id=\"trouble\" class=\"trouble\" hidden>This browser "
+                                  "can't play the clip. Use Download below.</p></div>")
+                       .arg(clip.width)
+                       .arg(clip.height)
+                       .arg(poster, escape(links.video));
+    body +=
+        QStringLiteral("<div class=\"facts\"><h1 class=\"title\">%1</h1>").arg(escape(clip.title));
     if (!clip.game.isEmpty())
         body += QStringLiteral("<span class=\"chip\">%1</span>").arg(escape(clip.game));
     body += QStringLiteral("<span class=\"who\">%1%2</span><span class=\"muted\">%3 · "
@@ -252,24 +264,25 @@ QString me(const UserRecord& user, const QList<MyClip>& clips) {
     for (const MyClip& item : clips) {
         const ClipRecord& c = item.clip;
         const QString picture =
-            item.thumb.isEmpty() ? QString()
-                                 : QStringLiteral(" style=\"background-image:url('%1')\"")
-                                       .arg(escape(item.thumb));
+            item.thumb.isEmpty()
+                ? QString()
+                : QStringLiteral(" style=\"background-image:url('%1')\"").arg(escape(item.thumb));
         const QString state = c.state == ClipState::Ready
                                   ? (c.views == 1 ? QStringLiteral("1 view")
                                                   : QStringLiteral("%1 views").arg(c.views))
                                   : QStringLiteral("Uploading…");
-        body += QStringLiteral(
-                    "<div class=\"clip\"><a class=\"thumb\" href=\"%1\"%2></a><div class=\"body\">"
-                    "<a href=\"%1\"><strong>%3</strong></a><span class=\"muted\">%4</span>"
-                    "<div class=\"row\"><span class=\"muted\">%5</span>"
-                    "<form method=\"post\" action=\"me/clips/%6/delete\">"
-                    "<button class=\"button danger\" type=\"submit\">Delete</button></form>"
-                    "</div></div></div>")
-                    .arg(escape(item.link), picture, escape(c.title),
-                         escape(c.game.isEmpty() ? date(c.created)
-                                                 : c.game + QStringLiteral(" · ") + date(c.created)),
-                         escape(state), escape(c.id));
+        body +=
+            QStringLiteral(
+                "<div class=\"clip\"><a class=\"thumb\" href=\"%1\"%2></a><div class=\"body\">"
+                "<a href=\"%1\"><strong>%3</strong></a><span class=\"muted\">%4</span>"
+                "<div class=\"row\"><span class=\"muted\">%5</span>"
+                "<form method=\"post\" action=\"me/clips/%6/delete\">"
+                "<button class=\"button danger\" type=\"submit\">Delete</button></form>"
+                "</div></div></div>")
+                .arg(escape(item.link), picture, escape(c.title),
+                     escape(c.game.isEmpty() ? date(c.created)
+                                             : c.game + QStringLiteral(" · ") + date(c.created)),
+                     escape(state), escape(c.id));
     }
     body += QStringLiteral("</div>");
     return layout(QStringLiteral("Your clips · Vantel Record"), body);

@@ -35,7 +35,7 @@ struct ClipLinks {
     QString embedded; // what chat programs play: the preview for large clips, else the video
     int64_t embeddedWidth = 0;
     int64_t embeddedHeight = 0;
-    QString thumb;    // empty when no thumbnail
+    QString thumb;     // empty when no thumbnail
     QString embedPage; // the player-only page for twitter:player
 };
 QString clip(const ClipRecord& clip, const UserRecord& owner, const ClipLinks& links);

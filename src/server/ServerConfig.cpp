@@ -45,18 +45,27 @@ void setListen(ServerConfig& config, const QString& value) {
 // Every setting by the name it has in the file and, with "--" in front, on the command line.
 const QHash<QString, Setter>& setters() {
     static const QHash<QString, Setter> table{
-        {"data", [](ServerConfig& c, const QString& v) { c.dataDir = v; }},
+        {"data",
+         [](ServerConfig& c, const QString& v) {
+             c.dataDir = v;
+         }},
         {"listen", setListen},
         {"public-url",
-         [](ServerConfig& c, const QString& v) { c.publicUrl = absoluteUrl("public-url", v); }},
+         [](ServerConfig& c, const QString& v) {
+             c.publicUrl = absoluteUrl("public-url", v);
+         }},
         {"part-size",
-         [](ServerConfig& c, const QString& v) { c.partSize = positive("part-size", v); }},
+         [](ServerConfig& c, const QString& v) {
+             c.partSize = positive("part-size", v);
+         }},
         {"clip-size-limit",
          [](ServerConfig& c, const QString& v) {
              c.clipSizeLimit = positive("clip-size-limit", v);
          }},
         {"user-quota",
-         [](ServerConfig& c, const QString& v) { c.userQuota = positive("user-quota", v); }},
+         [](ServerConfig& c, const QString& v) {
+             c.userQuota = positive("user-quota", v);
+         }},
         {"code-lifetime",
          [](ServerConfig& c, const QString& v) {
              c.codeLifetimeSeconds = int(std::min<int64_t>(positive("code-lifetime", v), 86400));
@@ -69,9 +78,14 @@ const QHash<QString, Setter>& setters() {
          [](ServerConfig& c, const QString& v) {
              c.threads = int(std::min<int64_t>(positive("threads", v), 1024));
          }},
-        {"discord-client-id", [](ServerConfig& c, const QString& v) { c.discord.clientId = v; }},
+        {"discord-client-id",
+         [](ServerConfig& c, const QString& v) {
+             c.discord.clientId = v;
+         }},
         {"discord-client-secret",
-         [](ServerConfig& c, const QString& v) { c.discord.clientSecret = v; }},
+         [](ServerConfig& c, const QString& v) {
+             c.discord.clientSecret = v;
+         }},
         {"discord-authorize-url",
          [](ServerConfig& c, const QString& v) {
              c.discord.authorizeUrl = absoluteUrl("discord-authorize-url", v);
@@ -84,16 +98,38 @@ const QHash<QString, Setter>& setters() {
          [](ServerConfig& c, const QString& v) {
              c.discord.userUrl = absoluteUrl("discord-user-url", v);
          }},
-        {"database", [](ServerConfig& c, const QString& v) { c.database.url = v; }},
+        {"database",
+         [](ServerConfig& c, const QString& v) {
+             c.database.url = v;
+         }},
         {"s3-endpoint",
-         [](ServerConfig& c, const QString& v) { c.s3.endpoint = absoluteUrl("s3-endpoint", v); }},
-        {"s3-region", [](ServerConfig& c, const QString& v) { c.s3.region = v; }},
-        {"s3-bucket", [](ServerConfig& c, const QString& v) { c.s3.bucket = v; }},
-        {"s3-access-key", [](ServerConfig& c, const QString& v) { c.s3.accessKey = v; }},
-        {"s3-secret-key", [](ServerConfig& c, const QString& v) { c.s3.secretKey = v; }},
-        {"app-version", [](ServerConfig& c, const QString& v) { c.release.version = v; }},
+         [](ServerConfig& c, const QString& v) {
+             c.s3.endpoint = absoluteUrl("s3-endpoint", v);
+         }},
+        {"s3-region",
+         [](ServerConfig& c, const QString& v) {
+             c.s3.region = v;
+         }},
+        {"s3-bucket",
+         [](ServerConfig& c, const QString& v) {
+             c.s3.bucket = v;
+         }},
+        {"s3-access-key",
+         [](ServerConfig& c, const QString& v) {
+             c.s3.accessKey = v;
+         }},
+        {"s3-secret-key",
+         [](ServerConfig& c, const QString& v) {
+             c.s3.secretKey = v;
+         }},
+        {"app-version",
+         [](ServerConfig& c, const QString& v) {
+             c.release.version = v;
+         }},
         {"app-url",
-         [](ServerConfig& c, const QString& v) { c.release.url = absoluteUrl("app-url", v); }},
+         [](ServerConfig& c, const QString& v) {
+             c.release.url = absoluteUrl("app-url", v);
+         }},
     };
     return table;
 }
@@ -117,8 +153,7 @@ void applyFile(ServerConfig& config, const QString& path) {
                               .arg(path)
                               .toStdString());
     for (const QString& key : file.allKeys())
-        apply(config, key.startsWith(u"General/") ? key.mid(8) : key,
-              file.value(key).toString());
+        apply(config, key.startsWith(u"General/") ? key.mid(8) : key, file.value(key).toString());
 }
 
 void check(ServerConfig& config) {

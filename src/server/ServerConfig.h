@@ -72,13 +72,13 @@ struct ServerConfig {
     // address. Behind a reverse proxy, its public https address.
     QUrl publicUrl;
 
-    int64_t partSize = 8 * 1024 * 1024;              // bytes per uploaded part (not the last)
-    int64_t clipSizeLimit = 2'000'000'000;           // largest clip accepted
-    int64_t userQuota = 20'000'000'000;              // bytes of clips one user may keep
-    int64_t thumbSizeLimit = 4 * 1024 * 1024;        // largest thumbnail accepted
-    int codeLifetimeSeconds = 300;                   // one-time sign-in codes and states
-    int readTimeoutSeconds = 30;                     // a client silent this long is dropped
-    int threads = 16;                                // request worker threads
+    int64_t partSize = 8 * 1024 * 1024;       // bytes per uploaded part (not the last)
+    int64_t clipSizeLimit = 2'000'000'000;    // largest clip accepted
+    int64_t userQuota = 20'000'000'000;       // bytes of clips one user may keep
+    int64_t thumbSizeLimit = 4 * 1024 * 1024; // largest thumbnail accepted
+    int codeLifetimeSeconds = 300;            // one-time sign-in codes and states
+    int readTimeoutSeconds = 30;              // a client silent this long is dropped
+    int threads = 16;                         // request worker threads
 
     DiscordConfig discord;
     DatabaseConfig database;

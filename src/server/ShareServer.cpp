@@ -52,7 +52,9 @@ ShareServer::ShareServer(ServerConfig config, Catalog& catalog, BlobStore& store
     , m_discord(m_config.discord)
     , m_http(std::make_unique<httplib::Server>()) {
     const size_t threads = size_t(m_config.threads);
-    m_http->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    m_http->new_task_queue = [threads] {
+        return new httplib::ThreadPool(threads);
+    };
     m_http->set_read_timeout(m_config.readTimeoutSeconds, 0);
     m_http->set_write_timeout(m_config.readTimeoutSeconds, 0);
     // A connection left open after a refused or cut-off body is dropped soon, whatever the
@@ -98,8 +100,9 @@ ShareServer::ShareServer(ServerConfig config, Catalog& catalog, BlobStore& store
             return;
         }
         if (response.status == 413) {
-            http::error(response, 413, QStringLiteral("The upload is larger than this service "
-                                                      "takes."));
+            http::error(response, 413,
+                        QStringLiteral("The upload is larger than this service "
+                                       "takes."));
             return;
         }
         http::error(response, response.status,
@@ -149,7 +152,8 @@ void ShareServer::routeApi() {
                 [this](const Request& q, Response& r, const Reader& b) { putPreview(q, r, b); });
     m_http->Put(R"(/api/clips/([^/]+)/thumb)",
                 [this](const Request& q, Response& r, const Reader& b) { putThumb(q, r, b); });
-    m_http->Post(R"(/api/clips/([^/]+)/done)", [this](const Request& q, Response& r) { done(q, r); });
+    m_http->Post(R"(/api/clips/([^/]+)/done)",
+                 [this](const Request& q, Response& r) { done(q, r); });
     m_http->Delete(R"(/api/clips/([^/]+))",
                    [this](const Request& q, Response& r) { removeClip(q, r); });
     m_http->Patch(R"(/api/clips/([^/]+))",
@@ -207,9 +211,9 @@ void ShareServer::token(const Request& request, Response& response) {
         return http::error(response, 400, QStringLiteral("This account no longer exists."));
     const QString secret = randomToken(32);
     m_catalog.addToken(sha256Hex(secret), user->id, http::now());
-    http::json(response, 200,
-               QJsonObject{{QStringLiteral("token"), secret},
-                           {QStringLiteral("user"), userJson(*user)}});
+    http::json(
+        response, 200,
+        QJsonObject{{QStringLiteral("token"), secret}, {QStringLiteral("user"), userJson(*user)}});
 }
 
 void ShareServer::logout(const Request& request, Response& response) {
@@ -249,8 +253,8 @@ void ShareServer::discordStart(const Request& request, Response& response) {
                                          QStringLiteral("The sign-in address is damaged.")));
     const QString state = randomToken(24);
     const QString verifier = randomToken(32);
-    m_catalog.addSignInState(
-        state, {challenge, verifier, http::now() + m_config.codeLifetimeSeconds * 2});
+    m_catalog.addSignInState(state,
+                             {challenge, verifier, http::now() + m_config.codeLifetimeSeconds * 2});
     QUrl target = m_config.discord.authorizeUrl;
     QUrlQuery query(target);
     query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
@@ -284,9 +288,9 @@ void ShareServer::discordCallback(const Request& request, Response& response) {
         return failed(QStringLiteral("Discord didn't let the sign-in through. Choose Sign in in "
                                      "Vantel Record to try again."));
     try {
-        const DiscordUser who = m_discord.signIn(
-            code, pending->discordVerifier,
-            m_config.link(QStringLiteral("auth/discord/callback")).toString());
+        const DiscordUser who =
+            m_discord.signIn(code, pending->discordVerifier,
+                             m_config.link(QStringLiteral("auth/discord/callback")).toString());
         finishSignIn(m_catalog.signInDiscordUser(who.id, who.name, who.avatar, http::now()),
                      pending->challenge, response);
     } catch (const DiscordError& e) {
@@ -299,11 +303,11 @@ void ShareServer::finishSignIn(const UserRecord& user, const QString& challenge,
     const QString session = randomToken(32);
     m_catalog.addToken(sha256Hex(session), user.id, http::now());
     const bool secure = m_config.link({}).scheme() == u"https";
-    response.set_header("Set-Cookie",
-                        QStringLiteral("%1=%2; Path=/; Max-Age=31536000; HttpOnly; SameSite=Lax%3")
-                            .arg(sessionCookie, session,
-                                 secure ? QStringLiteral("; Secure") : QString())
-                            .toStdString());
+    response.set_header(
+        "Set-Cookie",
+        QStringLiteral("%1=%2; Path=/; Max-Age=31536000; HttpOnly; SameSite=Lax%3")
+            .arg(sessionCookie, session, secure ? QStringLiteral("; Secure") : QString())
+            .toStdString());
     response.set_header("Cache-Control", "no-store");
     if (challenge.isEmpty())
         return response.set_redirect(m_config.link(QStringLiteral("me")).toString().toStdString(),
@@ -326,8 +330,8 @@ void ShareServer::inviteRedeem(const Request& request, Response& response) {
         isSafeId(key) ? m_catalog.takeInvite(sha256Hex(key), http::now()) : std::nullopt;
     if (!name)
         return http::html(response, 400, pages::inviteLanding({}, false));
-    response.set_header("Set-Cookie", QStringLiteral("%1=; Path=/; Max-Age=0").arg(inviteCookie)
-                                          .toStdString());
+    response.set_header("Set-Cookie",
+                        QStringLiteral("%1=; Path=/; Max-Age=0").arg(inviteCookie).toStdString());
     finishSignIn(m_catalog.signInInvitedUser(*name, http::now()), challenge, response);
 }
 
@@ -342,8 +346,7 @@ void ShareServer::inviteLanding(const Request& request, Response& response) {
                             .arg(inviteCookie, key)
                             .arg(7 * 86400)
                             .toStdString());
-    http::html(response, 200,
-               pages::inviteLanding({}, true));
+    http::html(response, 200, pages::inviteLanding({}, true));
 }
 
 } // namespace vantel::server

@@ -92,8 +92,8 @@ private:
                                         const UserRecord& user);
     // Streams the body (exactly `size` bytes, by Content-Length) into `sink` and returns its
     // hex SHA-256; none when the client sent something else or stopped (answered already).
-    std::optional<QString> receive(const Request& request, Response& response,
-                                   const Reader& reader, BlobSink& sink, int64_t size);
+    std::optional<QString> receive(const Request& request, Response& response, const Reader& reader,
+                                   BlobSink& sink, int64_t size);
     void deleteClip(const ClipRecord& clip);
 
     ServerConfig m_config;

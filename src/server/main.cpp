@@ -37,8 +37,7 @@ int invite(const QString& name, const ServerConfig& config) {
     Catalog catalog(config.database, config.dataDir);
     const QString key = randomToken(24);
     catalog.addInvite(sha256Hex(key), name.trimmed(), http::now() + inviteLifetime);
-    std::cout << config.link(QStringLiteral("auth/invite/") + key).toString().toStdString()
-              << '\n';
+    std::cout << config.link(QStringLiteral("auth/invite/") + key).toString().toStdString() << '\n';
     return 0;
 }
 

@@ -124,9 +124,9 @@ TEST_F(Browser, ChromiumPlaysThePageVideoToItsDataWithTheClipsDuration) {
     EXPECT_GT(QFileInfo(shot).size(), 10000) << shot.toStdString();
     const QString signIn = screenshots + "/server-sign-in-page.png";
     QFile::remove(signIn);
-    chromium({"--window-size=1280,800", "--screenshot=" + signIn,
-              QString::fromStdString(m_server.base() + "auth/app?challenge=" +
-                                     Pkce::make().challenge)});
+    chromium(
+        {"--window-size=1280,800", "--screenshot=" + signIn,
+         QString::fromStdString(m_server.base() + "auth/app?challenge=" + Pkce::make().challenge)});
     EXPECT_GT(QFileInfo(signIn).size(), 5000);
 }
 

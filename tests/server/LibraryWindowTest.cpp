@@ -4,13 +4,14 @@
 // invitation there, as a player on a private service does, and hands the callback address
 // back to the account.
 
+#include "ui/LibraryWindow.h"
+
 #include "ServerRig.h"
 #include "common/TestEnv.h"
 #include "sharing/Account.h"
 #include "ui/AccountShareService.h"
 #include "ui/ClipDetail.h"
 #include "ui/LibraryTestSupport.h"
-#include "ui/LibraryWindow.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -12,8 +12,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
-#include <iostream>
 #include <arpa/inet.h>
+#include <iostream>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -29,8 +29,8 @@ std::string base64Url(const QByteArray& bytes) {
 }
 
 std::string s256(const std::string& verifier) {
-    return base64Url(QCryptographicHash::hash(QByteArray::fromStdString(verifier),
-                                              QCryptographicHash::Sha256));
+    return base64Url(
+        QCryptographicHash::hash(QByteArray::fromStdString(verifier), QCryptographicHash::Sha256));
 }
 
 QString home() {
@@ -40,7 +40,8 @@ QString home() {
 } // namespace
 
 ShareProcess::ShareProcess(QStringList settings, QString dataDir)
-    : m_settings(std::move(settings)), m_data(std::move(dataDir)) {
+    : m_settings(std::move(settings))
+    , m_data(std::move(dataDir)) {
     if (m_data.isEmpty())
         m_data = home() + "/share-" + QUuid::createUuid().toString(QUuid::Id128).left(8);
     m_process = std::make_unique<QProcess>();
@@ -85,7 +86,7 @@ std::unique_ptr<httplib::Client> ShareProcess::client() const {
 std::string ShareProcess::invite(const QString& name) const {
     QProcess p;
     p.start(QStringLiteral(VANTEL_SHARE), QStringList{"invite", name, "--data", m_data, "--listen",
-                                                       "127.0.0.1:" + QString::number(m_port)} +
+                                                      "127.0.0.1:" + QString::number(m_port)} +
                                               m_settings);
     p.waitForFinished(30000);
     if (p.exitCode() != 0) {
@@ -162,8 +163,7 @@ std::string signInByInvite(ShareProcess& server, const QString& name) {
         return {};
     }
     const std::string code = codeFromCallback(redeemed->get_header_value("Location"));
-    const std::string body =
-        R"({"code":")" + code + R"(","verifier":")" + pkce.verifier + R"("})";
+    const std::string body = R"({"code":")" + code + R"(","verifier":")" + pkce.verifier + R"("})";
     const auto token = client->Post("/api/app/token", body, "application/json");
     if (!token || token->status != 200) {
         std::cerr << "the token exchange failed\n";
@@ -194,8 +194,9 @@ std::string uploadClip(ShareProcess& server, const std::string& token, const QBy
     qint64 parts = 0;
     for (qint64 offset = 0; offset < file.size(); offset += partSize) {
         const QByteArray part = file.mid(offset, partSize);
-        const auto sent = client->Put(("/api/clips/" + id + "/video/" + std::to_string(++parts)).c_str(),
-                                      auth, part.constData(), size_t(part.size()), "video/mp4");
+        const auto sent =
+            client->Put(("/api/clips/" + id + "/video/" + std::to_string(++parts)).c_str(), auth,
+                        part.constData(), size_t(part.size()), "video/mp4");
         if (!sent || sent->status != 200) {
             std::cerr << "part failed: " << (sent ? sent->body : "no answer") << '\n';
             return {};
@@ -218,53 +219,53 @@ StandInDiscord::StandInDiscord() {
         std::lock_guard lock(m_lock);
         m_seen.push_back({q.method, q.path, q.params});
     };
-    m_server.Get("/oauth2/authorize", [this, record](const httplib::Request& q,
-                                                      httplib::Response& r) {
-        record(q);
-        if (q.get_param_value("client_id") != clientId ||
-            q.get_param_value("response_type") != "code" ||
-            q.get_param_value("scope") != "identify" ||
-            q.get_param_value("code_challenge_method") != "S256" ||
-            q.get_param_value("code_challenge").size() != 43 || q.get_param_value("state").empty()) {
-            r.status = 400;
-            return;
-        }
-        const std::string code = Pkce::make().verifier.substr(0, 30);
-        {
+    m_server.Get(
+        "/oauth2/authorize", [this, record](const httplib::Request& q, httplib::Response& r) {
+            record(q);
+            if (q.get_param_value("client_id") != clientId ||
+                q.get_param_value("response_type") != "code" ||
+                q.get_param_value("scope") != "identify" ||
+                q.get_param_value("code_challenge_method") != "S256" ||
+                q.get_param_value("code_challenge").size() != 43 ||
+                q.get_param_value("state").empty()) {
+                r.status = 400;
+                return;
+            }
+            const std::string code = Pkce::make().verifier.substr(0, 30);
+            {
+                std::lock_guard lock(m_lock);
+                m_challenges[code] = q.get_param_value("code_challenge");
+                m_redirects[code] = q.get_param_value("redirect_uri");
+            }
+            QUrl target(QString::fromStdString(q.get_param_value("redirect_uri")));
+            QUrlQuery query;
+            query.addQueryItem("code", QString::fromStdString(code));
+            query.addQueryItem("state", QString::fromStdString(q.get_param_value("state")));
+            target.setQuery(query);
+            r.set_redirect(target.toString(QUrl::FullyEncoded).toStdString(), 302);
+        });
+    m_server.Post(
+        "/api/oauth2/token", [this, record](const httplib::Request& q, httplib::Response& r) {
+            record(q);
             std::lock_guard lock(m_lock);
-            m_challenges[code] = q.get_param_value("code_challenge");
-            m_redirects[code] = q.get_param_value("redirect_uri");
-        }
-        QUrl target(QString::fromStdString(q.get_param_value("redirect_uri")));
-        QUrlQuery query;
-        query.addQueryItem("code", QString::fromStdString(code));
-        query.addQueryItem("state", QString::fromStdString(q.get_param_value("state")));
-        target.setQuery(query);
-        r.set_redirect(target.toString(QUrl::FullyEncoded).toStdString(), 302);
-    });
-    m_server.Post("/api/oauth2/token", [this, record](const httplib::Request& q,
-                                                       httplib::Response& r) {
-        record(q);
-        std::lock_guard lock(m_lock);
-        const std::string code = q.get_param_value("code");
-        const bool known = m_challenges.count(code) == 1;
-        if (!known || q.get_param_value("client_id") != clientId ||
-            q.get_param_value("client_secret") != clientSecret ||
-            q.get_param_value("grant_type") != "authorization_code" ||
-            q.get_param_value("redirect_uri") != m_redirects[code] ||
-            s256(q.get_param_value("code_verifier")) != m_challenges[code]) {
-            r.status = 400;
-            r.set_content(R"({"error":"invalid_grant"})", "application/json");
-            return;
-        }
-        m_challenges.erase(code);
-        ++m_exchanges;
-        r.set_content(R"({"access_token":"at-)" + code +
-                          R"(","token_type":"Bearer","expires_in":604800,"scope":"identify"})",
-                      "application/json");
-    });
-    m_server.Get("/api/users/@me", [this, record](const httplib::Request& q,
-                                                   httplib::Response& r) {
+            const std::string code = q.get_param_value("code");
+            const bool known = m_challenges.count(code) == 1;
+            if (!known || q.get_param_value("client_id") != clientId ||
+                q.get_param_value("client_secret") != clientSecret ||
+                q.get_param_value("grant_type") != "authorization_code" ||
+                q.get_param_value("redirect_uri") != m_redirects[code] ||
+                s256(q.get_param_value("code_verifier")) != m_challenges[code]) {
+                r.status = 400;
+                r.set_content(R"({"error":"invalid_grant"})", "application/json");
+                return;
+            }
+            m_challenges.erase(code);
+            ++m_exchanges;
+            r.set_content(R"({"access_token":"at-)" + code +
+                              R"(","token_type":"Bearer","expires_in":604800,"scope":"identify"})",
+                          "application/json");
+        });
+    m_server.Get("/api/users/@me", [this, record](const httplib::Request& q, httplib::Response& r) {
         record(q);
         if (q.get_header_value("Authorization").rfind("Bearer at-", 0) != 0) {
             r.status = 401;
@@ -287,11 +288,11 @@ std::string StandInDiscord::base() const {
 
 QStringList StandInDiscord::settings() const {
     const QString at = QString::fromStdString(base());
-    return {"--discord-client-id", QString::fromStdString(clientId),
+    return {"--discord-client-id",     QString::fromStdString(clientId),
             "--discord-client-secret", QString::fromStdString(clientSecret),
             "--discord-authorize-url", at + "/oauth2/authorize",
-            "--discord-token-url", at + "/api/oauth2/token",
-            "--discord-user-url", at + "/api/users/@me"};
+            "--discord-token-url",     at + "/api/oauth2/token",
+            "--discord-user-url",      at + "/api/users/@me"};
 }
 
 std::vector<StandInDiscord::Seen> StandInDiscord::seen() const {
@@ -304,8 +305,7 @@ int StandInDiscord::exchanges() const {
     return m_exchanges;
 }
 
-QString makeClip(const QString& name, double seconds, int width, int height,
-                 const QString& codec) {
+QString makeClip(const QString& name, double seconds, int width, int height, const QString& codec) {
     const QString path = home() + "/" + name;
     run("ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
         std::to_string(height) + ":rate=30 -f lavfi -i sine=frequency=440 -t " +

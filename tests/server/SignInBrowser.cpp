@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
         const Page page = fetch(network, url);
         if (page.status >= 300 && page.status < 400 && !page.location.isEmpty()) {
             const QUrl target = url.resolved(QUrl::fromEncoded(page.location));
-            if (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https")) {
+            if (target.scheme() != QLatin1String("http") &&
+                target.scheme() != QLatin1String("https")) {
                 note("hand over " + page.location);
                 return QProcess::execute(QStringLiteral("xdg-open"),
                                          {QString::fromUtf8(page.location)});

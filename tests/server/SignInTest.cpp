@@ -50,8 +50,8 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     EXPECT_NE(filled->body.find("value=\"" + key + "\""), std::string::npos);
 
     // A wrong invitation signs nobody in; the right one once.
-    const auto wrong = client->Post("/auth/invite", httplib::Params{{"challenge", pkce.challenge},
-                                                                   {"invite", "nope"}});
+    const auto wrong = client->Post(
+        "/auth/invite", httplib::Params{{"challenge", pkce.challenge}, {"invite", "nope"}});
     EXPECT_EQ(wrong->status, 400);
     const auto redeemed = client->Post(
         "/auth/invite", httplib::Params{{"challenge", pkce.challenge}, {"invite", link}});
@@ -63,8 +63,8 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     EXPECT_EQ(again->status, 400);
 
     // The wrong verifier is refused and uses the code up, so the right one comes too late.
-    const auto impostor = client->Post("/api/app/token", tokenBody(code, Pkce::make().verifier),
-                                       "application/json");
+    const auto impostor =
+        client->Post("/api/app/token", tokenBody(code, Pkce::make().verifier), "application/json");
     EXPECT_EQ(impostor->status, 400);
     EXPECT_NE(impostor->body.find("another program"), std::string::npos) << impostor->body;
     const auto late =
@@ -84,9 +84,9 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     const std::string token = signInByInvite(server, "Sam <b>");
     ASSERT_EQ(token.size(), 43u);
     const Pkce second = Pkce::make();
-    const auto reissued = client->Post(
-        "/auth/invite",
-        httplib::Params{{"challenge", second.challenge}, {"invite", server.invite("Sam <b>")}});
+    const auto reissued =
+        client->Post("/auth/invite", httplib::Params{{"challenge", second.challenge},
+                                                     {"invite", server.invite("Sam <b>")}});
     const auto exchanged = client->Post(
         "/api/app/token",
         tokenBody(codeFromCallback(reissued->get_header_value("Location")), second.verifier),
@@ -123,15 +123,17 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     const std::string remove = "/me/clips/" + id + "/delete";
     httplib::Headers foreign = session;
     foreign.emplace("Origin", "https://evil.example");
-    EXPECT_EQ(client->Post(remove.c_str(), foreign, "", "application/x-www-form-urlencoded")->status,
-              403);
-    EXPECT_EQ(client->Post(remove.c_str(), httplib::Headers{}, "",
-                           "application/x-www-form-urlencoded")
-                  ->status,
-              403);
+    EXPECT_EQ(
+        client->Post(remove.c_str(), foreign, "", "application/x-www-form-urlencoded")->status,
+        403);
+    EXPECT_EQ(
+        client->Post(remove.c_str(), httplib::Headers{}, "", "application/x-www-form-urlencoded")
+            ->status,
+        403);
     EXPECT_EQ(client->Get(("/c/" + id).c_str())->status, 200);
-    EXPECT_EQ(client->Post(remove.c_str(), session, "", "application/x-www-form-urlencoded")->status,
-              303);
+    EXPECT_EQ(
+        client->Post(remove.c_str(), session, "", "application/x-www-form-urlencoded")->status,
+        303);
     EXPECT_EQ(client->Get(("/c/" + id).c_str())->status, 404);
 
     // Tokens are stored only as digests.
@@ -151,10 +153,12 @@ TEST(SignIn, AnInvitationGivesOneCodeThatWorksOnceWithItsOwnVerifier) {
     // The program posts the sign-out with no body and no Content-Length at all.
     const std::string answer = rawExchange(
         server.port(), "POST /api/app/logout HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: "
-                       "Bearer " + reply.token.toStdString() + "\r\nConnection: close\r\n\r\n");
+                       "Bearer " +
+                           reply.token.toStdString() + "\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
-    EXPECT_EQ(client->Post("/api/clips", {{"Authorization", "Bearer " + reply.token.toStdString()}},
-                           "{}", "application/json")
+    EXPECT_EQ(client
+                  ->Post("/api/clips", {{"Authorization", "Bearer " + reply.token.toStdString()}},
+                         "{}", "application/json")
                   ->status,
               401);
     EXPECT_EQ(server.stop(), "");
@@ -164,9 +168,9 @@ TEST(SignIn, ACodeExpiresAfterItsLifetime) {
     ShareProcess server({"--code-lifetime", "1"});
     auto client = server.client();
     const Pkce pkce = Pkce::make();
-    const auto redeemed = client->Post(
-        "/auth/invite",
-        httplib::Params{{"challenge", pkce.challenge}, {"invite", server.invite("Late")}});
+    const auto redeemed =
+        client->Post("/auth/invite", httplib::Params{{"challenge", pkce.challenge},
+                                                     {"invite", server.invite("Late")}});
     ASSERT_EQ(redeemed->status, 303);
     QThread::msleep(2200);
     const auto late = client->Post(

@@ -138,7 +138,8 @@ TEST(DiskStoreTest, OnlyCommittedBytesAppearAndPartsJoinInOrder) {
         auto abandoned = store.openPart(id, handle, 1, 5);
         abandoned->write("xxxxx", 5);
     }
-    EXPECT_TRUE(QDir(store.clipFolder(id) + "/parts").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(
+        QDir(store.clipFolder(id) + "/parts").entryList(QDir::Files | QDir::Hidden).isEmpty());
     for (int n : {2, 1}) {
         auto sink = store.openPart(id, handle, n, 3);
         sink->write(n == 1 ? "abc" : "def", 3);
@@ -178,8 +179,8 @@ TEST(MediaCheckTest, H264Mp4IsMeasuredAndTheRestRefused) {
     EXPECT_THROW(checkMp4(*stored(test::readAll(test::makeClip("v.mp4", 1, 160, 90, "mpeg4")))),
                  MediaRefused);
     const QString audio = QString::fromStdString(test::testHome().string()) + "/a.mp4";
-    test::run("ffmpeg -nostdin -y -v error -f lavfi -i sine -t 1 -c:a aac '" +
-              audio.toStdString() + "'");
+    test::run("ffmpeg -nostdin -y -v error -f lavfi -i sine -t 1 -c:a aac '" + audio.toStdString() +
+              "'");
     EXPECT_THROW(checkMp4(*stored(test::readAll(audio))), MediaRefused);
 
     const AssetFacts jpeg = checkJpeg(test::readAll(test::makeJpeg("t.jpg", 200, 100)));
@@ -202,7 +203,8 @@ TEST(ConfigTest, DataAloneIsEnoughAndBadValuesSayWhichSetting) {
 
     const QString file = QString::fromStdString(test::testHome().string()) + "/share.ini";
     test::writeFile(file.toStdString(), "data=/srv/share\nlisten=0.0.0.0:9000\npart-size=300000\n");
-    const ServerConfig fromFile = ServerConfig::fromArguments({"--config", file, "--part-size", "400000"});
+    const ServerConfig fromFile =
+        ServerConfig::fromArguments({"--config", file, "--part-size", "400000"});
     EXPECT_EQ(fromFile.dataDir, "/srv/share");
     EXPECT_EQ(fromFile.listenPort, 9000);
     EXPECT_EQ(fromFile.partSize, 400000) << "flags win over the file";

@@ -31,8 +31,8 @@ class Uploads : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_server = new ShareProcess({"--part-size", QString::number(partSize), "--clip-size-limit",
-                                     "50000000", "--user-quota", "60000000", "--read-timeout",
-                                     "2", "--app-version", "1.4.0", "--app-url",
+                                     "50000000", "--user-quota", "60000000", "--read-timeout", "2",
+                                     "--app-version", "1.4.0", "--app-url",
                                      "https://example.org/vantel-record"});
         s_clip = new QByteArray(readAll(makeClip("upload.mp4", 3, 640, 360)));
         s_thumb = new QByteArray(readAll(makeJpeg("thumb.jpg", 320, 180)));
@@ -61,9 +61,12 @@ protected:
     }
 
     Share create(int64_t size, bool preview = false, const std::string& token = *s_owner) {
-        QJsonObject body{{"title", "Ace <clutch> & \"win\""}, {"game", "Deep Rock"},
-                         {"duration", 2.0},  {"width", 320},
-                         {"height", 180},    {"size", qint64(size)},
+        QJsonObject body{{"title", "Ace <clutch> & \"win\""},
+                         {"game", "Deep Rock"},
+                         {"duration", 2.0},
+                         {"width", 320},
+                         {"height", 180},
+                         {"size", qint64(size)},
                          {"preview", preview}};
         const auto reply = m_client->Post(
             "/api/clips", as(token),
@@ -113,8 +116,8 @@ protected:
     static std::string errorOf(const httplib::Result& result) {
         if (!result)
             return "(no answer)";
-        const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(result->body))
-                                       .object();
+        const QJsonObject object =
+            QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object();
         return object.value("error").toString().toStdString();
     }
 
@@ -167,9 +170,10 @@ TEST_F(Uploads, AClipGoesUpInPartsAndIsServedWithRangesThenRenamedAndDeleted) {
     const auto tail = m_client->Get(mp4.c_str(), {{"Range", "bytes=-10"}});
     EXPECT_EQ(tail->status, 206);
     EXPECT_TRUE(QByteArray::fromStdString(tail->body) == file.right(10));
-    for (const std::string& past : std::vector<std::string>{"bytes=" + std::to_string(file.size()) + "-",
-                                   "bytes=" + std::to_string(file.size() + 5000) + "-" +
-                                       std::to_string(file.size() + 6000)}) {
+    for (const std::string& past :
+         std::vector<std::string>{"bytes=" + std::to_string(file.size()) + "-",
+                                  "bytes=" + std::to_string(file.size() + 5000) + "-" +
+                                      std::to_string(file.size() + 6000)}) {
         const auto beyond = m_client->Get(mp4.c_str(), {{"Range", past}});
         EXPECT_EQ(beyond->status, 416) << past;
         EXPECT_EQ(beyond->get_header_value("Content-Range"),
@@ -185,17 +189,17 @@ TEST_F(Uploads, AClipGoesUpInPartsAndIsServedWithRangesThenRenamedAndDeleted) {
     EXPECT_NE(page->body.find("Ace &lt;clutch&gt; &amp; &quot;win&quot;"), std::string::npos);
     EXPECT_EQ(page->body.find("<clutch>"), std::string::npos);
 
-    const auto renamed =
-        m_client->Patch(("/api/clips/" + share.id).c_str(), as(*s_owner),
-                        R"({"title":"Triple ' OR 1=1 --"})", "application/json");
+    const auto renamed = m_client->Patch(("/api/clips/" + share.id).c_str(), as(*s_owner),
+                                         R"({"title":"Triple ' OR 1=1 --"})", "application/json");
     EXPECT_EQ(renamed->status, 200);
     EXPECT_NE(m_client->Get(("/c/" + share.id).c_str())->body.find("Triple &#39; OR 1=1 --"),
               std::string::npos);
     for (const char* bad : {R"({"title":"   "})", R"({"title":5})", R"({"name":"x"})", "{"})
-        EXPECT_EQ(m_client->Patch(("/api/clips/" + share.id).c_str(), as(*s_owner), bad,
-                                  "application/json")
-                      ->status,
-                  400)
+        EXPECT_EQ(
+            m_client
+                ->Patch(("/api/clips/" + share.id).c_str(), as(*s_owner), bad, "application/json")
+                ->status,
+            400)
             << bad;
 
     // Deleting removes the record and the files; a second delete is 404, which the program
@@ -213,8 +217,8 @@ TEST_F(Uploads, HostilePartsAreRefusedAndLeaveOnlyTheGoodOnes) {
     const int64_t count = share.parts();
     const QByteArray first = partOf(file, 1);
 
-    for (const std::string& number : std::vector<std::string>{"0", std::to_string(count + 1), "abc", "1e1", "-1", "+1",
-                                     "99999999999999999999"}) {
+    for (const std::string& number : std::vector<std::string>{
+             "0", std::to_string(count + 1), "abc", "1e1", "-1", "+1", "99999999999999999999"}) {
         const auto refused = put(share, "video/" + number, first);
         ASSERT_TRUE(refused) << number;
         EXPECT_EQ(refused->status, 400) << number;
@@ -241,8 +245,9 @@ TEST_F(Uploads, HostilePartsAreRefusedAndLeaveOnlyTheGoodOnes) {
     EXPECT_NE(errorOf(early).find("not arrived"), std::string::npos) << errorOf(early);
     EXPECT_NE(errorOf(early).find(" 2"), std::string::npos) << errorOf(early);
     EXPECT_EQ(done(share, count + 1)->status, 400);
-    EXPECT_EQ(m_client->Post(("/api/clips/" + share.id + "/done").c_str(), as(*s_owner),
-                             "{parts: 1}", "application/json")
+    EXPECT_EQ(m_client
+                  ->Post(("/api/clips/" + share.id + "/done").c_str(), as(*s_owner), "{parts: 1}",
+                         "application/json")
                   ->status,
               400);
     EXPECT_EQ(storedParts(share.id), QStringList{"1"});
@@ -252,8 +257,8 @@ TEST_F(Uploads, HostilePartsAreRefusedAndLeaveOnlyTheGoodOnes) {
     for (int64_t n = 2; n <= count; ++n)
         ASSERT_EQ(put(share, "video/" + std::to_string(n), partOf(file, n))->status, 200);
     ASSERT_EQ(done(share, count)->status, 200);
-    EXPECT_TRUE(QByteArray::fromStdString(m_client->Get(("/c/" + share.id + ".mp4").c_str())->body) ==
-                file)
+    EXPECT_TRUE(
+        QByteArray::fromStdString(m_client->Get(("/c/" + share.id + ".mp4").c_str())->body) == file)
         << "the refused bytes never replaced the first part";
     EXPECT_EQ(put(share, "video/1", first)->status, 409) << "a finished clip takes no parts";
 }
@@ -293,13 +298,14 @@ TEST_F(Uploads, SizesOverTheLimitOrQuotaAndBadDescriptionsAreRefusedAtCreation) 
     EXPECT_EQ(over->status, 413);
     EXPECT_NE(errorOf(over).find("Your shared clips use 40 MB of your 60 MB"), std::string::npos)
         << errorOf(over);
-    for (const std::string& bad : std::vector<std::string>{std::string("{"), std::string("[1]"), describe(0), describe(-5),
-          std::string(R"({"title":"t","game":"g","duration":"long","width":1,"height":1,)"
-                      R"("size":10,"preview":false})"),
-          std::string(R"({"title":"t","game":"g","duration":1,"width":1.5,"height":1,)"
-                      R"("size":10,"preview":false})"),
-          std::string(R"({"title":"t","duration":1,"width":1,"height":1,"size":10,)"
-                      R"("preview":false})")}) {
+    for (const std::string& bad : std::vector<std::string>{
+             std::string("{"), std::string("[1]"), describe(0), describe(-5),
+             std::string(R"({"title":"t","game":"g","duration":"long","width":1,"height":1,)"
+                         R"("size":10,"preview":false})"),
+             std::string(R"({"title":"t","game":"g","duration":1,"width":1.5,"height":1,)"
+                         R"("size":10,"preview":false})"),
+             std::string(R"({"title":"t","duration":1,"width":1,"height":1,"size":10,)"
+                         R"("preview":false})")}) {
         const auto refused = post(bad, quotaUser);
         EXPECT_EQ(refused->status, 400) << bad;
         EXPECT_FALSE(errorOf(refused).empty()) << bad;
@@ -336,8 +342,8 @@ TEST_F(Uploads, WhatIsNotAnH264Mp4IsRefusedAndRemoved) {
 
 TEST_F(Uploads, IdsWithPathCharactersReachNoFile) {
     const QByteArray body = "x";
-    for (const std::string& id : std::vector<std::string>{"..", "..%2F..%2Fcatalog.sqlite", "a.b", "%2e%2e", "a%00b",
-                                 std::string(80, 'a')}) {
+    for (const std::string& id : std::vector<std::string>{
+             "..", "..%2F..%2Fcatalog.sqlite", "a.b", "%2e%2e", "a%00b", std::string(80, 'a')}) {
         const auto part = m_client->Put(("/api/clips/" + id + "/video/1").c_str(), as(*s_owner),
                                         body.constData(), 1, "video/mp4");
         ASSERT_TRUE(part) << id;
@@ -360,10 +366,10 @@ TEST_F(Uploads, AClientThatStopsMidPartIsDroppedAndLeavesNothing) {
     address.sin_port = htons(uint16_t(s_server->port()));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string head = "PUT /api/clips/" + share.id +
-                             "/video/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
-                             *s_owner + "\r\nContent-Type: video/mp4\r\nContent-Length: " +
-                             std::to_string(partSize) + "\r\n\r\n";
+    const std::string head =
+        "PUT /api/clips/" + share.id +
+        "/video/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + *s_owner +
+        "\r\nContent-Type: video/mp4\r\nContent-Length: " + std::to_string(partSize) + "\r\n\r\n";
     ASSERT_EQ(::send(socket, head.data(), head.size(), 0), ssize_t(head.size()));
     ASSERT_EQ(::send(socket, s_clip->constData(), 1000, 0), 1000);
     QElapsedTimer clock;
@@ -380,7 +386,8 @@ TEST_F(Uploads, AClientThatStopsMidPartIsDroppedAndLeavesNothing) {
     EXPECT_LT(waited, 8000);
     EXPECT_GE(waited, 1500);
     EXPECT_EQ(storedParts(share.id), QStringList());
-    EXPECT_TRUE(QDir(clipFolder(share.id) + "/parts").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(
+        QDir(clipFolder(share.id) + "/parts").entryList(QDir::Files | QDir::Hidden).isEmpty());
     // The server still serves, and the part can come again in full.
     EXPECT_EQ(put(share, "video/1", partOf(*s_clip, 1))->status, 200);
 }
