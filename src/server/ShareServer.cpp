@@ -7,8 +7,8 @@
 #include <QJsonObject>
 #include <QUrlQuery>
 #include <httplib.h>
-#include <sys/socket.h>
 #include <iostream>
+#include <sys/socket.h>
 
 namespace vantel::server {
 

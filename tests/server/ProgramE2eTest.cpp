@@ -184,12 +184,17 @@ protected:
     std::unique_ptr<PgCluster> m_postgres = std::make_unique<PgCluster>();
     std::unique_ptr<S3Standin> m_s3 = std::make_unique<S3Standin>();
     QStringList storage() {
-        return {"--database", m_postgres->url(m_postgres->createDatabase("share")),
-                "--s3-endpoint", m_s3->endpoint(), "--s3-bucket", "clips", "--s3-access-key",
-                "S3RVER", "--s3-secret-key", "S3RVER", "--part-size", "5242880"};
+        return {"--database",      m_postgres->url(m_postgres->createDatabase("share")),
+                "--s3-endpoint",   m_s3->endpoint(),
+                "--s3-bucket",     "clips",
+                "--s3-access-key", "S3RVER",
+                "--s3-secret-key", "S3RVER",
+                "--part-size",     "5242880"};
     }
 #else
-    QStringList storage() { return {"--part-size", "1000000"}; }
+    QStringList storage() {
+        return {"--part-size", "1000000"};
+    }
 #endif
     std::unique_ptr<StandInDiscord> m_discord = std::make_unique<StandInDiscord>();
     std::unique_ptr<ShareProcess> m_server =
@@ -240,8 +245,8 @@ TEST_F(ProgramAgainstServer, SignsInThroughDiscordSharesEverySavedClipAndSignsOu
     const QString id = libraryEntry(clip)["shareID"].toString();
     EXPECT_EQ(link, m_site + "c/" + id);
     // The toast follows the library update, on the program's main thread: wait for it.
-    EXPECT_TRUE(waitFor([&] { return m_notifications.shown.contains("Link copied|" + link); },
-                        10000))
+    EXPECT_TRUE(
+        waitFor([&] { return m_notifications.shown.contains("Link copied|" + link); }, 10000))
         << m_notifications.shown.join("; ").toStdString();
 
     // The link's page and file are there: an H.264 MP4 of about five seconds.
@@ -254,9 +259,10 @@ TEST_F(ProgramAgainstServer, SignsInThroughDiscordSharesEverySavedClipAndSignsOu
                                   "default=nw=1 '" +
                                   (link + ".mp4").toStdString() + "'");
     EXPECT_NE(facts.find("codec_name=h264"), std::string::npos) << facts;
-    const double seconds =
-        QRegularExpression("duration=([0-9.]+)").match(QString::fromStdString(facts)).captured(1)
-            .toDouble();
+    const double seconds = QRegularExpression("duration=([0-9.]+)")
+                               .match(QString::fromStdString(facts))
+                               .captured(1)
+                               .toDouble();
     const std::string local = run("ffprobe -v error -show_entries format=duration -of "
                                   "default=nw=1:nk=1 '" +
                                   clip.toStdString() + "'");
@@ -274,9 +280,9 @@ TEST_F(ProgramAgainstServer, SignsInThroughDiscordSharesEverySavedClipAndSignsOu
     EXPECT_EQ(command({"sign-out"}).status, 0);
     EXPECT_TRUE(waitFor([&] { return keyringToken().isEmpty(); }));
     EXPECT_TRUE(waitFor([&] {
-        const auto refused = client->Post("/api/clips",
-                                          {{"Authorization", "Bearer " + token.toStdString()}},
-                                          "{}", "application/json");
+        const auto refused =
+            client->Post("/api/clips", {{"Authorization", "Bearer " + token.toStdString()}}, "{}",
+                         "application/json");
         return refused && refused->status == 401;
     })) << m_server->log().toStdString();
 }
