@@ -187,7 +187,10 @@ void GlobalShortcutsPortal::createSession(int generation) {
                  return;
              }
              if (response != 0 || session.isEmpty()) {
-                 emit bound({});
+                 // A desktop without the portal refused nothing: it has no shortcuts to give,
+                 // which the shell tells in its own way.
+                 if (m_availability != Availability::missing)
+                     emit bound({});
                  return;
              }
              m_session = session;
