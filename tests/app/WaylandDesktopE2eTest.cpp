@@ -256,9 +256,7 @@ TEST(WaylandDesktop, TrayShortcutToastsAndBothKindsOfGame) {
         const qsizetype before = notifications.shown.size();
         e2e::Child refused(VANTEL_PROGRAM, {}, home.env);
         ASSERT_TRUE(waitUntil(
-            [&] {
-                return notifications.titles().mid(before).contains("Shortcut unavailable");
-            },
+            [&] { return notifications.titles().mid(before).contains("Shortcut unavailable"); },
             30s));
         EXPECT_EQ(notifications.shown.last().body, problem);
         EXPECT_TRUE(waitUntil([&] { return home.cli({"status"}).contains(problem); }, 10s))
