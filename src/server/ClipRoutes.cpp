@@ -73,8 +73,10 @@ public:
 
 } // namespace
 
-std::optional<ClipRecord> ShareServer::ownedClip(const Request& request, Response& response,
-                                                 const UserRecord& user) {
+std::optional<ClipRecord> ShareServer::ownedClip(const Request& request, Response& response) {
+    const std::optional<UserRecord> user = bearerUser(request, response);
+    if (!user)
+        return std::nullopt;
     const QString id = http::match(request, 1);
     if (!isSafeId(id)) {
         http::error(response, 400, QStringLiteral("This clip id isn't valid."));
@@ -85,7 +87,7 @@ std::optional<ClipRecord> ShareServer::ownedClip(const Request& request, Respons
         http::error(response, 404, QStringLiteral("This clip isn't shared anymore."));
         return std::nullopt;
     }
-    if (clip->userId != user.id) {
+    if (clip->userId != user->id) {
         http::error(response, 403, QStringLiteral("This clip belongs to someone else."));
         return std::nullopt;
     }
@@ -179,10 +181,7 @@ void ShareServer::createClip(const Request& request, Response& response) {
 }
 
 void ShareServer::putPart(const Request& request, Response& response, const Reader& reader) {
-    const std::optional<UserRecord> user = bearerUser(request, response);
-    if (!user)
-        return;
-    const std::optional<ClipRecord> clip = ownedClip(request, response, *user);
+    const std::optional<ClipRecord> clip = ownedClip(request, response);
     if (!clip)
         return;
     if (clip->state != ClipState::Uploading)
@@ -243,10 +242,7 @@ void ShareServer::putPart(const Request& request, Response& response, const Read
 }
 
 void ShareServer::putPreview(const Request& request, Response& response, const Reader& reader) {
-    const std::optional<UserRecord> user = bearerUser(request, response);
-    if (!user)
-        return;
-    const std::optional<ClipRecord> clip = ownedClip(request, response, *user);
+    const std::optional<ClipRecord> clip = ownedClip(request, response);
     if (!clip)
         return;
     if (clip->state != ClipState::Uploading)
@@ -279,10 +275,7 @@ void ShareServer::putPreview(const Request& request, Response& response, const R
 }
 
 void ShareServer::putThumb(const Request& request, Response& response, const Reader& reader) {
-    const std::optional<UserRecord> user = bearerUser(request, response);
-    if (!user)
-        return;
-    const std::optional<ClipRecord> clip = ownedClip(request, response, *user);
+    const std::optional<ClipRecord> clip = ownedClip(request, response);
     if (!clip)
         return;
     const int64_t length = http::contentLength(request);
@@ -311,10 +304,7 @@ void ShareServer::putThumb(const Request& request, Response& response, const Rea
 }
 
 void ShareServer::done(const Request& request, Response& response) {
-    const std::optional<UserRecord> user = bearerUser(request, response);
-    if (!user)
-        return;
-    const std::optional<ClipRecord> clip = ownedClip(request, response, *user);
+    const std::optional<ClipRecord> clip = ownedClip(request, response);
     if (!clip)
         return;
     const std::optional<QJsonObject> body = http::jsonBody(request, response);
@@ -359,10 +349,7 @@ void ShareServer::deleteClip(const ClipRecord& clip) {
 }
 
 void ShareServer::removeClip(const Request& request, Response& response) {
-    const std::optional<UserRecord> user = bearerUser(request, response);
-    if (!user)
-        return;
-    const std::optional<ClipRecord> clip = ownedClip(request, response, *user);
+    const std::optional<ClipRecord> clip = ownedClip(request, response);
     if (!clip)
         return;
     deleteClip(*clip);
@@ -370,10 +357,7 @@ void ShareServer::removeClip(const Request& request, Response& response) {
 }
 
 void ShareServer::renameClip(const Request& request, Response& response) {
-    const std::optional<UserRecord> user = bearerUser(request, response);
-    if (!user)
-        return;
-    const std::optional<ClipRecord> clip = ownedClip(request, response, *user);
+    const std::optional<ClipRecord> clip = ownedClip(request, response);
     if (!clip)
         return;
     const std::optional<QJsonObject> body = http::jsonBody(request, response);

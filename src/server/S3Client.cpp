@@ -55,6 +55,16 @@ bool succeeded(int status) {
     return status >= 200 && status < 300;
 }
 
+// The answer of a request the store took and granted; anything else throws with `action`.
+const httplib::Response& granted(const httplib::Result& result, const QString& action,
+                                 const QByteArray& origin) {
+    if (!result)
+        throw transportError(result.error(), action, origin);
+    if (!succeeded(result->status))
+        throw answerError(result->status, result->body, action);
+    return *result;
+}
+
 // "bytes 0-99/1000" into the download's range and total size.
 void readContentRange(const std::string& value, S3Download& download) {
     const QString text = QString::fromStdString(value);
@@ -191,10 +201,7 @@ QString S3Client::putObject(const QString& key, int64_t size, const S3BodySource
                                          static_cast<size_t>(size), pump.provider(),
                                          contentType.toStdString());
     pump.rethrow(action);
-    if (!result)
-        throw transportError(result.error(), action, m_origin);
-    if (!succeeded(result->status))
-        throw answerError(result->status, result->body, action);
+    granted(result, action, m_origin);
     return QString::fromStdString(result->get_header_value("ETag"));
 }
 
@@ -207,10 +214,7 @@ QString S3Client::putObject(const QString& key, const QByteArray& body,
     auto result =
         connect(m_origin)->Put(t.pathAndQuery, headersOf(m_signer, t.signing), body.constData(),
                                static_cast<size_t>(body.size()), contentType.toStdString());
-    if (!result)
-        throw transportError(result.error(), action, m_origin);
-    if (!succeeded(result->status))
-        throw answerError(result->status, result->body, action);
+    granted(result, action, m_origin);
     return QString::fromStdString(result->get_header_value("ETag"));
 }
 
@@ -223,10 +227,7 @@ QString S3Client::createMultipartUpload(const QString& key, const QByteArray& co
     headers.emplace("Content-Type", contentType.toStdString());
     auto result =
         connect(m_origin)->Post(t.pathAndQuery, headers, std::string(), contentType.toStdString());
-    if (!result)
-        throw transportError(result.error(), action, m_origin);
-    if (!succeeded(result->status))
-        throw answerError(result->status, result->body, action);
+    granted(result, action, m_origin);
     const QString uploadId = xmlText(result->body, u"UploadId");
     if (uploadId.isEmpty())
         throw S3Error(result->status, "MalformedAnswer",
@@ -245,10 +246,7 @@ QString S3Client::uploadPart(const QString& key, const QString& uploadId, int pa
                                          static_cast<size_t>(size), pump.provider(),
                                          "application/octet-stream");
     pump.rethrow(action);
-    if (!result)
-        throw transportError(result.error(), action, m_origin);
-    if (!succeeded(result->status))
-        throw answerError(result->status, result->body, action);
+    granted(result, action, m_origin);
     return QString::fromStdString(result->get_header_value("ETag"));
 }
 

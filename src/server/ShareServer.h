@@ -87,9 +87,9 @@ private:
     std::optional<UserRecord> bearerUser(const Request& request, Response& response);
     // The user of the browser's session cookie, if any.
     std::optional<UserRecord> sessionUser(const Request& request);
-    // The clip of the path's id owned by `user`; none answers 400/403/404 into `response`.
-    std::optional<ClipRecord> ownedClip(const Request& request, Response& response,
-                                        const UserRecord& user);
+    // The clip of the path's id owned by the bearer token's user; none answers 401/400/403/404
+    // into `response`.
+    std::optional<ClipRecord> ownedClip(const Request& request, Response& response);
     // Streams the body (exactly `size` bytes, by Content-Length) into `sink` and returns its
     // hex SHA-256; none when the client sent something else or stopped (answered already).
     std::optional<QString> receive(const Request& request, Response& response, const Reader& reader,
