@@ -94,6 +94,18 @@ QCoro::Task<> runTrim(QPointer<ClipDetail> view, Library* library, Clip clip,
     }
 }
 
+// The failure being handled reaches the view while it is open, and a toast titled `title`
+// once it has closed.
+void tellFailure(const QPointer<ClipDetail>& view,
+                 const std::function<void(std::optional<QString>)>& finish, const Toast& toast,
+                 const QString& title) {
+    const QString text = failureText(std::current_exception());
+    if (view)
+        finish(text);
+    else
+        toastIf(toast, title, text, false);
+}
+
 QCoro::Task<> runShare(QPointer<ClipDetail> view, ShareService* sharing, Clip clip,
                        Clips::ExportOptions options, QString title, Toast toast,
                        ShareService::Progress progress,
@@ -105,11 +117,7 @@ QCoro::Task<> runShare(QPointer<ClipDetail> view, ShareService* sharing, Clip cl
         if (view)
             finish(std::nullopt);
     } catch (...) {
-        const QString text = failureText(std::current_exception());
-        if (view)
-            finish(text);
-        else
-            toastIf(toast, ClipDetail::tr("Couldn't share the clip"), text, false);
+        tellFailure(view, finish, toast, ClipDetail::tr("Couldn't share the clip"));
     }
 }
 
@@ -121,11 +129,7 @@ QCoro::Task<> runUnshare(QPointer<ClipDetail> view, ShareService* sharing, Clip 
             finish(std::nullopt);
     } catch (...) {
         // The link stays public until the service agrees: the user must know it is still up.
-        const QString text = failureText(std::current_exception());
-        if (view)
-            finish(text);
-        else
-            toastIf(toast, ClipDetail::tr("Couldn't stop sharing the clip"), text, false);
+        tellFailure(view, finish, toast, ClipDetail::tr("Couldn't stop sharing the clip"));
     }
 }
 
@@ -140,11 +144,7 @@ QCoro::Task<> runTrash(QPointer<ClipDetail> view, Library* library, Clip clip, T
         if (view)
             finish(std::nullopt);
     } catch (...) {
-        const QString text = failureText(std::current_exception());
-        if (view)
-            finish(text);
-        else
-            toastIf(toast, ClipDetail::tr("Couldn't move the clip to the Trash"), text, false);
+        tellFailure(view, finish, toast, ClipDetail::tr("Couldn't move the clip to the Trash"));
     }
 }
 
