@@ -27,14 +27,15 @@ QNetworkAccessManager& network() {
     return *managers.localData();
 }
 
-QNetworkRequest buildRequest(const std::optional<QString>& token, const QString& path, bool hasBody,
+QNetworkRequest buildRequest(const std::optional<QString>& token, const QUrl& url, bool hasBody,
                              const QString& type, double timeout) {
-    QNetworkRequest request(siteURL(path));
+    QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(timeout * 1000.0));
-    // Qt follows a redirect to any host with the same headers; the token (and the sign-in's
-    // verifier in a body) must never leave the service's own origin.
+    // Redirects are followed here rather than by Qt: the token (and the sign-in's verifier in a
+    // body) must never leave the service's own origin, and Qt sometimes loses the body of a
+    // request it resends on a fresh connection before following a 307 with it.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
+                         QNetworkRequest::ManualRedirectPolicy);
     if (token)
         request.setRawHeader("authorization", "Bearer " + token->toUtf8());
     request.setRawHeader("user-agent", userAgent());
@@ -70,25 +71,59 @@ QNetworkReply* send(const QNetworkRequest& request, const QString& method, const
     return network().sendCustomRequest(request, verb);
 }
 
-QCoro::Task<Response> exchange(std::optional<QString> token, QString method, QString path,
-                               Body body, QString type, double timeout) {
-    const bool hasBody = !std::holds_alternative<std::monostate>(body);
-    QNetworkRequest request = buildRequest(token, path, hasBody, type, timeout);
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(request, method, body));
-    body = std::monostate();
-    co_await reply.get();
-    QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // Qt numbers connection and proxy failures below 200; a reply cut short has a status but
-    // is a failure all the same.
-    if (!statusAttribute.isValid() ||
-        (reply->error() != QNetworkReply::NoError && reply->error() < 200))
-        throw TransportError(reply->error(), transportSentence(reply->error()));
-    Response response{statusAttribute.toInt(), reply->readAll()};
+Response checked(const std::optional<QString>& token, Response response) {
     if (response.status == 401 && token)
         Account::shared().lost(*token);
     if (response.status >= 400)
         throw Failure(response.status, errorMessage(response.status, response.body));
-    co_return response;
+    return response;
+}
+
+constexpr int maxRedirects = 5;
+
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    return a.scheme() == b.scheme() && a.host() == b.host() && a.port() == b.port();
+}
+
+// Where a redirect leads, or an empty URL when the answer is not one. 307 and 308 keep the
+// method and body; the others turn into a GET, as browsers do.
+QUrl redirectTarget(const QNetworkReply& reply, const QUrl& from, QString& method, Body& body) {
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QUrl location = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (status < 300 || status > 399 || location.isEmpty() || status == 304)
+        return {};
+    if (status != 307 && status != 308 && method != QLatin1String("HEAD")) {
+        method = QStringLiteral("GET");
+        body = std::monostate();
+    }
+    return from.resolved(location);
+}
+
+QCoro::Task<Response> exchange(std::optional<QString> token, QString method, QString path,
+                               Body body, QString type, double timeout) {
+    QUrl url = siteURL(path);
+    for (int redirects = 0;; ++redirects) {
+        const bool hasBody = !std::holds_alternative<std::monostate>(body);
+        QNetworkRequest request = buildRequest(token, url, hasBody, type, timeout);
+        std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(request, method, body));
+        co_await reply.get();
+        QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        // Qt numbers connection and proxy failures below 200; a reply cut short has a status
+        // but is a failure all the same.
+        if (!statusAttribute.isValid() ||
+            (reply->error() != QNetworkReply::NoError && reply->error() < 200))
+            throw TransportError(reply->error(), transportSentence(reply->error()));
+        const QUrl next = redirectTarget(*reply, url, method, body);
+        if (next.isEmpty())
+            co_return checked(token, Response{statusAttribute.toInt(), reply->readAll()});
+        if (!sameOrigin(next, url))
+            throw TransportError(QNetworkReply::InsecureRedirectError,
+                                 transportSentence(QNetworkReply::InsecureRedirectError));
+        if (redirects == maxRedirects)
+            throw TransportError(QNetworkReply::TooManyRedirectsError,
+                                 transportSentence(QNetworkReply::TooManyRedirectsError));
+        url = next;
+    }
 }
 
 Body bodyOf(std::optional<QByteArray> bytes) {
@@ -132,8 +167,10 @@ QString transportSentence(QNetworkReply::NetworkError code) {
     case QNetworkReply::InsecureRedirectError:
         return QStringLiteral("The sharing service sent the request on to another address, "
                               "where Vantel Record doesn't send your sign-in.");
-    case QNetworkReply::SslHandshakeFailedError:
     case QNetworkReply::TooManyRedirectsError:
+        return QStringLiteral("The sharing service kept sending the request on to other "
+                              "addresses. Try again later.");
+    case QNetworkReply::SslHandshakeFailedError:
         return QStringLiteral("Couldn't open a secure connection to the sharing service.");
     case QNetworkReply::ProxyConnectionRefusedError:
     case QNetworkReply::ProxyConnectionClosedError:
