@@ -3,9 +3,9 @@
 #include "Http.h"
 #include "Ids.h"
 #include "MediaCheck.h"
+#include "Sha256.h"
 #include "ShareServer.h"
 
-#include <QCryptographicHash>
 #include <QJsonObject>
 #include <QStringList>
 #include <cmath>
@@ -96,7 +96,7 @@ std::optional<ClipRecord> ShareServer::ownedClip(const Request& request, Respons
 
 std::optional<QString> ShareServer::receive(const Request& request, Response& response,
                                             const Reader& reader, BlobSink& sink, int64_t size) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     int64_t received = 0;
     std::exception_ptr failure;
     const bool read = reader([&](const char* data, size_t length) {
@@ -109,7 +109,7 @@ std::optional<QString> ShareServer::receive(const Request& request, Response& re
             failure = std::current_exception();
             return false;
         }
-        hash.addData(QByteArrayView(data, qsizetype(length)));
+        hash.add(data, length);
         return true;
     });
     if (failure)
@@ -122,7 +122,7 @@ std::optional<QString> ShareServer::receive(const Request& request, Response& re
         return std::nullopt;
     }
     (void)request;
-    return QString::fromLatin1(hash.result().toHex());
+    return hash.hex();
 }
 
 void ShareServer::createClip(const Request& request, Response& response) {

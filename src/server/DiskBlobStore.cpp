@@ -4,11 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vantel::server {
 
@@ -49,7 +51,8 @@ void writeAll(int fd, const char* data, size_t size, const QString& path) {
     }
 }
 
-// Writes into "<target>.tmp-<random>" and renames it over the target on commit.
+// Writes into "<target>.tmp-<random>" and renames it over the target on commit. Bodies arrive
+// from the HTTP library 4 KiB at a time; they are gathered into larger writes.
 class FileSink : public BlobSink {
 public:
     explicit FileSink(QString target)
@@ -66,10 +69,15 @@ public:
     }
 
     void write(const char* data, size_t size) override {
-        writeAll(m_fd.get(), data, size, m_temporary);
+        if (m_buffer.size() + size > kBufferBytes)
+            flush();
+        if (size >= kBufferBytes)
+            return writeAll(m_fd.get(), data, size, m_temporary);
+        m_buffer.insert(m_buffer.end(), data, data + size);
     }
 
     QString commit() override {
+        flush();
         if (::close(m_fd.release()) != 0)
             fail(QStringLiteral("Can't finish"), m_temporary, errno);
         if (::rename(QFile::encodeName(m_temporary).constData(),
@@ -80,9 +88,17 @@ public:
     }
 
 private:
+    static constexpr size_t kBufferBytes = 256 * 1024;
+
+    void flush() {
+        writeAll(m_fd.get(), m_buffer.data(), m_buffer.size(), m_temporary);
+        m_buffer.clear();
+    }
+
     QString m_target;
     QString m_temporary;
     FileDescriptor m_fd;
+    std::vector<char> m_buffer;
     bool m_committed = false;
 };
 
@@ -111,34 +127,81 @@ private:
     QString m_path;
 };
 
-// Appends the whole of `source` to `target`, in the kernel where it can.
-void appendFile(int target, const QString& sourcePath, const QString& targetPath) {
-    FileDescriptor source(::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0)
-        fail(QStringLiteral("Can't open"), sourcePath, errno);
-    for (;;) {
-        const ssize_t moved = ::copy_file_range(source.get(), nullptr, target, nullptr, 1 << 30, 0);
-        if (moved == 0)
-            return;
-        if (moved > 0)
-            continue;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            fail(QStringLiteral("Can't copy"), sourcePath, errno);
-        break;
+// A video kept as the parts it was uploaded in, read as one file. The parts are opened as the
+// reads reach them. Sizes come from the index written at the join and are checked against the
+// files, so a damaged store is an error rather than wrong bytes.
+class PartsReader : public BlobReader {
+public:
+    struct Piece {
+        int64_t start = 0;
+        int64_t size = 0;
+        QString path;
+    };
+
+    explicit PartsReader(std::vector<Piece> pieces)
+        : m_pieces(std::move(pieces)) {
+        m_files.resize(m_pieces.size());
+        m_size = m_pieces.empty() ? 0 : m_pieces.back().start + m_pieces.back().size;
     }
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
-        if (got == 0)
-            return;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            fail(QStringLiteral("Can't read"), sourcePath, errno);
-        writeAll(target, buffer, size_t(got), targetPath);
+
+    int64_t size() const override { return m_size; }
+
+    size_t read(int64_t offset, char* data, size_t size) override {
+        size_t given = 0;
+        while (given < size && offset < m_size) {
+            const size_t index = pieceAt(offset);
+            const Piece& piece = m_pieces[index];
+            const size_t want =
+                size_t(std::min<int64_t>(int64_t(size - given), piece.start + piece.size - offset));
+            const size_t got = readPiece(index, offset - piece.start, data + given, want);
+            if (got == 0)
+                fail(QStringLiteral("Part ended early:"), piece.path, EIO);
+            given += got;
+            offset += int64_t(got);
+        }
+        return given;
     }
+
+private:
+    size_t pieceAt(int64_t offset) const {
+        auto after = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
+                                      [](int64_t at, const Piece& p) { return at < p.start; });
+        return size_t(after - m_pieces.begin()) - 1;
+    }
+
+    size_t readPiece(size_t index, int64_t offset, char* data, size_t size) {
+        if (!m_files[index])
+            m_files[index] = openChecked(m_pieces[index]);
+        for (;;) {
+            const ssize_t got = ::pread(m_files[index]->get(), data, size, offset);
+            if (got >= 0)
+                return size_t(got);
+            if (errno != EINTR)
+                fail(QStringLiteral("Can't read"), m_pieces[index].path, errno);
+        }
+    }
+
+    static std::unique_ptr<FileDescriptor> openChecked(const Piece& piece) {
+        auto fd = std::make_unique<FileDescriptor>(
+            ::open(QFile::encodeName(piece.path).constData(), O_RDONLY | O_CLOEXEC));
+        if (fd->get() < 0)
+            fail(QStringLiteral("Can't open"), piece.path, errno);
+        struct stat facts {};
+        if (::fstat(fd->get(), &facts) != 0)
+            fail(QStringLiteral("Can't read the size of"), piece.path, errno);
+        if (int64_t(facts.st_size) != piece.size)
+            fail(QStringLiteral("Part has another size than when it was joined:"), piece.path, EIO);
+        return fd;
+    }
+
+    std::vector<Piece> m_pieces;
+    std::vector<std::unique_ptr<FileDescriptor>> m_files;
+    int64_t m_size = 0;
+};
+
+bool exists(const QString& path) {
+    struct stat facts {};
+    return ::stat(QFile::encodeName(path).constData(), &facts) == 0;
 }
 
 void makeFolder(const QString& path) {
@@ -186,27 +249,61 @@ std::unique_ptr<BlobSink> DiskBlobStore::openPart(const QString& clipId, const Q
     return std::make_unique<FileSink>(partPath(clipId, number));
 }
 
+QString DiskBlobStore::joinedFolder(const QString& clipId) const {
+    return clipFolder(clipId) + QStringLiteral("/video");
+}
+
+// The join writes no video bytes again: the parts stay where they are, an index of them is
+// added, and the parts folder becomes the video's folder in one rename. A join repeated after
+// that rename (the service stopped before it recorded the clip as finished) finds it done.
 void DiskBlobStore::joinParts(const QString& clipId, const QString&,
                               const QList<StoredPart>& parts) {
-    const QString video = blobPath(clipId, BlobKind::Video);
-    const QString temporary = video + QStringLiteral(".join-") + randomToken(6);
-    FileDescriptor target(::open(QFile::encodeName(temporary).constData(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
-    if (target.get() < 0)
-        fail(QStringLiteral("Can't create"), temporary, errno);
-    try {
-        for (const StoredPart& part : parts)
-            appendFile(target.get(), partPath(clipId, part.number), temporary);
-        if (::close(target.release()) != 0)
-            fail(QStringLiteral("Can't finish"), temporary, errno);
-        if (::rename(QFile::encodeName(temporary).constData(),
-                     QFile::encodeName(video).constData()) != 0)
-            fail(QStringLiteral("Can't rename"), temporary, errno);
-    } catch (...) {
-        ::unlink(QFile::encodeName(temporary).constData());
-        throw;
+    const QString from = clipFolder(clipId) + QStringLiteral("/parts");
+    const QString to = joinedFolder(clipId);
+    if (!exists(from) && exists(to + QStringLiteral("/index")))
+        return;
+    QByteArray index;
+    for (const StoredPart& part : parts) {
+        const QString path = partPath(clipId, part.number);
+        struct stat facts {};
+        if (::stat(QFile::encodeName(path).constData(), &facts) != 0)
+            fail(QStringLiteral("Can't join the missing part"), path, errno);
+        if (int64_t(facts.st_size) != part.size)
+            fail(QStringLiteral("Can't join the part of another size"), path, EIO);
+        index += QByteArray::number(part.number) + ' ' + QByteArray::number(part.size) + '\n';
     }
-    abortUpload(clipId, {});
+    FileSink sink(from + QStringLiteral("/index"));
+    sink.write(index.constData(), size_t(index.size()));
+    sink.commit();
+    if (exists(to) && !QDir(to).removeRecursively())
+        fail(QStringLiteral("Can't replace"), to, errno ? errno : EACCES);
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        fail(QStringLiteral("Can't move the parts into place at"), to, errno);
+}
+
+std::unique_ptr<BlobReader> DiskBlobStore::openJoined(const QString& clipId) const {
+    const QString folder = joinedFolder(clipId);
+    QFile index(folder + QStringLiteral("/index"));
+    if (!index.open(QIODevice::ReadOnly)) {
+        if (!index.exists())
+            return nullptr;
+        fail(QStringLiteral("Can't open"), index.fileName(), EACCES);
+    }
+    std::vector<PartsReader::Piece> pieces;
+    int64_t start = 0;
+    for (const QByteArray& line : index.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.split(' ');
+        bool numberOk = false, sizeOk = false;
+        const int64_t number = fields.value(0).toLongLong(&numberOk);
+        const int64_t size = fields.value(1).toLongLong(&sizeOk);
+        if (fields.size() != 2 || !numberOk || !sizeOk || number < 1 || size < 0)
+            fail(QStringLiteral("Can't read the index"), index.fileName(), EIO);
+        pieces.push_back({start, size, folder + u'/' + QString::number(number)});
+        start += size;
+    }
+    return std::make_unique<PartsReader>(std::move(pieces));
 }
 
 void DiskBlobStore::abortUpload(const QString& clipId, const QString&) {
@@ -223,7 +320,7 @@ std::unique_ptr<BlobReader> DiskBlobStore::open(const QString& clipId, BlobKind 
     FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT)
-            return nullptr;
+            return kind == BlobKind::Video ? openJoined(clipId) : nullptr;
         fail(QStringLiteral("Can't open"), path, errno);
     }
     struct stat facts {};
@@ -236,6 +333,9 @@ void DiskBlobStore::remove(const QString& clipId, BlobKind kind) {
     const QString path = blobPath(clipId, kind);
     if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
         fail(QStringLiteral("Can't remove"), path, errno);
+    const QString joined = joinedFolder(clipId);
+    if (kind == BlobKind::Video && exists(joined) && !QDir(joined).removeRecursively())
+        fail(QStringLiteral("Can't remove"), joined, errno ? errno : EACCES);
 }
 
 void DiskBlobStore::removeClip(const QString& clipId, const QString&) {

@@ -1,10 +1,13 @@
 #pragma once
 
-// Clip files in a folder: `<root>/<first two id characters>/<id>/` holds "video.mp4",
-// "preview.mp4", "thumb.jpg" and, while an upload runs, "parts/<number>". A sink writes to a
-// temporary name beside its target and renames it on commit, so a reader never sees half a
-// file and a cut-off upload leaves only a temporary file (removed with the sink). The join
-// copies the parts into place with copy_file_range where the file system allows it.
+// Clip files in a folder: `<root>/<first two id characters>/<id>/` holds "preview.mp4",
+// "thumb.jpg", while an upload runs "parts/<number>", and once it is joined the video as
+// "video/<number>" with "video/index" (each part's number and size, in order), read as one
+// file. The join renames the parts folder rather than copying the parts, so every uploaded byte
+// is written once. A "video.mp4" (a whole video stored by openBlob) is read in its place.
+// A sink writes to a temporary name beside its target and renames it on commit, so a reader
+// never sees half a file and a cut-off upload leaves only a temporary file (removed with the
+// sink).
 //
 // Threads: any; the store has no mutable state of its own (the file system arbitrates).
 // Errors: BlobError naming the file and the system's reason; ids that are not isSafeId() are
@@ -35,6 +38,8 @@ public:
 private:
     QString blobPath(const QString& clipId, BlobKind kind) const;
     QString partPath(const QString& clipId, int64_t number) const;
+    QString joinedFolder(const QString& clipId) const;
+    std::unique_ptr<BlobReader> openJoined(const QString& clipId) const;
 
     QString m_root;
 };

@@ -232,12 +232,12 @@ void LibraryWindow::countGames(const QList<Clip>& clips) {
     // Counting the games of a very large folder would hold the window up; the newest count
     // asked for is the one shown.
     QPointer<LibraryWindow> self(this);
-    auto counting = [](QPointer<LibraryWindow> self, QList<Clip> clips,
-                       int asked) -> QCoro::Task<> {
-        auto work = detail::inBackground([clips] { return GameListModel::count(clips); });
+    auto counting = [](QPointer<LibraryWindow> window, QList<Clip> all,
+                       int ticket) -> QCoro::Task<> {
+        auto work = detail::inBackground([all] { return GameListModel::count(all); });
         const GameListModel::Counts counts = co_await std::move(work);
-        if (self && asked == self->m_countsAsked)
-            self->m_sidebar->rows()->setCounts(counts);
+        if (window && ticket == window->m_countsAsked)
+            window->m_sidebar->rows()->setCounts(counts);
     };
     counting(self, clips, asked);
 }

@@ -12,6 +12,7 @@
 #include "server/ServerConfig.h"
 
 #include <QDir>
+#include <QFile>
 #include <QUuid>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -159,6 +160,69 @@ TEST(DiskStoreTest, OnlyCommittedBytesAppearAndPartsJoinInOrder) {
     EXPECT_FALSE(store.open(id, BlobKind::Video));
     for (const char* bad : {"..", "a/b", "a.b", "", "é"})
         EXPECT_THROW(store.open(QString::fromUtf8(bad), BlobKind::Video), BlobError) << bad;
+}
+
+TEST(DiskStoreTest, AJoinIsKeptAcrossARepeatAndRefusesMissingOrDamagedParts) {
+    const QString root = freshFolder("joins");
+    DiskBlobStore store(root);
+    auto upload = [&](const QString& id, int parts) {
+        const QString handle = store.beginUpload(id);
+        for (int n = 1; n <= parts; ++n) {
+            auto sink = store.openPart(id, handle, n, 4);
+            sink->write(QByteArray::number(1000 + n).constData(), 4);
+            sink->commit();
+        }
+        return handle;
+    };
+    auto all = [&](const QString& id) {
+        std::unique_ptr<BlobReader> video = store.open(id, BlobKind::Video);
+        if (!video)
+            return std::string("(none)");
+        std::string bytes(size_t(video->size()), '\0');
+        EXPECT_EQ(video->read(0, bytes.data(), bytes.size()), bytes.size());
+        return bytes;
+    };
+
+    // The service stopped between the join and recording the clip as finished: the repeated
+    // join of the client's retry finds the video whole.
+    const QString id = newId();
+    const QString handle = upload(id, 3);
+    const QList<StoredPart> parts{{1, 4, {}}, {2, 4, {}}, {3, 4, {}}};
+    store.joinParts(id, handle, parts);
+    store.joinParts(id, handle, parts);
+    EXPECT_EQ(all(id), "100110021003");
+
+    // A part that is not there, or not of its recorded size, stops the join with the parts kept.
+    const QString gap = newId();
+    const QString gapHandle = upload(gap, 2);
+    EXPECT_THROW(store.joinParts(gap, gapHandle, {{1, 4, {}}, {2, 4, {}}, {3, 4, {}}}),
+                 BlobError);
+    EXPECT_THROW(store.joinParts(gap, gapHandle, {{1, 4, {}}, {2, 5, {}}}), BlobError);
+    EXPECT_EQ(all(gap), "(none)");
+    store.joinParts(gap, gapHandle, {{1, 4, {}}, {2, 4, {}}});
+    EXPECT_EQ(all(gap), "10011002");
+
+    // A stored part changed behind the service's back is an error when read, never other bytes.
+    QFile damaged(store.clipFolder(gap) + "/video/2");
+    ASSERT_TRUE(damaged.open(QIODevice::Append));
+    damaged.write("!");
+    damaged.close();
+    std::unique_ptr<BlobReader> video = store.open(gap, BlobKind::Video);
+    ASSERT_TRUE(video);
+    char bytes[8];
+    EXPECT_EQ(video->read(0, bytes, 4), 4u);
+    EXPECT_THROW(video->read(0, bytes, 8), BlobError);
+
+    // A whole video stored in one file still reads, and removing the video removes either form.
+    const QString whole = newId();
+    auto sink = store.openBlob(whole, BlobKind::Video, 5);
+    sink->write("hello", 5);
+    sink->commit();
+    EXPECT_EQ(all(whole), "hello");
+    store.remove(whole, BlobKind::Video);
+    store.remove(id, BlobKind::Video);
+    EXPECT_EQ(all(whole), "(none)");
+    EXPECT_EQ(all(id), "(none)");
 }
 
 TEST(MediaCheckTest, H264Mp4IsMeasuredAndTheRestRefused) {
