@@ -14,6 +14,7 @@
 // BENCH_TRACE=1 also prints the resident memory at every progress report.
 
 #include "library/Library.h"
+#include "settings/SiteUrl.h"
 #include "sharing/Keychain.h"
 #include "sharing/Sharing.h"
 
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
         qputenv(name, (home.path() + u'/' + QString::fromLatin1(name)).toUtf8());
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR"})
         QDir().mkpath(qEnvironmentVariable(name));
-    qputenv("VANTEL_KEYCHAIN", "file");
     QCoreApplication app(argc, argv);
+    Keychain::force(Keychain::Backend::file);
 
     QProcess service;
     service.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vantel-test-service"),
@@ -120,7 +121,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QByteArray port = service.readLine().mid(6).trimmed();
-    qputenv("VANTEL_SITE_URL", "http://127.0.0.1:" + port + "/");
+    overrideSiteURL({QStringLiteral("http://127.0.0.1:%1/").arg(QString::fromLatin1(port)),
+                     QStringLiteral("the benchmark")});
 
     const QString folder = home.path() + QStringLiteral("/Clips");
     QDir().mkpath(folder + QStringLiteral("/Game"));

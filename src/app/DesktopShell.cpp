@@ -5,9 +5,6 @@
 #include "engine/Capture.h"
 #include "platform/freedesktop/EventSound.h"
 
-#include <QFile>
-#include <QTextStream>
-
 namespace vantel {
 
 namespace {
@@ -25,15 +22,12 @@ private:
 };
 } // namespace
 
-DesktopShell::DesktopShell()
-    : m_toastLog(qEnvironmentVariable("VANTEL_TOAST_LOG")) {}
+DesktopShell::DesktopShell(ToastSeen toastShown)
+    : m_toastShown(std::move(toastShown)) {}
 
 void DesktopShell::toast(const QString& title, const QString& detail, bool ok) {
-    if (!m_toastLog.isEmpty()) {
-        QFile log(m_toastLog);
-        if (log.open(QIODevice::Append | QIODevice::Text))
-            QTextStream(&log) << title << '\t' << detail << '\t' << (ok ? "ok" : "problem") << '\n';
-    }
+    if (m_toastShown)
+        m_toastShown(title, detail, ok);
     Toast::shared().show(title, detail, ok);
 }
 

@@ -3,18 +3,19 @@
 // The real desktop behind the controller: toasts, the "clip saved" sound, the X11 global
 // shortcut and the capture permission.
 //
-// VANTEL_TOAST_LOG, when set, names a file to which every toast is appended as one line
-// "title<TAB>detail<TAB>ok|problem", so end-to-end tests can tell which toasts were shown.
-//
 // Threads: main thread.
 
 #include "ShellServices.h"
+
+#include <functional>
 
 namespace vantel {
 
 class DesktopShell : public ShellServices {
 public:
-    DesktopShell();
+    using ToastSeen = std::function<void(const QString& title, const QString& detail, bool ok)>;
+    // `toastShown` (may be empty) hears of every toast, as the test build's hooks do.
+    explicit DesktopShell(ToastSeen toastShown = {});
     void toast(const QString& title, const QString& detail, bool ok) override;
     void playSaveSound() override;
     std::unique_ptr<HotkeyBinding> bindHotkey(const Hotkey& hotkey,
@@ -22,7 +23,7 @@ public:
     bool hasPermission() override;
 
 private:
-    QString m_toastLog;
+    ToastSeen m_toastShown;
 };
 
 } // namespace vantel

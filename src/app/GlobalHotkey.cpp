@@ -1,6 +1,5 @@
 #include "app/GlobalHotkey.h"
 
-#include "platform/HotkeyGrabber.h"
 #include "settings/KeyboardLayout.h"
 
 #include <QCoreApplication>
@@ -27,6 +26,11 @@ struct Registry {
     bool made = false;
 };
 
+platform::HotkeyConfig& grabberConfig() {
+    static platform::HotkeyConfig config;
+    return config;
+}
+
 void runLater(std::uint32_t id);
 void refuseLater(std::uint32_t id);
 
@@ -36,7 +40,8 @@ Registry& registry() {
     static Registry r;
     if (!r.made) {
         r.made = true;
-        r.grabber = platform::createHotkeyGrabber(QCoreApplication::instance()).release();
+        r.grabber =
+            platform::createHotkeyGrabber(grabberConfig(), QCoreApplication::instance()).release();
         QObject::connect(r.grabber.data(), &platform::HotkeyGrabber::pressed,
                          [](const platform::KeyChord& chord) {
                              for (const auto& [id, held] : registry().chords) {
@@ -116,6 +121,10 @@ void GlobalHotkey::onRefused(std::function<void()> refused) {
 bool GlobalHotkey::desktopBindingNeeded() {
     const Registry& r = registry();
     return r.grabber && r.grabber->needsDesktopBinding();
+}
+
+void GlobalHotkey::useGrabber(platform::HotkeyConfig config) {
+    grabberConfig() = std::move(config);
 }
 
 GlobalHotkey::~GlobalHotkey() {

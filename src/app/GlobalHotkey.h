@@ -12,6 +12,7 @@
 // Thread: main thread only (creation, destruction, presses, refusals, the action table and the
 // counter).
 
+#include "platform/HotkeyGrabber.h"
 #include "settings/Hotkey.h"
 
 #include <cstdint>
@@ -41,6 +42,10 @@ public:
     // global shortcuts portal), so the user binds `vantel-record save` in the desktop's keyboard
     // settings instead. May turn true a moment after the first shortcut was made.
     static bool desktopBindingNeeded();
+
+    // The grabber the first shortcut of the process makes (the session's unless the program
+    // forces one); set before it.
+    static void useGrabber(platform::HotkeyConfig config);
 
 private:
     Hotkey m_hotkey;

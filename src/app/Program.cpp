@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "AppController.h"
+#include "BackendOverrides.h"
 #include "DesktopShell.h"
 #include "InstanceClient.h"
 #include "InstanceServer.h"
@@ -164,13 +165,37 @@ void serveSharing(InstanceServer& server, AppController& controller, ShellServic
          }});
 }
 
+// The backends the environment (and a test build) forces, handed to their makers before
+// anything is made.
+BackendOverrides chooseBackends(const ProgramHooks& hooks) {
+    BackendOverrides backends = BackendOverrides::fromEnvironment();
+    if (hooks.adjustBackends)
+        hooks.adjustBackends(backends);
+    backends.applyProcessWide();
+    Capture::shared(backends.capture);
+    GameDetector::shared(backends.workspace);
+    if (backends.toast)
+        Toast::shared().setPresentation(*backends.toast);
+    return backends;
+}
+
+WindowManager::Factory windowsFor(const std::shared_ptr<Cancellation>& uploads,
+                                  const ProgramHooks& hooks) {
+    return [uploads, made = hooks.windowMade](const QString& id) {
+        QWidget* content = createWindowContent(id, uploads);
+        if (made)
+            made(id, content);
+        return content;
+    };
+}
+
 bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 } // namespace
 
-int runInstance(int& argc, char** argv, const Invocation& invocation) {
+int runInstance(int& argc, char** argv, const Invocation& invocation, const ProgramHooks& hooks) {
     if (!hasDisplay()) {
         QTextStream(stderr) << "vantel-record: no desktop to show the tray icon on "
                                "(neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
@@ -180,15 +205,16 @@ int runInstance(int& argc, char** argv, const Invocation& invocation) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setDesktopFileName(QStringLiteral("vantel-record"));
     Theme::installLook();
+    const BackendOverrides backends = chooseBackends(hooks);
     SharedServices::wireShared();
     // Share folders of an earlier run that quit or crashed mid-upload: a full render each.
     WorkFolder::removeLeftovers(WorkFolder::Whose::ended);
-    DesktopShell shell;
+    DesktopShell shell(hooks.toastShown);
     auto uploads = std::make_shared<Cancellation>();
     AppController controller(
         {Settings::shared(), Capture::shared(), &GameDetector::shared(), AppState::shared(), shell,
-         [uploads](const QString& id) { return createWindowContent(id, uploads); },
-         [](double seconds) { return Clips::saveFromBuffer(seconds); },
+         windowsFor(uploads, hooks),
+         [copy = backends.copy](double seconds) { return Clips::saveFromBuffer(seconds, copy); },
          QCoreApplication::applicationVersion(), uploads});
     InstanceServer server;
     if (!server.listen(instance::socketPath())) {

@@ -4,11 +4,13 @@
 // command that asks that instance something. main() picks one.
 
 #include "CommandLine.h"
+#include "ProgramHooks.h"
 
 namespace vantel {
 
-// The tray program, in the process that holds the instance lock. Returns the exit status.
-int runInstance(int& argc, char** argv, const Invocation& invocation);
+// The tray program, in the process that holds the instance lock, with the backends the
+// environment forces (BackendOverrides) and the test build's hooks. Returns the exit status.
+int runInstance(int& argc, char** argv, const Invocation& invocation, const ProgramHooks& hooks);
 
 // Sends the invocation's request to the running instance and prints its reply. Returns the exit
 // status: 0 on success, 1 when the instance reported a failure or none runs.

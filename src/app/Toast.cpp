@@ -28,11 +28,6 @@ bool sameArea(const QScreen* screen, const QRect& pixels) {
 }
 
 Toast::Presentation initialPresentation() {
-    const QByteArray forced = qgetenv("VANTEL_TOAST");
-    if (forced == "notification")
-        return Toast::Presentation::notification;
-    if (forced == "panel")
-        return Toast::Presentation::panel;
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"))
                ? Toast::Presentation::notification
                : Toast::Presentation::panel;

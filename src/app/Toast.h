@@ -11,7 +11,7 @@
 // from a game and clicks pass through it (see ToastView).
 //
 // Where programs cannot place their own windows (Wayland), toasts are desktop notifications
-// instead, each replacing the one before. VANTEL_TOAST=panel|notification forces the choice.
+// instead, each replacing the one before; the program may force either (setPresentation).
 //
 // Thread: main thread only; show() returns at once.
 

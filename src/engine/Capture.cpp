@@ -80,8 +80,8 @@ Capture::~Capture() {
         takeDown(*m_run, Segments::discard);
 }
 
-Capture& Capture::shared() {
-    static auto* instance = new Capture(platform::createCaptureBackend());
+Capture& Capture::shared(platform::CaptureChoice choice) {
+    static auto* instance = new Capture(platform::createCaptureBackend(choice));
     return *instance;
 }
 

@@ -63,8 +63,9 @@ public:
     // Waits for the control thread, stops a running stream and deletes its buffer, blocking.
     ~Capture() override;
 
-    // The process-wide controller over createCaptureBackend(), never destroyed.
-    static Capture& shared();
+    // The process-wide controller over createCaptureBackend(choice), never destroyed. The choice
+    // of the first call counts: the program's, at its start.
+    static Capture& shared(platform::CaptureChoice choice = platform::CaptureChoice::automatic);
 
     // Brings the stream in line with the wanted target: the followed game, else the desktop in
     // the mode that always records; with nothing wanted it stops and waits.

@@ -76,8 +76,8 @@ GameDetector::GameDetector(std::unique_ptr<platform::Workspace> workspace, Timin
 
 GameDetector::~GameDetector() = default;
 
-GameDetector& GameDetector::shared() {
-    static auto* instance = new GameDetector(platform::createWorkspace());
+GameDetector& GameDetector::shared(platform::WorkspaceChoice choice) {
+    static auto* instance = new GameDetector(platform::createWorkspace(choice));
     return *instance;
 }
 

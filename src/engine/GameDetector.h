@@ -42,8 +42,10 @@ public:
                           QObject* parent = nullptr);
     ~GameDetector() override;
 
-    // The process-wide detector over createWorkspace(), created on first use, never destroyed.
-    static GameDetector& shared();
+    // The process-wide detector over createWorkspace(choice), created on first use, never
+    // destroyed. The choice of the first call counts: the program's, at its start.
+    static GameDetector&
+    shared(platform::WorkspaceChoice choice = platform::WorkspaceChoice::automatic);
 
     const std::optional<Target>& current() const { return m_current; }
     // Called synchronously inside scan() after every change of current().

@@ -229,7 +229,7 @@ SavedFile saveFromSegments(const SnapshotSource& source, const QString& game, do
     media::DirectSaveResult result;
     const auto write = [&](const fs::path& target) {
         try {
-            result = media::saveNewest(set.runs, seconds, target);
+            result = media::saveNewest(set.runs, seconds, target, source.copy);
         } catch (const MediaError& error) {
             if (error.kind() == MediaError::Kind::noVideo)
                 throw RecordError::nothingBuffered();

@@ -13,6 +13,7 @@
 #include "Library.h"
 #include "engine/GameTarget.h"
 #include "engine/ReplayBuffer.h"
+#include "media/FileCopy.h"
 #include "media/RangeCopy.h"
 
 #include <QByteArray>
@@ -35,8 +36,11 @@ struct SnapshotSource {
     std::function<ReplayBuffer::SegmentSet(double seconds, double until)> segments;
     int width = 0;
     int height = 0;
+    // How a save from the segments copies their media bytes.
+    media::CopyMethod copy = media::CopyMethod::kernel;
 
-    static SnapshotSource of(std::shared_ptr<ReplayBuffer> buffer);
+    static SnapshotSource of(std::shared_ptr<ReplayBuffer> buffer,
+                             media::CopyMethod copy = media::CopyMethod::kernel);
 };
 
 struct ExportOptions {
@@ -57,8 +61,9 @@ QString safe(const QString& name);
 // Saves the newest `seconds` of Capture's buffer as a clip of Capture's target into the shared
 // library. The buffer, the target and the moment of the request are read now, on the calling
 // thread: media recorded after this call is not in the clip, however late the save runs.
-// Throws RecordError::nothingBuffered without a buffer.
-QCoro::Task<Clip> saveFromBuffer(double seconds);
+// Throws RecordError::nothingBuffered without a buffer. `copy` as in SnapshotSource.
+QCoro::Task<Clip> saveFromBuffer(double seconds,
+                                 media::CopyMethod copy = media::CopyMethod::kernel);
 // The same for a given source, target and library; `until` is the request's moment on the
 // buffer's sample clock.
 QCoro::Task<Clip> saveFromBuffer(SnapshotSource source, std::optional<GameTarget> target,

@@ -55,14 +55,14 @@ Library& Library::shared() {
     return *library;
 }
 
-QCoro::Task<Clip> Clips::saveFromBuffer(double seconds) {
+QCoro::Task<Clip> Clips::saveFromBuffer(double seconds, media::CopyMethod copy) {
     const double requested = media::captureClockNow();
     std::shared_ptr<ReplayBuffer> buffer = Capture::shared().buffer();
     std::optional<GameTarget> target = Capture::shared().target();
     if (!buffer)
         throw RecordError::nothingBuffered();
-    auto work = saveFromBuffer(SnapshotSource::of(std::move(buffer)), std::move(target), seconds,
-                               Library::shared(), requested);
+    auto work = saveFromBuffer(SnapshotSource::of(std::move(buffer), copy), std::move(target),
+                               seconds, Library::shared(), requested);
     co_return co_await std::move(work);
 }
 

@@ -2,8 +2,9 @@
 
 namespace vantel::Clips {
 
-SnapshotSource SnapshotSource::of(std::shared_ptr<ReplayBuffer> buffer) {
+SnapshotSource SnapshotSource::of(std::shared_ptr<ReplayBuffer> buffer, media::CopyMethod copy) {
     SnapshotSource source;
+    source.copy = copy;
     source.width = buffer->width();
     source.height = buffer->height();
     source.snapshot = [buffer](double seconds, double until) {

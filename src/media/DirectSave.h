@@ -39,11 +39,11 @@ struct DirectSaveResult {
 // writing fails (MediaError read or write); no file is left behind on failure.
 DirectSaveResult saveNewest(const std::vector<SegmentRun>& runs, double seconds,
                             const std::filesystem::path& target,
-                            CopyMethod method = copyMethodFromEnvironment());
+                            CopyMethod method = CopyMethod::kernel);
 // The same for the segments of a single run.
 DirectSaveResult saveNewest(const std::vector<uint8_t>& initSegment,
                             const std::vector<std::filesystem::path>& segments, double seconds,
                             const std::filesystem::path& target,
-                            CopyMethod method = copyMethodFromEnvironment());
+                            CopyMethod method = CopyMethod::kernel);
 
 } // namespace vantel::media

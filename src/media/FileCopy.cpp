@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -45,11 +44,6 @@ void writeAll(int out, const uint8_t* data, size_t length) {
 }
 
 } // namespace
-
-CopyMethod copyMethodFromEnvironment() {
-    const char* value = std::getenv("VANTEL_COPY_READ_WRITE");
-    return value && std::string(value) == "1" ? CopyMethod::readWrite : CopyMethod::kernel;
-}
 
 void FileCopy::append(int in, uint64_t offset, int out, uint64_t length) {
     if (m_kernel && !kernelCopy(in, offset, out, length))

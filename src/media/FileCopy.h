@@ -17,9 +17,6 @@ enum class CopyMethod {
     readWrite, // read and write only
 };
 
-// kernel, unless the environment variable VANTEL_COPY_READ_WRITE is set to 1.
-CopyMethod copyMethodFromEnvironment();
-
 class FileCopy {
 public:
     explicit FileCopy(CopyMethod method)

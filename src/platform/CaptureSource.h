@@ -105,10 +105,13 @@ public:
                                                         SampleHandler& handler) = 0;
 };
 
-// VANTEL_CAPTURE=x11|wayland|null forces a backend. Otherwise a Wayland session
-// (WAYLAND_DISPLAY, or XDG_SESSION_TYPE=wayland) records through the screen-cast portal, even
-// where Xwayland offers an X display (its root window shows only X clients); else X11, or null
-// when there is no X display.
-std::unique_ptr<CaptureBackend> createCaptureBackend();
+// Which capture backend to make: one by name, or `automatic`, the one the session calls for.
+enum class CaptureChoice { automatic, x11, wayland, null };
+
+// A named choice makes that backend. `automatic`: a Wayland session (WAYLAND_DISPLAY, or
+// XDG_SESSION_TYPE=wayland) records through the screen-cast portal, even where Xwayland offers an
+// X display (its root window shows only X clients); else X11, or null when there is no X display.
+std::unique_ptr<CaptureBackend>
+createCaptureBackend(CaptureChoice choice = CaptureChoice::automatic);
 
 } // namespace vantel::platform

@@ -21,14 +21,15 @@ public:
 
 } // namespace
 
-std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(QObject* parent) {
-    const QByteArray forced = qgetenv("VANTEL_HOTKEYS");
-    if (forced == "null")
+std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(const HotkeyConfig& config, QObject* parent) {
+    using Choice = HotkeyConfig::Choice;
+    if (config.choice == Choice::null)
         return std::make_unique<NullHotkeyGrabber>(parent);
     // An X display on a Wayland desktop is Xwayland's: its key grabs see only keys typed into X
     // windows.
-    if (forced == "portal" || (forced.isEmpty() && !qgetenv("WAYLAND_DISPLAY").isEmpty()))
-        return std::make_unique<PortalHotkeyGrabber>(parent);
+    if (config.choice == Choice::portal ||
+        (config.choice == Choice::automatic && !qgetenv("WAYLAND_DISPLAY").isEmpty()))
+        return std::make_unique<PortalHotkeyGrabber>(config.portalService, parent);
     try {
         return std::make_unique<X11HotkeyGrabber>(parent);
     } catch (const std::runtime_error&) {

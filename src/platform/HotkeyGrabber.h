@@ -8,6 +8,7 @@
 // Thread: a grabber lives on the main thread; grab, release and `pressed` all happen there.
 
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <memory>
 
@@ -55,9 +56,18 @@ signals:
     void refused(const vantel::platform::KeyChord& chord);
 };
 
-// VANTEL_HOTKEYS=x11|portal|null forces a backend; otherwise the portal on a Wayland desktop
-// (WAYLAND_DISPLAY set), else X11 when a display can be opened, else the null backend, which
-// refuses every grab.
-std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(QObject* parent = nullptr);
+// Which grabber to make, and where the portal backend asks for shortcuts.
+struct HotkeyConfig {
+    // A named backend, or `automatic`: the portal on a Wayland desktop (WAYLAND_DISPLAY set),
+    // else X11 when a display can be opened, else the null backend, which refuses every grab.
+    enum class Choice { automatic, x11, portal, null };
+    Choice choice = Choice::automatic;
+    // The bus name of the global shortcuts portal (the desktop's own unless a stand-in is meant).
+    QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+};
+
+// x11 falls back to the null backend where no display can be opened.
+std::unique_ptr<HotkeyGrabber> createHotkeyGrabber(const HotkeyConfig& config,
+                                                   QObject* parent = nullptr);
 
 } // namespace vantel::platform

@@ -21,13 +21,12 @@ bool waylandSession() {
 
 } // namespace
 
-std::unique_ptr<CaptureBackend> createCaptureBackend() {
-    const std::string forced = env("VANTEL_CAPTURE");
-    if (forced == "null")
+std::unique_ptr<CaptureBackend> createCaptureBackend(CaptureChoice choice) {
+    if (choice == CaptureChoice::null)
         return std::make_unique<NullCaptureBackend>();
-    if (forced == "x11")
+    if (choice == CaptureChoice::x11)
         return std::make_unique<X11CaptureBackend>();
-    if (forced == "wayland" || waylandSession())
+    if (choice == CaptureChoice::wayland || waylandSession())
         return std::make_unique<WaylandCaptureBackend>();
     if (!env("DISPLAY").empty())
         return std::make_unique<X11CaptureBackend>();

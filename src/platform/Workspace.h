@@ -77,8 +77,13 @@ signals:
     void screensChanged();
 };
 
-// VANTEL_WORKSPACE=x11|wayland|null forces a backend; otherwise Wayland when WAYLAND_DISPLAY
-// names a compositor socket, else X11 when a display can be opened, else null.
-std::unique_ptr<Workspace> createWorkspace(QObject* parent = nullptr);
+// Which workspace backend to make: one by name, or `automatic`, the one the session calls for.
+enum class WorkspaceChoice { automatic, x11, wayland, null };
+
+// x11 and wayland make that backend or throw std::runtime_error when its display server cannot
+// be reached; null makes the null backend. `automatic`: Wayland when WAYLAND_DISPLAY names a
+// compositor socket, else X11 when a display can be opened, else null.
+std::unique_ptr<Workspace> createWorkspace(WorkspaceChoice choice = WorkspaceChoice::automatic,
+                                           QObject* parent = nullptr);
 
 } // namespace vantel::platform

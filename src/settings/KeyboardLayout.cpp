@@ -1,6 +1,7 @@
 #include "KeyboardLayout.h"
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <linux/input-event-codes.h>
 #include <string_view>
@@ -118,15 +119,22 @@ std::optional<std::uint32_t> keyCodeForEvdevCode(std::uint32_t evdevCode) {
     return std::nullopt;
 }
 
+namespace {
+std::atomic<KeyboardLayout::Source> forcedSource{KeyboardLayout::Source::automatic};
+} // namespace
+
+void KeyboardLayout::forceSource(Source source) {
+    forcedSource.store(source);
+}
+
 std::unique_ptr<KeyboardLayout> KeyboardLayout::current() {
-    const char* forced = std::getenv("VANTEL_KEYBOARD_LAYOUT");
-    std::string_view source = forced ? forced : "";
-    if (source == "none")
+    const Source source = forcedSource.load();
+    if (source == Source::none)
         return nullptr;
-    if (source.empty() || source == "x11") {
+    if (source == Source::automatic || source == Source::x11) {
         if (auto layout = XkbKeyboardLayout::fromX11())
             return layout;
-        if (source == "x11")
+        if (source == Source::x11)
             return nullptr;
     }
     return XkbKeyboardLayout::fromNames({});

@@ -33,11 +33,16 @@ public:
     // nothing (modifiers, keypad navigation, keys absent from the layout).
     virtual std::string levelOneText(std::uint32_t evdevCode) const = 0;
 
-    // The layout in force now, looked up afresh: the X server's keymap and active group when an
-    // X display can be opened, else the keymap named by the XKB_DEFAULT_* variables (xkbcommon's
-    // built-in default when they are unset). Null when neither can be had. The variable
-    // VANTEL_KEYBOARD_LAYOUT forces a source: "x11", "names" or "none".
+    // The layout in force now, looked up afresh from the source chosen by forceSource():
+    // `automatic`, the X server's keymap and active group when an X display can be opened, else
+    // the keymap named by the XKB_DEFAULT_* variables (xkbcommon's built-in default when they are
+    // unset); `x11` or `names` only that one; `none` no layout. Null when none can be had.
     static std::unique_ptr<KeyboardLayout> current();
+
+    enum class Source { automatic, x11, names, none };
+    // The source current() reads for the whole process from now on; `automatic` until the
+    // program (or a test) forces another. Any thread.
+    static void forceSource(Source source);
 };
 
 // RMLVO names of an xkb keymap; empty fields take the XKB_DEFAULT_* variables, then xkbcommon's

@@ -23,10 +23,14 @@ QUrl withSlash(QUrl url) {
     return url;
 }
 
+SiteOverride& forcedSite() {
+    static SiteOverride forced;
+    return forced;
+}
+
 SiteChoice chooseOnce() {
-    SiteChoice choice =
-        chooseSiteURL(QLatin1String(kBuiltIn), qEnvironmentVariable("VANTEL_SITE_URL"),
-                      configuredSharingService(AppPaths::configFile()));
+    SiteChoice choice = chooseSiteURL(QLatin1String(kBuiltIn), forcedSite(),
+                                      configuredSharingService(AppPaths::configFile()));
     QTextStream err(stderr);
     for (const QString& line : choice.complaints)
         err << "vantel-record: " << line << '\n';
@@ -34,10 +38,14 @@ SiteChoice chooseOnce() {
 }
 } // namespace
 
-SiteChoice chooseSiteURL(const QString& builtIn, const QString& environment,
+void overrideSiteURL(SiteOverride forced) {
+    forcedSite() = std::move(forced);
+}
+
+SiteChoice chooseSiteURL(const QString& builtIn, const SiteOverride& forced,
                          const QString& configured) {
     const std::pair<QString, QString> sources[] = {
-        {environment.trimmed(), QStringLiteral("VANTEL_SITE_URL")},
+        {forced.value.trimmed(), forced.origin},
         {configured.trimmed(),
          QStringLiteral("\"%1\" in %2").arg(settingsKey::sharingService, AppPaths::configFile())}};
     SiteChoice choice{withSlash(QUrl(builtIn)), {}};

@@ -6,7 +6,7 @@
 // lives under a path gets every request under that path.
 //
 // The address is chosen once, at the first call of siteURL(), from, in this order:
-// - the environment variable VANTEL_SITE_URL (tests, trying out another service);
+// - the program's override (overrideSiteURL: trying out another service for one run, tests);
 // - the "sharingService" key of the settings file (settingsKey::sharingService), which a
 //   self-hoster sets by hand;
 // - the built-in address of our hosted service.
@@ -41,15 +41,25 @@ QUrl addressBelow(const QUrl& base, const QString& path);
 // absent).
 QString configuredSharingService(const QString& settingsFile);
 
+// An address that takes the place of the settings file's, and where it came from (named in the
+// message when it is refused).
+struct SiteOverride {
+    QString value;
+    QString origin;
+};
+// Makes `forced` the first candidate of the choice. Counts only before the first siteURL() call;
+// main thread.
+void overrideSiteURL(SiteOverride forced);
+
 // How siteURL() is chosen, for tests.
 struct SiteChoice {
     QUrl url;
     // One line per refused value, for standard error.
     QStringList complaints;
 };
-// `environment` when it is set and usable, else `configured` when set and usable, else
-// `builtIn`; an empty (or blank) value counts as not set.
-SiteChoice chooseSiteURL(const QString& builtIn, const QString& environment,
+// `forced` when it is set and usable, else `configured` when set and usable, else `builtIn`; an
+// empty (or blank) value counts as not set.
+SiteChoice chooseSiteURL(const QString& builtIn, const SiteOverride& forced,
                          const QString& configured);
 
 } // namespace vantel

@@ -23,12 +23,9 @@ namespace {
 const QString serviceName = QStringLiteral("vantel-record");
 const QString secretsBusName = QStringLiteral("org.freedesktop.secrets");
 
+std::optional<Backend> forced;
+
 Backend detect() {
-    const QByteArray forced = qgetenv("VANTEL_KEYCHAIN");
-    if (forced == "file")
-        return Backend::file;
-    if (forced == "secret-service")
-        return Backend::secretService;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return Backend::file;
@@ -114,8 +111,14 @@ void writeFile(const QString& path, const QString& value) {
 } // namespace
 
 Backend backend() {
-    static const Backend chosen = detect();
-    return chosen;
+    if (forced)
+        return *forced;
+    static const Backend detected = detect();
+    return detected;
+}
+
+void force(Backend backend) {
+    forced = backend;
 }
 
 QString filePath(const QString& account) {

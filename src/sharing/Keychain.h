@@ -8,7 +8,7 @@
 //   D-Bus session bus has "org.freedesktop.secrets" running or activatable;
 // - otherwise a file in the support folder that only the user can read (mode 0600 from its
 //   creation on, written through a fresh 0600 file and a rename, so it is never wider).
-// VANTEL_KEYCHAIN=file or VANTEL_KEYCHAIN=secret-service forces a backend.
+// The program (or a test) may force one instead (force()).
 //
 // Failures: a read that fails counts as no value; a write that fails throws std::runtime_error
 // whose what() names the store and its reason (UTF-8, for the user) and leaves the earlier value
@@ -26,8 +26,10 @@ namespace vantel::Keychain {
 
 enum class Backend { secretService, file };
 
-// The backend this process uses.
+// The backend this process uses: the forced one, else the one detected at the first call.
 Backend backend();
+// Uses `backend` from now on, whatever the session offers. Main thread.
+void force(Backend backend);
 
 QCoro::Task<std::optional<QString>> get(QString account);
 // Replaces any earlier value of `account`; throws as above.

@@ -12,7 +12,6 @@
 #include "ui/StatusFooter.h"
 #include "ui/Theme.h"
 #include "ui/ThumbnailCache.h"
-#include "ui/WidgetMap.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -136,7 +135,6 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     minute->start();
 
     published(library->clips());
-    WidgetMap::attachIfAsked(this);
 }
 
 LibraryWindow::~LibraryWindow() = default;

@@ -63,8 +63,7 @@ class GlobalHotkeyPortal : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_bus = new e2e::PrivateSessionBus;
-        setenv("VANTEL_HOTKEYS", "portal", 1);
-        setenv("VANTEL_SHORTCUTS_PORTAL", kName, 1);
+        GlobalHotkey::useGrabber({platform::HotkeyConfig::Choice::portal, kName});
         setenv("XKB_DEFAULT_LAYOUT", "us", 1);
     }
     static void TearDownTestSuite() { delete s_bus; }
@@ -101,7 +100,7 @@ TEST_F(GlobalHotkeyPortal, BoundOnceWithTheShortcutAsTriggerAndReboundWhenItChan
 
 TEST_F(GlobalHotkeyPortal, ARefusedBindAndADesktopWithoutThePortal) {
     StandInPortal portal;
-    platform::GlobalShortcutsPortal client;
+    platform::GlobalShortcutsPortal client(kName);
     QSignalSpy answers(&client, &platform::GlobalShortcutsPortal::bound);
     portal.send("refuse");
     QCoreApplication::processEvents();
@@ -129,9 +128,7 @@ TEST_F(GlobalHotkeyPortal, ARefusedBindAndADesktopWithoutThePortal) {
     EXPECT_EQ(refusals, 1);
     EXPECT_TRUE(portal.linesStarting("BOUND").filter("ALT+F9").isEmpty());
 
-    setenv("VANTEL_SHORTCUTS_PORTAL", "org.vantel.NobodyHere", 1);
-    platform::GlobalShortcutsPortal missing;
-    setenv("VANTEL_SHORTCUTS_PORTAL", kName, 1);
+    platform::GlobalShortcutsPortal missing(QStringLiteral("org.vantel.NobodyHere"));
     ASSERT_TRUE(waitUntil([&] {
         return missing.availability() == platform::GlobalShortcutsPortal::Availability::missing;
     }));

@@ -4,7 +4,6 @@
 #include "app/GlobalHotkey.h"
 
 #include <QCoreApplication>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -12,7 +11,7 @@ namespace vantel {
 namespace {
 
 TEST(GlobalHotkey, WithoutADesktopNothingIsRegisteredAndIdsStillCount) {
-    setenv("VANTEL_HOTKEYS", "null", 1);
+    GlobalHotkey::useGrabber({platform::HotkeyConfig::Choice::null});
     int runs = 0;
     auto first = std::make_unique<GlobalHotkey>(Hotkey::defaultSave(), [&] { ++runs; });
     EXPECT_FALSE(first->registered());

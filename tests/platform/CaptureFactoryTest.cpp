@@ -43,7 +43,6 @@ void inOwnProcess(const std::function<void()>& body) {
 // start says why instead of asking.
 TEST(CaptureFactory, WaylandSessionUsesThePortalEvenWithXwayland) {
     inOwnProcess([] {
-        unsetenv("VANTEL_CAPTURE");
         setenv("DISPLAY", ":0", 1);
         setenv("WAYLAND_DISPLAY", "wayland-0", 1);
         setenv("XDG_SESSION_TYPE", "wayland", 1);
@@ -61,20 +60,18 @@ TEST(CaptureFactory, WaylandSessionUsesThePortalEvenWithXwayland) {
         }
     });
     inOwnProcess([] {
-        setenv("VANTEL_CAPTURE", "x11", 1);
         setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-        EXPECT_NE(dynamic_cast<X11CaptureBackend*>(createCaptureBackend().get()), nullptr);
+        EXPECT_NE(dynamic_cast<X11CaptureBackend*>(createCaptureBackend(CaptureChoice::x11).get()),
+                  nullptr);
     });
 }
 
 TEST(CaptureFactory, NullCaptureWhenForcedOrWithoutDisplay) {
     inOwnProcess([] {
-        setenv("VANTEL_CAPTURE", "null", 1);
         setenv("DISPLAY", ":0", 1);
-        EXPECT_TRUE(createCaptureBackend()->displays().empty());
+        EXPECT_TRUE(createCaptureBackend(CaptureChoice::null)->displays().empty());
     });
     inOwnProcess([] {
-        unsetenv("VANTEL_CAPTURE");
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         unsetenv("XDG_SESSION_TYPE");
@@ -87,7 +84,6 @@ TEST(CaptureFactory, NullCaptureWhenForcedOrWithoutDisplay) {
 // No X display to open: the workspace falls back to the empty desktop, unless X is forced.
 TEST(CaptureFactory, WorkspaceWithoutDisplayIsEmptyUnlessX11IsForced) {
     inOwnProcess([] {
-        unsetenv("VANTEL_WORKSPACE");
         setenv("DISPLAY", ":9999", 1);
         auto workspace = createWorkspace();
         EXPECT_TRUE(workspace->monitors().isEmpty());
@@ -95,7 +91,6 @@ TEST(CaptureFactory, WorkspaceWithoutDisplayIsEmptyUnlessX11IsForced) {
     });
     inOwnProcess([] {
         setenv("DISPLAY", ":9999", 1);
-        setenv("VANTEL_WORKSPACE", "x11", 1);
-        EXPECT_THROW(createWorkspace(), std::runtime_error);
+        EXPECT_THROW(createWorkspace(WorkspaceChoice::x11), std::runtime_error);
     });
 }

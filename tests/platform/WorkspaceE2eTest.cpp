@@ -76,8 +76,7 @@ void run(const std::string& command) {
 } // namespace
 
 TEST(X11Workspace, ListsTheMonitorOfTheScreen) {
-    setenv("VANTEL_WORKSPACE", "x11", 1);
-    auto w = createWorkspace();
+    auto w = createWorkspace(WorkspaceChoice::x11);
     QList<Monitor> monitors = w->monitors();
     ASSERT_EQ(monitors.size(), 1);
     EXPECT_EQ(monitors[0].geometry, QRect(0, 0, 1920, 1080));
@@ -88,7 +87,7 @@ TEST(X11Workspace, ListsTheMonitorOfTheScreen) {
 }
 
 TEST(X11Workspace, SeesANewWindowWithItsOwnerAndFocus) {
-    auto w = createWorkspace();
+    auto w = createWorkspace(WorkspaceChoice::x11);
     QSignalSpy changed(w.get(), &Workspace::applicationsChanged);
     ProbeWindow probe;
     ASSERT_TRUE(changed.wait(5000));
@@ -119,7 +118,7 @@ TEST(X11Workspace, SeesANewWindowWithItsOwnerAndFocus) {
 }
 
 TEST(X11Workspace, FollowsMonitorsMadeWithXrandr) {
-    auto w = createWorkspace();
+    auto w = createWorkspace(WorkspaceChoice::x11);
     const uint32_t output = w->monitors().value(0).id;
     QSignalSpy screens(w.get(), &Workspace::screensChanged);
     // The left half takes the real output, the right half has none.

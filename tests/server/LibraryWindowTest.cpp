@@ -8,7 +8,9 @@
 
 #include "ServerRig.h"
 #include "common/TestEnv.h"
+#include "settings/SiteUrl.h"
 #include "sharing/Account.h"
+#include "sharing/Keychain.h"
 #include "ui/AccountShareService.h"
 #include "ui/ClipDetail.h"
 #include "ui/LibraryTestSupport.h"
@@ -34,11 +36,11 @@ test::ShareProcess* server = nullptr;
 class ServerEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        qputenv("VANTEL_KEYCHAIN", "file");
+        Keychain::force(Keychain::Backend::file);
         server = new test::ShareProcess({"--part-size", "262144"});
         if (!server->running())
             qFatal("vantel-share did not start");
-        qputenv("VANTEL_SITE_URL", QByteArray::fromStdString(server->base()));
+        overrideSiteURL({QString::fromStdString(server->base()), QStringLiteral("the test")});
     }
     void TearDown() override {
         EXPECT_EQ(server->stop(), "");

@@ -55,6 +55,6 @@ vantel_add_server_test(server_program_scaled_e2e_test
     CONFIG RelWithDebInfo TIMEOUT 420)
 set_tests_properties(server_program_scaled_e2e_test PROPERTIES RUN_SERIAL TRUE)
 target_compile_definitions(server_program_scaled_e2e_test PRIVATE VANTEL_TEST_SCALED
-    VANTEL_PROGRAM="$<TARGET_FILE:vantel-record>"
+    VANTEL_PROGRAM="$<TARGET_FILE:vantel-record-test>"
     VANTEL_SIGN_IN_BROWSER="$<TARGET_FILE:vantel-test-sign-in-browser>")
-add_dependencies(server_program_scaled_e2e_test vantel-record vantel-test-sign-in-browser)
+add_dependencies(server_program_scaled_e2e_test vantel-record-test vantel-test-sign-in-browser)

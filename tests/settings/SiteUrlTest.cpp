@@ -12,8 +12,13 @@ namespace {
 
 const QString kBuiltIn = QStringLiteral("https://record.example.org");
 
+// The override as the program reads it from its environment.
+SiteOverride fromEnvironment(const QString& value) {
+    return {value, QStringLiteral("VANTEL_SITE_URL")};
+}
+
 QString chosen(const QString& environment, const QString& configured = {}) {
-    return chooseSiteURL(kBuiltIn, environment, configured).url.toString();
+    return chooseSiteURL(kBuiltIn, fromEnvironment(environment), configured).url.toString();
 }
 
 TEST(SiteUrl, TheEnvironmentThenTheSettingsFileThenTheBuiltInAddress) {
@@ -58,13 +63,14 @@ TEST(SiteUrl, AnythingButAnAbsoluteWebAddressIsRefusedAloud) {
         EXPECT_TRUE(line.endsWith("; using https://record.example.org/ instead."))
             << line.toStdString();
         // A bad environment value gives way to a good file, and says so.
-        const SiteChoice fromEnvironment = chooseSiteURL(kBuiltIn, bad, "https://b.example/");
-        EXPECT_EQ(fromEnvironment.url.toString(), "https://b.example/") << bad;
-        ASSERT_EQ(fromEnvironment.complaints.size(), 1) << bad;
-        EXPECT_TRUE(fromEnvironment.complaints[0].startsWith("VANTEL_SITE_URL is \""));
-        EXPECT_TRUE(fromEnvironment.complaints[0].endsWith("; using https://b.example/ instead."));
+        const SiteChoice forced =
+            chooseSiteURL(kBuiltIn, fromEnvironment(bad), "https://b.example/");
+        EXPECT_EQ(forced.url.toString(), "https://b.example/") << bad;
+        ASSERT_EQ(forced.complaints.size(), 1) << bad;
+        EXPECT_TRUE(forced.complaints[0].startsWith("VANTEL_SITE_URL is \""));
+        EXPECT_TRUE(forced.complaints[0].endsWith("; using https://b.example/ instead."));
     }
-    EXPECT_TRUE(chooseSiteURL(kBuiltIn, "  ", "").complaints.isEmpty());
+    EXPECT_TRUE(chooseSiteURL(kBuiltIn, fromEnvironment("  "), "").complaints.isEmpty());
 }
 
 TEST(SiteUrl, EveryAddressKeepsTheWholeBasePath) {

@@ -1,5 +1,6 @@
 #include "SharingTestSupport.h"
 
+#include "settings/SiteUrl.h"
 #include "sharing/Keychain.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ public:
 #ifndef VANTEL_TEST_REAL_KEYRING
         // Unit tests keep the token in the file store; the keyring test uses the session's
         // Secret Service.
-        qputenv("VANTEL_KEYCHAIN", "file");
+        Keychain::force(Keychain::Backend::file);
 #endif
         started = new TestService;
 #ifdef VANTEL_TEST_SITE_PATH
@@ -27,7 +28,7 @@ public:
 #endif
         if (!started->listen())
             qFatal("the test service cannot listen on 127.0.0.1");
-        qputenv("VANTEL_SITE_URL", started->base().toString().toUtf8());
+        overrideSiteURL({started->base().toString(), QStringLiteral("the test")});
     }
     void TearDown() override {
         delete started;

@@ -1,6 +1,7 @@
 #include "SettingsTestSupport.h"
 
 #include "common/TestEnv.h"
+#include "sharing/Keychain.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -28,7 +29,7 @@ std::string systemIcon(const char* path) {
 void installTestApplications() {
     setenv("XDG_DATA_DIRS", (testHome() / "system-data").c_str(), 1);
     // The sign-in token in a file of the private home, never the session's keyring.
-    setenv("VANTEL_KEYCHAIN", "file", 1);
+    Keychain::force(Keychain::Backend::file);
     const auto apps = testHome() / "data" / "applications";
     const std::string games =
         systemIcon("/usr/share/icons/Adwaita/48x48/legacy/applications-games.png");

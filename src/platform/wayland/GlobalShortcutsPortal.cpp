@@ -111,10 +111,9 @@ QMap<QString, QString> triggersOf(const QVariant& value) {
 
 } // namespace
 
-GlobalShortcutsPortal::GlobalShortcutsPortal(QObject* parent)
+GlobalShortcutsPortal::GlobalShortcutsPortal(const QString& service, QObject* parent)
     : QObject(parent)
-    , m_service(qEnvironmentVariable("VANTEL_SHORTCUTS_PORTAL",
-                                     QStringLiteral("org.freedesktop.portal.Desktop"))) {
+    , m_service(service) {
     qDBusRegisterMetaType<ShortcutEntry>();
     qDBusRegisterMetaType<QList<ShortcutEntry>>();
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -33,10 +33,10 @@ public:
     };
     enum class Availability { unknown, available, missing };
 
-    // The portal's bus name is org.freedesktop.portal.Desktop; VANTEL_SHORTCUTS_PORTAL names
-    // another (a stand-in in tests, where the real portal serves the other interfaces). Asks at
-    // once whether the interface is there.
-    explicit GlobalShortcutsPortal(QObject* parent = nullptr);
+    // `service` is the portal's bus name: the desktop's org.freedesktop.portal.Desktop, or a
+    // stand-in's (in tests, where the real portal serves the other interfaces). Asks at once
+    // whether the interface is there.
+    explicit GlobalShortcutsPortal(const QString& service, QObject* parent = nullptr);
     ~GlobalShortcutsPortal() override;
 
     Availability availability() const { return m_availability; }

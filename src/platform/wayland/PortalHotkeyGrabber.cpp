@@ -30,8 +30,9 @@ QString keyName(uint32_t evdevCode) {
 
 } // namespace
 
-PortalHotkeyGrabber::PortalHotkeyGrabber(QObject* parent)
-    : HotkeyGrabber(parent) {
+PortalHotkeyGrabber::PortalHotkeyGrabber(const QString& portalService, QObject* parent)
+    : HotkeyGrabber(parent)
+    , m_portal(portalService) {
     m_bind.setSingleShot(true);
     m_bind.setInterval(0);
     connect(&m_bind, &QTimer::timeout, this, &PortalHotkeyGrabber::bindNow);

@@ -26,7 +26,8 @@ namespace vantel::platform {
 class PortalHotkeyGrabber : public HotkeyGrabber {
     Q_OBJECT
 public:
-    explicit PortalHotkeyGrabber(QObject* parent = nullptr);
+    // `portalService`: the portal's bus name (see GlobalShortcutsPortal).
+    explicit PortalHotkeyGrabber(const QString& portalService, QObject* parent = nullptr);
 
     bool grab(const KeyChord& chord) override;
     void release(const KeyChord& chord) override;

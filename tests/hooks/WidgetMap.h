@@ -2,7 +2,8 @@
 
 // Where the controls of a window are on the screen, written to a file for the end-to-end tests,
 // which drive the running program from outside with the pointer and keyboard (xdotool), as a
-// person does. Made only when the environment variable VANTEL_WIDGET_MAP names the file.
+// person does. The test build of the program keeps one of the Clips window when
+// VANTEL_WIDGET_MAP names the file (TestHooks).
 //
 // The file is replaced whole whenever what it says changes, checked every 100 ms while the
 // window lives. First the window, then one line per shown widget in it that has an object name:
@@ -27,11 +28,10 @@ namespace vantel {
 
 class WidgetMap : public QObject {
 public:
-    // Keeps a map of `window` (as its child) when the environment asks for one.
-    static void attachIfAsked(QWidget* window);
+    // Keeps a map of `window` in the file at `path`, as the window's child.
+    WidgetMap(QWidget* window, QString path);
 
 private:
-    WidgetMap(QWidget* window, QString path);
     QString describe() const;
     void write();
 

@@ -1,4 +1,4 @@
-#include "ui/WidgetMap.h"
+#include "WidgetMap.h"
 
 #include "library/Clip.h"
 #include "ui/ClipCardDelegate.h"
@@ -82,12 +82,6 @@ QString menuItems(const QMenu* menu) {
 }
 
 } // namespace
-
-void WidgetMap::attachIfAsked(QWidget* window) {
-    const QString path = qEnvironmentVariable("VANTEL_WIDGET_MAP");
-    if (!path.isEmpty())
-        new WidgetMap(window, path);
-}
 
 WidgetMap::WidgetMap(QWidget* window, QString path)
     : QObject(window)
