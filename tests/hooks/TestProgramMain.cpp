@@ -7,6 +7,10 @@
 #include <QCoreApplication>
 
 int main(int argc, char** argv) {
+    // X11 names a window's instance after the program's file unless told otherwise: the windows
+    // of this build are named as the installed program's ("vantel-record"), which the tests find.
+    if (qEnvironmentVariableIsEmpty("RESOURCE_NAME"))
+        qputenv("RESOURCE_NAME", "vantel-record");
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
     return vantel::startProgram(argc, argv,
                                 vantel::test::hooksFrom(QProcessEnvironment::systemEnvironment()));
