@@ -12,6 +12,7 @@ set(CPACK_STRIP_FILES ON)
 # files under /etc are written for it).
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL record share)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -29,8 +30,8 @@ set(CPACK_COMPONENT_RECORD_DESCRIPTION "instant replay for games on the Linux de
 Vantel Record sits in the system tray and quietly records the display
 your game is on, the game sound and, if you want, the microphone as a
 track of its own, into a rolling buffer on disk. A global shortcut
-(Alt+Shift+C), the tray menu or \"vantel-record save\" turns the newest
-seconds into a clip named after the game, without re-encoding. It
+(Alt+Shift+C), the tray menu or the command vantel-record save turns the
+newest seconds into a clip named after the game, without re-encoding. It
 follows the running game on X11 and Wayland. The Clips window plays,
 trims and shares clips as links.")
 # QtKeychain keeps the sharing sign-in in the Secret Service through libsecret, which it loads
