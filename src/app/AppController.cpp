@@ -59,9 +59,10 @@ void AppController::launch(bool withTray) {
         m_parts.detector->onChange = [this] {
             sync();
         };
-    Notifications::shared().observe(notification::captureSettingsChanged, this,
-                                    [this] { restartAfterSettings(); });
-    Notifications::shared().observe(notification::hotkeyChanged, this, [this] { bindHotkey(); });
+    Notifications& notifications = m_parts.settings.notifications();
+    connect(&notifications, &Notifications::captureSettingsChanged, this,
+            [this] { restartAfterSettings(); });
+    connect(&notifications, &Notifications::hotkeyChanged, this, [this] { bindHotkey(); });
     bindHotkey();
     const bool onboarded = AppState::readFlag(m_parts.settings.store(), settingsKey::onboarded);
     if (onboarded && m_parts.shell.hasPermission())

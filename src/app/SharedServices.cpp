@@ -15,9 +15,9 @@ void SharedServices::wire(Settings& settings, Capture& capture, GameDetector& de
                                 [](const std::string& token) {
                                     Settings::setScreenCastToken(token);
                                 }});
-    detector.setExtraGamesProvider([] { return Settings::extraGames(); });
-    Notifications::shared().observe(notification::extraGamesChanged, &detector,
-                                    [&detector] { detector.scan(); });
+    detector.setExtraGamesProvider([&settings] { return settings.extraGames(); });
+    QObject::connect(&settings.notifications(), &Notifications::extraGamesChanged, &detector,
+                     [&detector] { detector.scan(); });
 }
 
 void SharedServices::wireShared() {

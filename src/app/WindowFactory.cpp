@@ -4,6 +4,8 @@
 #include "Toast.h"
 #include "WelcomeWindow.h"
 #include "library/Library.h"
+#include "platform/freedesktop/DesktopEntries.h"
+#include "settings/Settings.h"
 #include "sharing/Account.h"
 #include "ui/AccountShareService.h"
 #include "ui/LibraryWindow.h"
@@ -47,7 +49,9 @@ QWidget* createWindowContent(const QString& id, const std::shared_ptr<Cancellati
     if (id == QLatin1String("welcome"))
         return new WelcomeWindow;
     if (id == QLatin1String("settings"))
-        return new SettingsWindow;
+        return new SettingsWindow(
+            {Settings::shared(), Account::shared(), platform::DesktopEntries::shared()},
+            SettingsWindow::Desktop::system(Library::shared()));
     if (id == QLatin1String(LibraryWindow::kId))
         return makeLibraryWindow(uploads);
     return new QWidget;

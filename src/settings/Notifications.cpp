@@ -4,8 +4,11 @@
 
 namespace vantel {
 
+Notifications::Notifications(QObject* parent)
+    : QObject(parent) {}
+
 Notifications& Notifications::shared() {
-    // Never destroyed: observers may post or disconnect during shutdown.
+    // Never destroyed: observers may still disconnect during shutdown.
     static Notifications* centre = [] {
         auto* made = new Notifications();
         if (QCoreApplication* app = QCoreApplication::instance())
@@ -13,19 +16,6 @@ Notifications& Notifications::shared() {
         return made;
     }();
     return *centre;
-}
-
-void Notifications::post(const QString& name) {
-    emit posted(name);
-}
-
-QMetaObject::Connection Notifications::observe(const QString& name, const QObject* context,
-                                               std::function<void()> callback) {
-    return connect(this, &Notifications::posted, context,
-                   [name, callback = std::move(callback)](const QString& posted) {
-                       if (posted == name)
-                           callback();
-                   });
 }
 
 } // namespace vantel

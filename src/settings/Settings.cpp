@@ -12,16 +12,11 @@ namespace vantel {
 
 namespace {
 
-// The values an absent key reads as.
-constexpr int kDefaultBufferSeconds = 30;
-constexpr int kDefaultMaxHeight = 1440;
-constexpr int kDefaultFps = 60;
-constexpr bool kDefaultRecordMic = false;
-constexpr bool kDefaultShowCursor = false;
-constexpr bool kDefaultPlaySound = true;
-constexpr bool kDefaultAutoShare = false;
-
 constexpr int kCaptureAnnouncementDelayMs = 600;
+
+// How each type of option is read from the file, written to it, and shown as text. Values are
+// written as they always were: numbers and switches as QVariants of their type, enumerations as
+// their raw text, the shortcut as two unsigned numbers.
 
 std::optional<qlonglong> readInteger(const QSettings& store, const char* key) {
     const QVariant value = store.value(QLatin1String(key));
@@ -32,7 +27,7 @@ std::optional<qlonglong> readInteger(const QSettings& store, const char* key) {
     return ok ? std::optional(number) : std::nullopt;
 }
 
-int readInt(const QSettings& store, const char* key, int fallback) {
+int load(const QSettings& store, const char* key, int fallback) {
     const std::optional<qlonglong> number = readInteger(store, key);
     if (!number || *number < std::numeric_limits<int>::min() ||
         *number > std::numeric_limits<int>::max())
@@ -41,7 +36,7 @@ int readInt(const QSettings& store, const char* key, int fallback) {
 }
 
 // "true"/"false" as the store writes them; numbers and yes/no as other writers might.
-bool readBool(const QSettings& store, const char* key, bool fallback) {
+bool load(const QSettings& store, const char* key, bool fallback) {
     const QString text = store.value(QLatin1String(key)).toString().trimmed().toLower();
     if (text == QLatin1String("true") || text == QLatin1String("yes"))
         return true;
@@ -50,6 +45,31 @@ bool readBool(const QSettings& store, const char* key, bool fallback) {
     bool ok = false;
     const qlonglong number = text.toLongLong(&ok);
     return ok ? number != 0 : fallback;
+}
+
+std::optional<Quality> fromRaw(std::string_view raw, Quality) {
+    return qualityFromRaw(raw);
+}
+std::optional<Codec> fromRaw(std::string_view raw, Codec) {
+    return codecFromRaw(raw);
+}
+std::optional<CaptureMode> fromRaw(std::string_view raw, CaptureMode) {
+    return captureModeFromRaw(raw);
+}
+
+template <typename Enum>
+concept RawEnum = std::is_enum_v<Enum> && requires(Enum e) {
+    rawValue(e);
+};
+
+template <RawEnum Enum> Enum load(const QSettings& store, const char* key, Enum fallback) {
+    const std::string raw = store.value(QLatin1String(key)).toString().toStdString();
+    return fromRaw(raw, fallback).value_or(fallback);
+}
+
+QString load(const QSettings& store, const char* key, const QString& fallback) {
+    const QString path = store.value(QLatin1String(key)).toString();
+    return path.isEmpty() ? fallback : path;
 }
 
 std::optional<std::uint32_t> readUInt32(const QSettings& store, const char* key,
@@ -62,182 +82,116 @@ std::optional<std::uint32_t> readUInt32(const QSettings& store, const char* key,
     return static_cast<std::uint32_t>(*number);
 }
 
-std::string rawString(const QSettings& store, const char* key) {
-    return store.value(QLatin1String(key)).toString().toStdString();
-}
-
-QString boolText(bool on) {
-    return on ? QStringLiteral("true") : QStringLiteral("false");
+Hotkey load(const QSettings& store, HotkeyKeys keys, Hotkey fallback) {
+    const auto code = readUInt32(store, keys.code, fallback.keyCode);
+    const auto mods = readUInt32(store, keys.modifiers, fallback.modifiers);
+    return code && mods ? Hotkey{*code, *mods} : fallback;
 }
 
 QString rawText(std::string_view raw) {
     return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
 }
 
+void save(QSettings& store, const char* key, int value) {
+    store.setValue(QLatin1String(key), value);
+}
+void save(QSettings& store, const char* key, bool value) {
+    store.setValue(QLatin1String(key), value);
+}
+template <RawEnum Enum> void save(QSettings& store, const char* key, Enum value) {
+    store.setValue(QLatin1String(key), rawText(rawValue(value)));
+}
+void save(QSettings& store, const char* key, const QString& value) {
+    store.setValue(QLatin1String(key), value);
+}
+void save(QSettings& store, HotkeyKeys keys, Hotkey value) {
+    store.setValue(QLatin1String(keys.code), qulonglong(value.keyCode));
+    store.setValue(QLatin1String(keys.modifiers), qulonglong(value.modifiers));
+}
+
+using Entries = std::vector<std::pair<QString, QString>>;
+
+void describe(Entries& entries, const char* key, int value) {
+    entries.emplace_back(QLatin1String(key), QString::number(value));
+}
+void describe(Entries& entries, const char* key, bool value) {
+    entries.emplace_back(QLatin1String(key),
+                         value ? QStringLiteral("true") : QStringLiteral("false"));
+}
+template <RawEnum Enum> void describe(Entries& entries, const char* key, Enum value) {
+    entries.emplace_back(QLatin1String(key), rawText(rawValue(value)));
+}
+void describe(Entries& entries, const char* key, const QString& value) {
+    entries.emplace_back(QLatin1String(key), value);
+}
+void describe(Entries& entries, HotkeyKeys keys, Hotkey value) {
+    entries.emplace_back(QLatin1String(keys.code), QString::number(value.keyCode));
+    entries.emplace_back(QLatin1String(keys.modifiers), QString::number(value.modifiers));
+}
+
 } // namespace
 
 Settings& Settings::shared() {
     // Never destroyed: every set has already been written to the file.
-    static Settings* store = new Settings(AppPaths::configFile());
+    static Settings* store = new Settings(AppPaths::configFile(), Notifications::shared());
     return *store;
 }
 
-Settings::Settings(const QString& filePath, QObject* parent)
+Settings::Settings(const QString& filePath, Notifications& notifications, QObject* parent)
     : QObject(parent)
-    , m_store(filePath, QSettings::IniFormat) {
+    , m_store(filePath, QSettings::IniFormat)
+    , m_notifications(notifications) {
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     m_pending.setSingleShot(true);
     m_pending.setTimerType(Qt::PreciseTimer);
     m_pending.setInterval(kCaptureAnnouncementDelayMs);
-    connect(&m_pending, &QTimer::timeout, this, [] {
-        Notifications::shared().post(QLatin1String(notification::captureSettingsChanged));
-    });
+    connect(&m_pending, &QTimer::timeout, &m_notifications, &Notifications::captureSettingsChanged);
     load();
 }
 
 void Settings::load() {
-    m_bufferSeconds = readInt(m_store, settingsKey::bufferSeconds, kDefaultBufferSeconds);
-    m_maxHeight = readInt(m_store, settingsKey::maxHeight, kDefaultMaxHeight);
-    m_fps = readInt(m_store, settingsKey::fps, kDefaultFps);
-    m_quality = qualityFromRaw(rawString(m_store, settingsKey::quality)).value_or(Quality::high);
-    m_codec = codecFromRaw(rawString(m_store, settingsKey::codec)).value_or(Codec::h264);
-    m_mode = captureModeFromRaw(rawString(m_store, settingsKey::mode)).value_or(CaptureMode::games);
-    m_recordMic = readBool(m_store, settingsKey::recordMic, kDefaultRecordMic);
-    m_showCursor = readBool(m_store, settingsKey::showCursor, kDefaultShowCursor);
-    m_playSound = readBool(m_store, settingsKey::playSound, kDefaultPlaySound);
-    m_copyLinkAfterClip = readBool(m_store, settingsKey::autoShare, kDefaultAutoShare);
-    loadSaveHotkey();
-    m_folder = m_store.value(QLatin1String(settingsKey::folder)).toString();
-    if (m_folder.isEmpty())
-        m_folder = AppPaths::defaultClipFolder();
+#define VANTEL_SETTING_LOAD(name, setter, Type, key, fallback, ...)                                \
+    m_##name = vantel::load(m_store, key, Type(fallback));
+    VANTEL_SETTINGS(VANTEL_SETTING_LOAD)
+#undef VANTEL_SETTING_LOAD
 }
 
-void Settings::loadSaveHotkey() {
-    const Hotkey fallback = Hotkey::defaultSave();
-    const auto code = readUInt32(m_store, settingsKey::hkCode, fallback.keyCode);
-    const auto mods = readUInt32(m_store, settingsKey::hkMods, fallback.modifiers);
-    m_saveHotkey = code && mods ? Hotkey{*code, *mods} : fallback;
+void Settings::announce(Announce what) {
+    if (what == Announce::capture)
+        m_pending.start();
+    else if (what == Announce::hotkey)
+        emit m_notifications.hotkeyChanged();
 }
 
-void Settings::write(const char* key, const QVariant& value) {
-    m_store.setValue(QLatin1String(key), value);
-    m_store.sync();
-}
-
-void Settings::scheduleCaptureAnnouncement() {
-    m_pending.start();
-}
-
-void Settings::setBufferSeconds(int seconds) {
-    m_bufferSeconds = seconds;
-    emit bufferSecondsChanged(seconds);
-    write(settingsKey::bufferSeconds, seconds);
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setMaxHeight(int height) {
-    m_maxHeight = height;
-    emit maxHeightChanged(height);
-    write(settingsKey::maxHeight, height);
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setFps(int fps) {
-    m_fps = fps;
-    emit fpsChanged(fps);
-    write(settingsKey::fps, fps);
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setQuality(Quality quality) {
-    m_quality = quality;
-    emit qualityChanged(quality);
-    write(settingsKey::quality, rawText(rawValue(quality)));
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setCodec(Codec codec) {
-    m_codec = codec;
-    emit codecChanged(codec);
-    write(settingsKey::codec, rawText(rawValue(codec)));
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setMode(CaptureMode mode) {
-    m_mode = mode;
-    emit modeChanged(mode);
-    write(settingsKey::mode, rawText(rawValue(mode)));
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setRecordMic(bool on) {
-    m_recordMic = on;
-    emit recordMicChanged(on);
-    write(settingsKey::recordMic, on);
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setShowCursor(bool on) {
-    m_showCursor = on;
-    emit showCursorChanged(on);
-    write(settingsKey::showCursor, on);
-    scheduleCaptureAnnouncement();
-}
-
-void Settings::setPlaySound(bool on) {
-    m_playSound = on;
-    emit playSoundChanged(on);
-    write(settingsKey::playSound, on);
-}
-
-void Settings::setCopyLinkAfterClip(bool on) {
-    m_copyLinkAfterClip = on;
-    emit copyLinkAfterClipChanged(on);
-    write(settingsKey::autoShare, on);
-}
-
-void Settings::setFolder(const QString& path) {
-    m_folder = path;
-    emit folderChanged(path);
-    write(settingsKey::folder, path);
-}
-
-void Settings::setSaveHotkey(Hotkey hotkey) {
-    m_saveHotkey = hotkey;
-    emit saveHotkeyChanged(hotkey);
-    m_store.setValue(QLatin1String(settingsKey::hkCode), qulonglong(hotkey.keyCode));
-    write(settingsKey::hkMods, qulonglong(hotkey.modifiers));
-    Notifications::shared().post(QLatin1String(notification::hotkeyChanged));
-}
+// Each set: keep the value, tell the windows, write it through, then announce.
+#define VANTEL_SETTING_SET(name, setter, Type, key, fallback, announcement)                        \
+    void Settings::setter(Type value) {                                                            \
+        m_##name = value;                                                                          \
+        emit name##Changed(value);                                                                 \
+        save(m_store, key, value);                                                                 \
+        m_store.sync();                                                                            \
+        announce(Announce::announcement);                                                          \
+    }
+VANTEL_SETTINGS(VANTEL_SETTING_SET)
+#undef VANTEL_SETTING_SET
 
 CaptureConfig Settings::captureConfig() const {
     return {m_bufferSeconds, m_maxHeight, m_fps,       m_quality,
             m_codec,         m_mode,      m_recordMic, m_showCursor};
 }
 
-std::vector<std::pair<QString, QString>> Settings::entries() const {
-    return {
-        {settingsKey::bufferSeconds, QString::number(m_bufferSeconds)},
-        {settingsKey::maxHeight, QString::number(m_maxHeight)},
-        {settingsKey::fps, QString::number(m_fps)},
-        {settingsKey::quality, rawText(rawValue(m_quality))},
-        {settingsKey::codec, rawText(rawValue(m_codec))},
-        {settingsKey::mode, rawText(rawValue(m_mode))},
-        {settingsKey::recordMic, boolText(m_recordMic)},
-        {settingsKey::showCursor, boolText(m_showCursor)},
-        {settingsKey::playSound, boolText(m_playSound)},
-        {settingsKey::autoShare, boolText(m_copyLinkAfterClip)},
-        {settingsKey::hkCode, QString::number(m_saveHotkey.keyCode)},
-        {settingsKey::hkMods, QString::number(m_saveHotkey.modifiers)},
-        {settingsKey::folder, m_folder},
-    };
+Entries Settings::entries() const {
+    Entries entries;
+#define VANTEL_SETTING_DESCRIBE(name, setter, Type, key, ...) describe(entries, key, m_##name);
+    VANTEL_SETTINGS(VANTEL_SETTING_DESCRIBE)
+#undef VANTEL_SETTING_DESCRIBE
+    return entries;
 }
 
 QStringList Settings::extraGames() {
-    QSettings& store = shared().store();
     // Picks up writes made through other stores on the same file; cheap when nothing changed.
-    store.sync();
-    const QVariant value = store.value(QLatin1String(settingsKey::extraGames));
+    m_store.sync();
+    const QVariant value = m_store.value(QLatin1String(settingsKey::extraGames));
     QStringList games;
     const int type = value.typeId();
     if (type == QMetaType::QStringList || type == QMetaType::QString ||
@@ -245,6 +199,12 @@ QStringList Settings::extraGames() {
         games = value.toStringList();
     games.removeAll(QString());
     return games;
+}
+
+void Settings::setExtraGames(const QStringList& games) {
+    m_store.setValue(QLatin1String(settingsKey::extraGames), games);
+    m_store.sync();
+    emit m_notifications.extraGamesChanged();
 }
 
 std::string Settings::screenCastToken() {
@@ -259,11 +219,6 @@ void Settings::setScreenCastToken(const std::string& token) {
     else
         store.setValue(QLatin1String(settingsKey::screenCastToken), QString::fromStdString(token));
     store.sync();
-}
-
-void Settings::setExtraGames(const QStringList& games) {
-    shared().write(settingsKey::extraGames, games);
-    Notifications::shared().post(QLatin1String(notification::extraGamesChanged));
 }
 
 } // namespace vantel

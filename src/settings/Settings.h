@@ -4,12 +4,12 @@
 // created, from an INI file; each set writes the option back at once (even an unchanged value)
 // and tells the rest of the application:
 // - a Qt signal per option, for windows showing it;
-// - "captureSettingsChanged" once a burst of changes to something that shapes the recording has
-//   settled for 0.6 seconds (each such change restarts the wait);
+// - "captureSettingsChanged" on the store's Notifications once a burst of changes to something
+//   that shapes the recording has settled for 0.6 seconds (each such change restarts the wait);
 // - "hotkeyChanged" at once, before setSaveHotkey returns.
 // The store checks no ranges: the settings window offers only sensible values.
 //
-// Threads: main thread only; the notifications are posted on it.
+// Threads: main thread only; the notifications are emitted on it.
 // Errors: a file that cannot be written leaves the values in memory in effect; the next write
 // that succeeds saves all of them, so nothing set is lost while the program runs.
 
@@ -28,21 +28,39 @@
 
 namespace vantel {
 
-// The keys of the store. Other parts of the application keep their own values beside these.
+// The save shortcut is kept as two numbers under two keys.
+struct HotkeyKeys {
+    const char* code;
+    const char* modifiers;
+};
+
+// Every option of the store, once:
+//   X(getter, setter, value type, key in the file, default, what a set announces)
+// The setter is set<Getter>, the signal <getter>Changed(value). The announcement is `capture`
+// (the debounced "captureSettingsChanged"), `hotkey` ("hotkeyChanged" at once) or `nothing`.
+// Loading: values absent from the file, and values that cannot be read as their type, take the
+// default. Numbers are plain decimal text; switches "true"/"false" (numbers and yes/no load too);
+// enumerations their exact raw values. A shortcut whose "hkCode" or "hkMods" is not a number in
+// 0..4294967295 loads as the default shortcut as a whole: half of a foreign pair names no
+// sensible key. An empty folder counts as absent; any other stored path is used as it stands,
+// even when nothing exists there.
+#define VANTEL_SETTINGS(X)                                                                         \
+    X(bufferSeconds, setBufferSeconds, int, "bufferSeconds", 30, capture)                          \
+    X(maxHeight, setMaxHeight, int, "maxHeight", 1440, capture)                                    \
+    X(fps, setFps, int, "fps", 60, capture)                                                        \
+    X(quality, setQuality, vantel::Quality, "quality", Quality::high, capture)                     \
+    X(codec, setCodec, vantel::Codec, "codec", Codec::h264, capture)                               \
+    X(mode, setMode, vantel::CaptureMode, "mode", CaptureMode::games, capture)                     \
+    X(recordMic, setRecordMic, bool, "recordMic", false, capture)                                  \
+    X(showCursor, setShowCursor, bool, "showCursor", false, capture)                               \
+    X(playSound, setPlaySound, bool, "playSound", true, nothing)                                   \
+    X(copyLinkAfterClip, setCopyLinkAfterClip, bool, "autoShare", false, nothing)                  \
+    X(saveHotkey, setSaveHotkey, vantel::Hotkey, (HotkeyKeys{"hkCode", "hkMods"}),                 \
+      Hotkey::defaultSave(), hotkey)                                                               \
+    X(folder, setFolder, QString, "folder", AppPaths::defaultClipFolder(), nothing)
+
+// The keys other parts of the application keep in the same file, beside the options above.
 namespace settingsKey {
-inline constexpr char bufferSeconds[] = "bufferSeconds";
-inline constexpr char maxHeight[] = "maxHeight";
-inline constexpr char fps[] = "fps";
-inline constexpr char quality[] = "quality";
-inline constexpr char codec[] = "codec";
-inline constexpr char mode[] = "mode";
-inline constexpr char recordMic[] = "recordMic";
-inline constexpr char showCursor[] = "showCursor";
-inline constexpr char playSound[] = "playSound";
-inline constexpr char autoShare[] = "autoShare";
-inline constexpr char hkCode[] = "hkCode";
-inline constexpr char hkMods[] = "hkMods";
-inline constexpr char folder[] = "folder";
 inline constexpr char extraGames[] = "extraGames";
 inline constexpr char onboarded[] = "onboarded";
 inline constexpr char paused[] = "paused";
@@ -56,113 +74,96 @@ inline constexpr char screenCastToken[] = "screenCastToken";
 inline constexpr char sharingService[] = "sharingService";
 } // namespace settingsKey
 
+class Notifications;
+
 class Settings : public QObject {
     Q_OBJECT
 public:
-    // The program's store, on AppPaths::configFile(); created on first use, never destroyed.
+    // The program's store, on AppPaths::configFile(), posting to Notifications::shared();
+    // created on first use, never destroyed. For the program's start only.
     static Settings& shared();
 
-    // A store over the INI file at `filePath` (created with its folder on the first write).
-    // Values absent from the file, and values that cannot be read as their type, take the
-    // defaults: 30 s, 1440 lines, 60 fps, high, H.264, games only, no microphone, no cursor,
-    // sound on, no automatic sharing, Alt+Shift+C, the videos folder + "Vantel Record".
-    // Enumeration strings other than the exact raw values load as high, h264 and games. A
-    // shortcut whose "hkCode" or "hkMods" is not a number in 0..4294967295 loads as the default
-    // shortcut as a whole: half of a foreign pair names no sensible key. An empty "folder" counts
-    // as absent; any other stored path is used as it stands, even when nothing exists there.
-    explicit Settings(const QString& filePath, QObject* parent = nullptr);
+    // A store over the INI file at `filePath` (created with its folder on the first write),
+    // announcing on `notifications`, which must outlive it.
+    Settings(const QString& filePath, Notifications& notifications, QObject* parent = nullptr);
 
-    int bufferSeconds() const { return m_bufferSeconds; }
-    int maxHeight() const { return m_maxHeight; }
-    int fps() const { return m_fps; }
-    Quality quality() const { return m_quality; }
-    Codec codec() const { return m_codec; }
-    CaptureMode mode() const { return m_mode; }
-    bool recordMic() const { return m_recordMic; }
-    bool showCursor() const { return m_showCursor; }
-    bool playSound() const { return m_playSound; }
-    bool copyLinkAfterClip() const { return m_copyLinkAfterClip; }
-    Hotkey saveHotkey() const { return m_saveHotkey; }
-    QString folder() const { return m_folder; }
+#define VANTEL_SETTING_GETTER(name, setter, Type, ...)                                             \
+    Type name() const {                                                                            \
+        return m_##name;                                                                           \
+    }
+    VANTEL_SETTINGS(VANTEL_SETTING_GETTER)
+#undef VANTEL_SETTING_GETTER
 
-    // These eight announce "captureSettingsChanged" after the debounce.
-    void setBufferSeconds(int seconds);
-    void setMaxHeight(int height);
-    void setFps(int fps);
-    void setQuality(Quality quality);
-    void setCodec(Codec codec);
-    void setMode(CaptureMode mode);
-    void setRecordMic(bool on);
-    void setShowCursor(bool on);
-    // These announce nothing.
-    void setPlaySound(bool on);
-    void setCopyLinkAfterClip(bool on);
-    void setFolder(const QString& path);
-    // Writes "hkCode" then "hkMods", then posts "hotkeyChanged".
-    void setSaveHotkey(Hotkey hotkey);
+#define VANTEL_SETTING_SETTER(name, setter, Type, ...) void setter(Type value);
+    VANTEL_SETTINGS(VANTEL_SETTING_SETTER)
+#undef VANTEL_SETTING_SETTER
+
+    // Where this store's announcements go.
+    Notifications& notifications() const {
+        return m_notifications;
+    }
 
     // What a capture run is built from, as the options stand now.
     CaptureConfig captureConfig() const;
 
-    // Every persisted option with its key, in a fixed order, as text ("true"/"false", raw
+    // Every persisted option with its key, in the table's order, as text ("true"/"false", raw
     // enumeration values, plain numbers and paths).
     std::vector<std::pair<QString, QString>> entries() const;
 
-    // The user's extra games, read afresh from the shared store's file at every call, so a
-    // write by any store on that file is seen. Absent: empty. The INI file cannot tell a
-    // one-item list from a plain string, so a lone string is a one-item list; empty entries are
-    // dropped.
-    static QStringList extraGames();
-    // Stores the whole list, then posts "extraGamesChanged" before returning.
-    static void setExtraGames(const QStringList& games);
+    // The user's extra games, read afresh from the file at every call, so a write by any store
+    // on that file is seen. Absent: empty. The INI file cannot tell a one-item list from a
+    // plain string, so a lone string is a one-item list; empty entries are dropped.
+    QStringList extraGames();
+    // Stores the whole list, then emits "extraGamesChanged" before returning.
+    void setExtraGames(const QStringList& games);
 
     // The screen-cast portal's restore token ("" when none is kept), read and written through
-    // a store of their own on the shared store's file: unlike everything else here, any thread
+    // a store of their own on AppPaths::configFile(): unlike everything else here, any thread
     // may call them (the capture backend asks from its own threads).
     static std::string screenCastToken();
     static void setScreenCastToken(const std::string& token);
 
     // The underlying store, for the keys other parts of the application own ("onboarded",
     // "paused", "user"). Main thread only.
-    QSettings& store() { return m_store; }
+    QSettings& store() {
+        return m_store;
+    }
 
 signals:
-    void bufferSecondsChanged(int seconds);
-    void maxHeightChanged(int height);
-    void fpsChanged(int fps);
-    void qualityChanged(vantel::Quality quality);
-    void codecChanged(vantel::Codec codec);
-    void modeChanged(vantel::CaptureMode mode);
-    void recordMicChanged(bool on);
-    void showCursorChanged(bool on);
-    void playSoundChanged(bool on);
-    void copyLinkAfterClipChanged(bool on);
-    void saveHotkeyChanged(vantel::Hotkey hotkey);
-    void folderChanged(const QString& path);
+#define VANTEL_SETTING_SIGNAL(name, setter, Type, ...) void name##Changed(Type value);
+    VANTEL_SETTINGS(VANTEL_SETTING_SIGNAL)
+#undef VANTEL_SETTING_SIGNAL
 
 private:
+    enum class Announce { nothing, capture, hotkey };
+
     void load();
-    void loadSaveHotkey();
-    void write(const char* key, const QVariant& value);
-    void scheduleCaptureAnnouncement();
+    void announce(Announce what);
 
     QSettings m_store;
+    Notifications& m_notifications;
     // The capture announcement waiting to run; restarted by every capture-affecting set.
     QTimer m_pending;
 
     // Filled by load().
-    int m_bufferSeconds;
-    int m_maxHeight;
-    int m_fps;
-    Quality m_quality;
-    Codec m_codec;
-    CaptureMode m_mode;
-    bool m_recordMic;
-    bool m_showCursor;
-    bool m_playSound;
-    bool m_copyLinkAfterClip;
-    Hotkey m_saveHotkey;
-    QString m_folder;
+#define VANTEL_SETTING_MEMBER(name, setter, Type, ...) Type m_##name;
+    VANTEL_SETTINGS(VANTEL_SETTING_MEMBER)
+#undef VANTEL_SETTING_MEMBER
 };
+
+// One option of the table as a value, for code that binds controls to options generically.
+template <typename T> struct SettingField {
+    T (Settings::*get)() const;
+    void (Settings::*set)(T);
+    void (Settings::*changed)(T);
+};
+
+namespace setting {
+#define VANTEL_SETTING_FIELD(name, setter, Type, ...)                                              \
+    inline constexpr SettingField<Type> name{&Settings::name, &Settings::setter,                   \
+                                             &Settings::name##Changed};
+VANTEL_SETTINGS(VANTEL_SETTING_FIELD)
+#undef VANTEL_SETTING_FIELD
+} // namespace setting
 
 } // namespace vantel

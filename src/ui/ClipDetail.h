@@ -17,31 +17,31 @@
 // for another file and hands newer metadata of the same file to setClip(), so a new title or
 // share link shows at once while the trim range, volumes and messages stay.
 //
-// Changes go through the library (rename, delete, trimmed copy) and the share service; a share
-// or trim that is still running when the view goes keeps going, and its outcome reaches the
-// user through the library and the toast.
+// Changes go through the library (rename, delete, trimmed copy) and the share service, both
+// handed in as `Services`; a share or trim that is still running when the view goes keeps
+// going, and its outcome reaches the user through the library and the toast (ClipJobs.h).
 //
 // Thread: main thread.
 
 #include "library/Clip.h"
 #include "media/RangeCopy.h"
+#include "ui/ClipJobs.h"
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <optional>
 
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QHBoxLayout;
-class QSlider;
-class QToolButton;
 
 namespace vantel {
 
+class ClipCantPlayPanel;
+class ClipStatusRows;
+class ClipTitleField;
+class ClipTopBar;
+class ClipVolumeRow;
 class Library;
 class PlayerView;
 class ShareService;
@@ -50,15 +50,16 @@ class TrimPanel;
 class ClipDetail : public QWidget {
     Q_OBJECT
 public:
-    struct Context {
-        Library* library = nullptr;
-        ShareService* sharing = nullptr; // may be null: sharing is then unavailable
-        using Toast = std::function<void(const QString& title, const QString& detail, bool ok)>;
-        Toast toast;
-        std::function<void(const QString& path)> reveal;
+    // What the view works through; the library and the share service must outlive the view.
+    struct Services {
+        using Toast = ClipJobs::Toast;
+        Library& library;
+        ShareService* sharing;                           // may be null: sharing is then unavailable
+        Toast toast;                                     // may be empty: nothing is shown
+        std::function<void(const QString& path)> reveal; // may be empty: nothing happens
     };
 
-    ClipDetail(const Clip& clip, Context context, QWidget* parent = nullptr);
+    ClipDetail(const Clip& clip, Services services, QWidget* parent = nullptr);
     ~ClipDetail() override;
 
     const Clip& clip() const { return m_clip; }
@@ -68,8 +69,8 @@ public:
     std::optional<media::TimeRange> trim() const { return m_trim; }
     std::optional<QString> busy() const { return m_busy; }
     std::optional<QString> error() const { return m_error; }
-    double gameVolume() const { return m_gameVol; }
-    double micVolume() const { return m_micVol; }
+    double gameVolume() const;
+    double micVolume() const;
     PlayerView* playerView() const { return m_player; }
     // Full screen: only the player stays visible.
     void setTheatre(bool on);
@@ -87,21 +88,13 @@ signals:
     void fullScreenRequested(bool on);
 
 private:
-    QWidget* makeTopBar();
     QWidget* makeTitleRow();
-    QWidget* makeVolumeRow();
-    QWidget* makeStatusRows();
-    QWidget* makeCantPlay();
     void showPlayback();
-    QHBoxLayout* makeVolumeSlider(const QString& label, QSlider*& slider, QLabel*& value);
     void rebuildActions();
     void addShareActions(QHBoxLayout* row);
-    void showTopLine();
     void showTrim();
-    void showBusy();
     void setBusy(const std::optional<QString>& stage, double progress = 0.0);
     void setError(const std::optional<QString>& message);
-    void applyMix();
     void endTrim();
     void copyLink();
     void openLink();
@@ -109,35 +102,24 @@ private:
     void moveToTrash();
 
     Clip m_clip;
-    Context m_context;
+    Services m_services;
     std::optional<media::TimeRange> m_trim;
-    double m_gameVol = 1.0;
-    double m_micVol = 1.0;
     std::optional<QString> m_busy;
-    double m_progress = 0.0;
     std::optional<QString> m_error;
 
-    QLabel* m_topLine = nullptr;
-    QWidget* m_topBar = nullptr;
+    ClipTopBar* m_topBar = nullptr;
     PlayerView* m_player = nullptr;
     bool m_opened = false; // the player was given the file
-    QFrame* m_cantPlay = nullptr;
+    ClipCantPlayPanel* m_cantPlay = nullptr;
     TrimPanel* m_trimPanel = nullptr;
     QWidget* m_titleRow = nullptr;
-    QLineEdit* m_title = nullptr;
+    ClipTitleField* m_title = nullptr;
     QPushButton* m_trimButton = nullptr;
     QPushButton* m_saveTrim = nullptr;
-    QWidget* m_volumeRow = nullptr;
-    QSlider* m_gameSlider = nullptr;
-    QSlider* m_micSlider = nullptr;
-    QLabel* m_gameValue = nullptr;
-    QLabel* m_micValue = nullptr;
+    ClipVolumeRow* m_volumeRow = nullptr;
     QWidget* m_actions = nullptr;
     QPushButton* m_shareButton = nullptr;
-    QWidget* m_busyRow = nullptr;
-    QLabel* m_busyText = nullptr;
-    QProgressBar* m_progressBar = nullptr;
-    QLabel* m_errorText = nullptr;
+    ClipStatusRows* m_status = nullptr;
 };
 
 } // namespace vantel

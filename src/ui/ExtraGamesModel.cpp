@@ -4,10 +4,11 @@
 
 namespace vantel {
 
-ExtraGamesModel::ExtraGamesModel(AppCatalog& catalog, QObject* parent)
+ExtraGamesModel::ExtraGamesModel(Settings& settings, AppCatalog& catalog, QObject* parent)
     : QAbstractListModel(parent)
+    , m_settings(settings)
     , m_catalog(catalog)
-    , m_ids(Settings::extraGames()) {
+    , m_ids(settings.extraGames()) {
     for (const QString& id : m_ids)
         m_rows.push_back(describe(id));
 }
@@ -58,7 +59,7 @@ QVariant ExtraGamesModel::data(const QModelIndex& index, int role) const {
 }
 
 void ExtraGamesModel::store() {
-    Settings::setExtraGames(m_ids);
+    m_settings.setExtraGames(m_ids);
 }
 
 AppInfo ExtraGamesModel::describe(const QString& id) const {

@@ -15,12 +15,15 @@
 
 namespace vantel {
 
+class Settings;
+
 class ExtraGamesModel : public QAbstractListModel {
     Q_OBJECT
 public:
     enum Role { IdRole = Qt::UserRole + 1 };
 
-    explicit ExtraGamesModel(AppCatalog& catalog, QObject* parent = nullptr);
+    // Over the extra games of `settings`, named through `catalog`; both must outlive it.
+    ExtraGamesModel(Settings& settings, AppCatalog& catalog, QObject* parent = nullptr);
 
     QStringList ids() const { return m_ids; }
 
@@ -37,6 +40,7 @@ private:
     void store();
     AppInfo describe(const QString& id) const;
 
+    Settings& m_settings;
     AppCatalog& m_catalog;
     QStringList m_ids;
     std::vector<AppInfo> m_rows; // parallel to m_ids

@@ -55,7 +55,7 @@ namespace {
 constexpr int kScrollRestMs = 120;
 
 // Off the window's thread; a refusal is told, and the card stays as the library keeps it.
-QCoro::Task<> trashFromMenu(Library* library, Clip clip, ClipDetail::Context::Toast toast) {
+QCoro::Task<> trashFromMenu(Library* library, Clip clip, ClipDetail::Services::Toast toast) {
     try {
         // A named task: GCC 12 destroys lambda temporaries inside a co_await expression twice.
         auto trashing = detail::inBackground([library, clip] { library->deleteClip(clip); });
@@ -277,7 +277,8 @@ void LibraryWindow::refreshMain() {
 
 void LibraryWindow::openDetail(const Clip& clip) {
     closeDetail();
-    m_detail = new ClipDetail(clip, m_services);
+    m_detail = new ClipDetail(
+        clip, {*m_services.library, m_services.sharing, m_services.toast, m_services.reveal});
     m_detailPage->layout()->addWidget(m_detail);
     connect(m_detail, &ClipDetail::back, this, &LibraryWindow::back);
     connect(m_detail, &ClipDetail::fullScreenRequested, this, &LibraryWindow::setFullScreen);

@@ -35,7 +35,12 @@ class LibraryWindow : public QWidget {
     Q_OBJECT
 public:
     // What the window works with; a null library means Library::shared().
-    using Services = ClipDetail::Context;
+    struct Services {
+        Library* library = nullptr;
+        ShareService* sharing = nullptr; // may be null: sharing is then unavailable
+        ClipDetail::Services::Toast toast;
+        std::function<void(const QString& path)> reveal;
+    };
 
     static constexpr const char* kId = "library";
 

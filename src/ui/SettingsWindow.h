@@ -8,8 +8,8 @@
 // "Upload and copy a link after every clip" is disabled while nobody is signed in; its stored
 // value stays as it is.
 //
-// The dialogs and the file manager are reached through `Desktop`, so a test can stand in for
-// the person choosing; the defaults open the real ones.
+// The store, the account and the installed applications come in as `Services`; the dialogs
+// and the file manager through `Desktop`, so a test can stand in for the person choosing.
 //
 // Thread: main thread.
 
@@ -20,10 +20,9 @@
 #include <memory>
 
 class QComboBox;
-class QPushButton;
-class QUrl;
 class QLabel;
 class QModelIndex;
+class QUrl;
 class QVBoxLayout;
 
 namespace vantel {
@@ -32,7 +31,13 @@ class Account;
 class ElidedLabel;
 class ExtraGamesModel;
 class HotkeyField;
+class Library;
+class Settings;
 class ToggleSwitch;
+
+namespace platform {
+class DesktopEntries;
+}
 
 class SettingsWindow : public QWidget {
     Q_OBJECT
@@ -49,12 +54,18 @@ public:
         // Opens a web page in the browser.
         std::function<void(const QUrl& url)> openUrl;
 
-        static Desktop system();
+        // The real dialogs and file manager; a changed folder reloads `library`.
+        static Desktop system(Library& library);
     };
 
-    // Over the program's desktop and Account::shared().
-    explicit SettingsWindow(QWidget* parent = nullptr);
-    SettingsWindow(Desktop desktop, Account& account, QWidget* parent = nullptr);
+    // What the window works on; each must outlive it.
+    struct Services {
+        Settings& settings;
+        Account& account;
+        platform::DesktopEntries& entries;
+    };
+
+    SettingsWindow(const Services& services, Desktop desktop, QWidget* parent = nullptr);
     ~SettingsWindow() override;
 
     // The working copy of the extra games.
@@ -65,7 +76,6 @@ public:
     void pickFolder();
 
 private:
-    QVBoxLayout* section(const QString& title);
     void buildRecording();
     void buildAudio();
     void buildClipping();
@@ -73,39 +83,22 @@ private:
     void buildStorage();
     void buildAccount();
     void buildGeneral();
-    void connectStore();
 
-    void refreshRecording();
-    void refreshSwitches();
+    void refreshEstimate();
     void refreshGames();
     QWidget* gameRow(const QModelIndex& index);
-    void refreshEstimate();
-    void refreshAccount();
-    QWidget* signedOutForm();
-    QWidget* signedInForm(const QString& name);
 
-    Desktop m_desktop;
+    Settings& m_settings;
     Account& m_account;
+    Desktop m_desktop;
     AppCatalog m_catalog;
     std::unique_ptr<ExtraGamesModel> m_games;
     QVBoxLayout* m_page = nullptr;
 
-    QComboBox* m_mode = nullptr;
-    QComboBox* m_replayLength = nullptr;
-    QComboBox* m_resolution = nullptr;
-    QComboBox* m_frameRate = nullptr;
-    QComboBox* m_quality = nullptr;
-    QComboBox* m_format = nullptr;
     QLabel* m_estimate = nullptr;
-    ToggleSwitch* m_recordMic = nullptr;
-    HotkeyField* m_hotkey = nullptr;
-    ToggleSwitch* m_playSound = nullptr;
-    ToggleSwitch* m_showCursor = nullptr;
     ToggleSwitch* m_autoShare = nullptr;
     QWidget* m_gameRows = nullptr;
-    ElidedLabel* m_folder = nullptr;
     ToggleSwitch* m_openAtLogin = nullptr;
-    QVBoxLayout* m_accountRows = nullptr;
 };
 
 } // namespace vantel

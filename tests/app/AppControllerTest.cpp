@@ -138,7 +138,8 @@ TEST(AppController, PauseStopsCaptureAndSurvivesARestartOfTheProgram) {
         EXPECT_TRUE(std::any_of(menu.begin(), menu.end(),
                                 [](const MenuEntry& e) { return e.text == "Resume Recording"; }));
     }
-    Settings reopened(file);
+    Notifications notifications;
+    Settings reopened(file, notifications);
     AppState state(reopened.store());
     EXPECT_TRUE(state.paused());
 

@@ -8,6 +8,7 @@
 #include "engine/GameDetector.h"
 #include "platform/CaptureSource.h"
 #include "platform/Workspace.h"
+#include "settings/Notifications.h"
 #include "settings/Settings.h"
 
 #include <gtest/gtest.h>
@@ -35,19 +36,20 @@ public:
 };
 
 TEST(SharedServices, WritingTheGameListRescansAtOnce) {
+    vantel::Notifications notifications;
     vantel::Settings settings(
-        QString::fromStdString((vantel::test::testHome() / "wiring.ini").string()));
+        QString::fromStdString((vantel::test::testHome() / "wiring.ini").string()), notifications);
     vantel::Capture capture(vantel::platform::createCaptureBackend());
     vantel::GameDetector detector(std::make_unique<OneAppWorkspace>());
     vantel::SharedServices::wire(settings, capture, detector);
     ASSERT_FALSE(detector.current());
 
-    vantel::Settings::setExtraGames({"org.example.Puzzler"});
+    settings.setExtraGames({"org.example.Puzzler"});
     ASSERT_TRUE(detector.current());
     EXPECT_EQ(detector.current()->name, "Puzzler");
     EXPECT_EQ(detector.current()->pid, 4242);
 
-    vantel::Settings::setExtraGames({});
+    settings.setExtraGames({});
     EXPECT_FALSE(detector.current());
 }
 

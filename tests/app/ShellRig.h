@@ -9,6 +9,7 @@
 #include "app/WelcomeWindow.h"
 #include "common/TestEnv.h"
 #include "engine/Capture.h"
+#include "settings/Notifications.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
@@ -138,7 +139,8 @@ struct ShellRig {
         (testHome() /
          ("shell-" + QUuid::createUuid().toString(QUuid::Id128).toStdString() + ".ini"))
             .string());
-    Settings settings{file};
+    Notifications notifications;
+    Settings settings{file, notifications};
     IdleBackend* backend = new IdleBackend;
     Capture capture{std::unique_ptr<platform::CaptureBackend>(backend)};
     AppState state{settings.store()};

@@ -3,9 +3,9 @@
 
 #include "settings/Settings.h"
 
+#include "common/TestEnv.h"
 #include "settings/AppPaths.h"
 #include "settings/Notifications.h"
-#include "common/TestEnv.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,13 +17,13 @@
 namespace vantel {
 namespace {
 
-// Records every post of one notification, with the time it came.
+// Records every emission of one notification, with the time it came.
 class PostLog {
 public:
-    explicit PostLog(const char* name) {
+    PostLog(Notifications& notifications, void (Notifications::*signal)()) {
         m_clock.start();
-        Notifications::shared().observe(QLatin1String(name), &m_context,
-                                        [this] { m_times.push_back(m_clock.elapsed()); });
+        QObject::connect(&notifications, signal, &m_context,
+                         [this] { m_times.push_back(m_clock.elapsed()); });
     }
     int count() const { return static_cast<int>(m_times.size()); }
     qint64 lastAt() const { return m_times.back(); }
@@ -44,6 +44,7 @@ private:
 
 class SettingsStore : public ::testing::Test {
 protected:
+    Notifications m_notifications;
     QString m_path = QString::fromStdString(
         (test::testHome() / "stores" /
          (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".ini"))
@@ -56,7 +57,7 @@ protected:
 };
 
 TEST_F(SettingsStore, EmptyStoreGivesTheDefaults) {
-    Settings s(m_path);
+    Settings s(m_path, m_notifications);
     EXPECT_EQ(s.bufferSeconds(), 30);
     EXPECT_EQ(s.maxHeight(), 1440);
     EXPECT_EQ(s.fps(), 60);
@@ -83,7 +84,7 @@ TEST_F(SettingsStore, ForeignValuesFallBack) {
     prepare("[General]\nquality=High\ncodec=H264\nmode=Always\nbufferSeconds=lots\n"
             "maxHeight=99999999999\nrecordMic=maybe\nplaySound=maybe\nhkCode=-1\nhkMods=512\n"
             "folder=\n");
-    Settings s(m_path);
+    Settings s(m_path, m_notifications);
     EXPECT_EQ(s.quality(), Quality::high);
     EXPECT_EQ(s.codec(), Codec::h264);
     EXPECT_EQ(s.mode(), CaptureMode::games);
@@ -95,7 +96,7 @@ TEST_F(SettingsStore, ForeignValuesFallBack) {
     EXPECT_TRUE(s.folder().endsWith("/Videos/Vantel Record"));
 
     prepare("[General]\nquality=gigantic\nhkCode=4294967296\n");
-    Settings other(m_path);
+    Settings other(m_path, m_notifications);
     EXPECT_EQ(other.quality(), Quality::high);
     EXPECT_EQ(other.saveHotkey(), Hotkey::defaultSave());
 }
@@ -105,7 +106,7 @@ TEST_F(SettingsStore, StoredValuesLoadAsTheyStand) {
             "maxHeight=0\nfps=120\nrecordMic=true\nshowCursor=1\nplaySound=false\n"
             "autoShare=true\nhkCode=4294967295\nhkMods=4096\n"
             "folder=/media/nowhere/My Clips\n");
-    Settings s(m_path);
+    Settings s(m_path, m_notifications);
     EXPECT_EQ(s.quality(), Quality::ultra);
     EXPECT_EQ(s.codec(), Codec::hevc);
     EXPECT_EQ(s.mode(), CaptureMode::always);
@@ -120,9 +121,65 @@ TEST_F(SettingsStore, StoredValuesLoadAsTheyStand) {
     EXPECT_EQ(s.folder(), "/media/nowhere/My Clips");
 }
 
+// A file as the store has always written it, with other parts' keys beside the options: it
+// loads as it stands, and writing every option back as loaded leaves it byte for byte the same,
+// so neither a key nor the way a value is written changes under a user's existing file.
+TEST_F(SettingsStore, ExistingFileLoadsAndIsWrittenBackUnchanged) {
+    const std::string file = "[General]\n"
+                             "autoShare=true\n"
+                             "bufferSeconds=120\n"
+                             "codec=hevc\n"
+                             "extraGames=org.example.SkyRacer, steam_app_42\n"
+                             "folder=\"/mnt/other-volume/Clips, 2024\"\n"
+                             "fps=120\n"
+                             "hkCode=49\n"
+                             "hkMods=4608\n"
+                             "maxHeight=2160\n"
+                             "mode=always\n"
+                             "onboarded=true\n"
+                             "paused=false\n"
+                             "playSound=false\n"
+                             "quality=ultra\n"
+                             "recordMic=true\n"
+                             "screenCastToken=3f2a\n"
+                             "showCursor=true\n";
+    prepare(file);
+    Settings s(m_path, m_notifications);
+    EXPECT_EQ(s.bufferSeconds(), 120);
+    EXPECT_EQ(s.maxHeight(), 2160);
+    EXPECT_EQ(s.fps(), 120);
+    EXPECT_EQ(s.quality(), Quality::ultra);
+    EXPECT_EQ(s.codec(), Codec::hevc);
+    EXPECT_EQ(s.mode(), CaptureMode::always);
+    EXPECT_TRUE(s.recordMic());
+    EXPECT_TRUE(s.showCursor());
+    EXPECT_FALSE(s.playSound());
+    EXPECT_TRUE(s.copyLinkAfterClip());
+    EXPECT_EQ(s.saveHotkey(), (Hotkey{49, Hotkey::kCtrl | Hotkey::kShift}));
+    EXPECT_EQ(s.folder(), "/mnt/other-volume/Clips, 2024");
+    EXPECT_EQ(s.extraGames(), QStringList({"org.example.SkyRacer", "steam_app_42"}));
+
+    s.setBufferSeconds(s.bufferSeconds());
+    s.setMaxHeight(s.maxHeight());
+    s.setFps(s.fps());
+    s.setQuality(s.quality());
+    s.setCodec(s.codec());
+    s.setMode(s.mode());
+    s.setRecordMic(s.recordMic());
+    s.setShowCursor(s.showCursor());
+    s.setPlaySound(s.playSound());
+    s.setCopyLinkAfterClip(s.copyLinkAfterClip());
+    s.setSaveHotkey(s.saveHotkey());
+    s.setFolder(s.folder());
+    s.setExtraGames(s.extraGames());
+    QFile written(m_path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll().toStdString(), file);
+}
+
 TEST_F(SettingsStore, ValuesPersistAcrossInstances) {
     {
-        Settings s(m_path);
+        Settings s(m_path, m_notifications);
         QSignalSpy fpsSpy(&s, &Settings::fpsChanged);
         s.setBufferSeconds(120);
         s.setMaxHeight(2160);
@@ -139,7 +196,7 @@ TEST_F(SettingsStore, ValuesPersistAcrossInstances) {
         ASSERT_EQ(fpsSpy.count(), 1);
         EXPECT_EQ(fpsSpy.at(0).at(0).toInt(), 30);
     }
-    Settings s(m_path);
+    Settings s(m_path, m_notifications);
     EXPECT_EQ(s.bufferSeconds(), 120);
     EXPECT_EQ(s.maxHeight(), 2160);
     EXPECT_EQ(s.fps(), 30);
@@ -157,8 +214,8 @@ TEST_F(SettingsStore, ValuesPersistAcrossInstances) {
 }
 
 TEST_F(SettingsStore, BurstOfCaptureChangesPostsOnceAfterTheLast) {
-    Settings s(m_path);
-    PostLog capture(notification::captureSettingsChanged);
+    Settings s(m_path, m_notifications);
+    PostLog capture(m_notifications, &Notifications::captureSettingsChanged);
     QElapsedTimer sinceChange;
     sinceChange.start();
     s.setFps(30);
@@ -182,17 +239,17 @@ TEST_F(SettingsStore, BurstOfCaptureChangesPostsOnceAfterTheLast) {
 }
 
 TEST_F(SettingsStore, SettingAnEqualValueStillWritesAndAnnounces) {
-    Settings s(m_path);
-    PostLog capture(notification::captureSettingsChanged);
+    Settings s(m_path, m_notifications);
+    PostLog capture(m_notifications, &Notifications::captureSettingsChanged);
     s.setFps(60);
     EXPECT_EQ(stored("fps").toString(), "60");
     EXPECT_TRUE(capture.waitFor(1, 3000));
 }
 
 TEST_F(SettingsStore, SoundSharingAndFolderWriteButPostNothing) {
-    Settings s(m_path);
-    PostLog capture(notification::captureSettingsChanged);
-    PostLog hotkey(notification::hotkeyChanged);
+    Settings s(m_path, m_notifications);
+    PostLog capture(m_notifications, &Notifications::captureSettingsChanged);
+    PostLog hotkey(m_notifications, &Notifications::hotkeyChanged);
     s.setPlaySound(false);
     s.setCopyLinkAfterClip(true);
     s.setFolder("/srv/clips");
@@ -205,11 +262,11 @@ TEST_F(SettingsStore, SoundSharingAndFolderWriteButPostNothing) {
 }
 
 TEST_F(SettingsStore, ShortcutIsWrittenThenPostedBeforeTheSetterReturns) {
-    Settings s(m_path);
-    PostLog capture(notification::captureSettingsChanged);
+    Settings s(m_path, m_notifications);
+    PostLog capture(m_notifications, &Notifications::captureSettingsChanged);
     std::vector<std::pair<QString, QString>> seenAtPost;
     QObject context;
-    Notifications::shared().observe(QLatin1String(notification::hotkeyChanged), &context, [&] {
+    QObject::connect(&m_notifications, &Notifications::hotkeyChanged, &context, [&] {
         seenAtPost.emplace_back(stored("hkCode").toString(), stored("hkMods").toString());
     });
     s.setSaveHotkey({0, Hotkey::kSuper});
@@ -222,26 +279,28 @@ TEST_F(SettingsStore, ShortcutIsWrittenThenPostedBeforeTheSetterReturns) {
 }
 
 TEST(ExtraGames, ListIsReadFreshAndWritesAnnounceAtOnce) {
-    PostLog changed(notification::extraGamesChanged);
-    EXPECT_TRUE(Settings::extraGames().isEmpty());
+    Notifications notifications;
+    Settings settings(AppPaths::configFile(), notifications);
+    PostLog changed(notifications, &Notifications::extraGamesChanged);
+    EXPECT_TRUE(settings.extraGames().isEmpty());
     const QStringList games{"com.example.game", "odd,name", "steam_app_42"};
-    Settings::setExtraGames(games);
+    settings.setExtraGames(games);
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(Settings::extraGames(), games);
-    Settings::setExtraGames({"solo"});
-    EXPECT_EQ(Settings::extraGames(), QStringList{"solo"});
-    Settings::setExtraGames({});
-    EXPECT_TRUE(Settings::extraGames().isEmpty());
+    EXPECT_EQ(settings.extraGames(), games);
+    settings.setExtraGames({"solo"});
+    EXPECT_EQ(settings.extraGames(), QStringList{"solo"});
+    settings.setExtraGames({});
+    EXPECT_TRUE(settings.extraGames().isEmpty());
     EXPECT_EQ(changed.count(), 3);
 
     // A write through another store on the same file is seen by the next read.
     QSettings(AppPaths::configFile(), QSettings::IniFormat)
         .setValue("extraGames", QStringList{"a", "b"});
-    EXPECT_EQ(Settings::extraGames(), (QStringList{"a", "b"}));
+    EXPECT_EQ(settings.extraGames(), (QStringList{"a", "b"}));
     // Not a list: no extra games.
-    Settings(AppPaths::configFile()).store().setValue("extraGames", 12);
-    EXPECT_TRUE(Settings::extraGames().isEmpty());
-    Settings::setExtraGames({});
+    Settings(AppPaths::configFile(), notifications).store().setValue("extraGames", 12);
+    EXPECT_TRUE(settings.extraGames().isEmpty());
+    settings.setExtraGames({});
 }
 
 TEST(AppPaths, FoldersComeFromTheXdgVariables) {

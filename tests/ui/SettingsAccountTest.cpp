@@ -12,6 +12,7 @@
 #include "ui/ToggleSwitch.h"
 
 #include <QCoro/QCoroTask>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -24,11 +25,20 @@
 namespace vantel {
 namespace {
 
+// Stands in for the browser: receives what QDesktopServices would open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 class AccountRows : public ::testing::Test {
 protected:
     void SetUp() override {
         QCoro::waitFor(Keychain::set(QStringLiteral("token"), QStringLiteral("t0ken")));
-        m_desktop = SettingsWindow::Desktop::system();
+        m_desktop = test::systemDesktop();
         m_desktop.openUrl = [this](const QUrl& url) {
             m_opened << url;
         };
@@ -66,10 +76,10 @@ protected:
 };
 
 TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
-    Settings::shared().setCopyLinkAfterClip(true); // stored earlier, while signed in
+    test::store().setCopyLinkAfterClip(true); // stored earlier, while signed in
     std::unique_ptr<Account> nobody = account({});
     ASSERT_FALSE(nobody->user());
-    SettingsWindow window(m_desktop, *nobody);
+    SettingsWindow window(test::services(*nobody), m_desktop);
     window.show();
     QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-signed-out"));
@@ -81,7 +91,7 @@ TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
     EXPECT_FALSE(upload->isEnabled());
     upload->click();
     QTest::mouseClick(upload, Qt::LeftButton);
-    EXPECT_TRUE(Settings::shared().copyLinkAfterClip()) << "the stored value must stay";
+    EXPECT_TRUE(test::store().copyLinkAfterClip()) << "the stored value must stay";
 
     EXPECT_TRUE(form(window, "signedOut"));
     EXPECT_FALSE(form(window, "signedIn"));
@@ -92,13 +102,13 @@ TEST_F(AccountRows, SignedOutOffersSignInAndKeepsTheUploadSwitchOffLimits) {
     window.findChild<QPushButton*>(QStringLiteral("signIn"))->click();
     ASSERT_EQ(m_signInPages.size(), 1);
     EXPECT_EQ(m_signInPages[0].path(), QStringLiteral("/auth/app"));
-    Settings::shared().setCopyLinkAfterClip(false);
+    test::store().setCopyLinkAfterClip(false);
 }
 
 TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     std::unique_ptr<Account> mira = account(R"({"id":"42","name":"Mira"})");
     ASSERT_TRUE(mira->user());
-    SettingsWindow window(m_desktop, *mira);
+    SettingsWindow window(test::services(*mira), m_desktop);
     window.show();
     showAccountSection(window);
     QCoreApplication::processEvents();
@@ -109,9 +119,9 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     EXPECT_FALSE(form(window, "signedOut"));
     auto* upload = window.findChild<ToggleSwitch*>(QStringLiteral("autoShare"));
     EXPECT_TRUE(upload->isEnabled());
-    Settings::shared().setCopyLinkAfterClip(false);
+    test::store().setCopyLinkAfterClip(false);
     upload->click();
-    EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
+    EXPECT_TRUE(test::store().copyLinkAfterClip());
 
     // Which service the account belongs to: a self-hosted one is named in the settings file.
     auto* host = window.findChild<QLabel*>(QStringLiteral("serviceHost"));
@@ -128,9 +138,24 @@ TEST_F(AccountRows, SignedInShowsTheNameSignOutAndTheUsersPage) {
     EXPECT_TRUE(form(window, "signedOut"));
     EXPECT_FALSE(form(window, "signedIn"));
     EXPECT_FALSE(upload->isEnabled());
-    EXPECT_TRUE(Settings::shared().copyLinkAfterClip());
-    Settings::shared().setCopyLinkAfterClip(false);
+    EXPECT_TRUE(test::store().copyLinkAfterClip());
+    test::store().setCopyLinkAfterClip(false);
+}
+
+// The program's own desktop, not a test's stand-in: "Your shared clips" reaches the browser.
+TEST_F(AccountRows, TheRealDesktopOpensTheUsersPageInTheBrowser) {
+    UrlCatcher browser;
+    for (const char* scheme : {"http", "https"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &browser, "open");
+    std::unique_ptr<Account> mira = account(R"({"id":"42","name":"Mira"})");
+    SettingsWindow window(test::services(*mira), test::systemDesktop());
+    window.findChild<QPushButton*>(QStringLiteral("sharedClips"))->click();
+    for (const char* scheme : {"http", "https"})
+        QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    EXPECT_EQ(browser.opened, QList<QUrl>({siteURL(QStringLiteral("me"))}));
 }
 
 } // namespace
 } // namespace vantel
+
+#include "SettingsAccountTest.moc"

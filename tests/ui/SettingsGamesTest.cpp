@@ -47,7 +47,7 @@ QPushButton* removeButtonOf(SettingsWindow& window, const QString& name) {
 class Games : public ::testing::Test {
 protected:
     SettingsWindow::Desktop desktop() {
-        SettingsWindow::Desktop d = SettingsWindow::Desktop::system();
+        SettingsWindow::Desktop d = test::systemDesktop();
         d.chooseApp = [this](QWidget*, AppCatalog&) {
             return m_nextChoice;
         };
@@ -57,20 +57,21 @@ protected:
 };
 
 TEST_F(Games, RowsShowNamesOrTheBareIdAndEditsAreStoredWhole) {
-    Settings::setExtraGames({"org.example.SkyRacer", "gone.app", "org.example.SkyRacer"});
-    SettingsWindow window(desktop(), Account::shared());
+    test::store().setExtraGames({"org.example.SkyRacer", "gone.app", "org.example.SkyRacer"});
+    SettingsWindow window(test::services(Account::shared()), desktop());
     window.show();
     EXPECT_EQ(shownNames(window), QStringList({"Sky Racer", "gone.app", "Sky Racer"}));
 
     int posts = 0;
     QObject context;
-    Notifications::shared().observe(QLatin1String(notification::extraGamesChanged), &context,
-                                    [&] { ++posts; });
+    QObject::connect(&test::notifications(), &Notifications::extraGamesChanged, &context,
+                     [&] { ++posts; });
     m_nextChoice = QStringLiteral("net.example.Dungeon");
     window.addGame();
     window.addGame();
-    EXPECT_EQ(Settings::extraGames(), QStringList({"org.example.SkyRacer", "gone.app",
-                                                   "org.example.SkyRacer", "net.example.Dungeon"}));
+    EXPECT_EQ(test::store().extraGames(),
+              QStringList({"org.example.SkyRacer", "gone.app", "org.example.SkyRacer",
+                           "net.example.Dungeon"}));
     EXPECT_EQ(posts, 1) << "the second add of the same app must change nothing";
 
     m_nextChoice.clear(); // cancelled
@@ -80,20 +81,20 @@ TEST_F(Games, RowsShowNamesOrTheBareIdAndEditsAreStoredWhole) {
     QPushButton* remove = removeButtonOf(window, QStringLiteral("Sky Racer"));
     ASSERT_NE(remove, nullptr);
     remove->click();
-    EXPECT_EQ(Settings::extraGames(), QStringList({"gone.app", "net.example.Dungeon"}));
+    EXPECT_EQ(test::store().extraGames(), QStringList({"gone.app", "net.example.Dungeon"}));
     EXPECT_EQ(shownNames(window), QStringList({"gone.app", "Dungeon Depths"}));
     EXPECT_EQ(posts, 2);
 }
 
 TEST_F(Games, ListIsReadOnceWhenTheWindowIsMade) {
-    Settings::setExtraGames({"a.one"});
+    test::store().setExtraGames({"a.one"});
     AppCatalog catalog(platform::DesktopEntries::shared());
-    ExtraGamesModel model(catalog);
-    Settings::setExtraGames({"b.two"});
+    ExtraGamesModel model(test::store(), catalog);
+    test::store().setExtraGames({"b.two"});
     EXPECT_EQ(model.ids(), QStringList({"a.one"}));
     EXPECT_FALSE(model.add(QString())) << "an empty id is no application";
     model.add(QStringLiteral("c.three"));
-    EXPECT_EQ(Settings::extraGames(), QStringList({"a.one", "c.three"}));
+    EXPECT_EQ(test::store().extraGames(), QStringList({"a.one", "c.three"}));
 }
 
 TEST(AppPickerTest, ListsInstalledAppsByNameAndSearchesNamesAndIds) {

@@ -1,6 +1,11 @@
 #include "SettingsTestSupport.h"
 
 #include "common/TestEnv.h"
+#include "library/Library.h"
+#include "platform/freedesktop/DesktopEntries.h"
+#include "settings/AppPaths.h"
+#include "settings/Notifications.h"
+#include "settings/Settings.h"
 #include "sharing/Keychain.h"
 
 #include <QApplication>
@@ -54,6 +59,25 @@ void installTestApplications() {
 const bool installed = (installTestApplications(), true);
 
 } // namespace
+
+Notifications& notifications() {
+    static Notifications centre;
+    return centre;
+}
+
+Settings& store() {
+    static Settings settings(AppPaths::configFile(), notifications());
+    return settings;
+}
+
+SettingsWindow::Services services(Account& account) {
+    return {store(), account, platform::DesktopEntries::shared()};
+}
+
+SettingsWindow::Desktop systemDesktop() {
+    static Library library({[] { return store().folder(); }, AppPaths::appSupport()});
+    return SettingsWindow::Desktop::system(library);
+}
 
 void pressKey(QWidget* target, int qtKey, std::uint32_t evdevCode, Qt::KeyboardModifiers modifiers,
               const QString& text) {

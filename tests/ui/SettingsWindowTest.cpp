@@ -49,7 +49,7 @@ void choose(QComboBox* combo, const QString& text) {
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_desktop = SettingsWindow::Desktop::system();
+        m_desktop = test::systemDesktop();
         m_desktop.chooseFolder = [this](QWidget*, const QString& current) {
             m_offeredFolder = current;
             return m_nextFolder;
@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(Window, OffersTheChoicesWithTheirLabels) {
-    SettingsWindow window(m_desktop, Account::shared());
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Vantel Record Settings"));
     EXPECT_EQ(window.size(), QSize(560, 680));
     EXPECT_EQ(itemsOf(find<QComboBox>(window, "replayLength")),
@@ -98,7 +98,7 @@ TEST_F(Window, OffersTheChoicesWithTheirLabels) {
 }
 
 TEST_F(Window, EstimateFollowsEveryChangeAndChoicesAreStored) {
-    SettingsWindow window(m_desktop, Account::shared());
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     choose(find<QComboBox>(window, "resolution"), QStringLiteral("1080p"));
     choose(find<QComboBox>(window, "frameRate"), QStringLiteral("60 fps"));
     choose(find<QComboBox>(window, "quality"), QStringLiteral("High"));
@@ -112,7 +112,7 @@ TEST_F(Window, EstimateFollowsEveryChangeAndChoicesAreStored) {
     choose(find<QComboBox>(window, "replayLength"), QStringLiteral("2 minutes"));
     choose(find<QComboBox>(window, "record"), QStringLiteral("Always"));
 
-    const Settings& s = Settings::shared();
+    const Settings& s = test::store();
     EXPECT_EQ(s.maxHeight(), 1080);
     EXPECT_EQ(s.codec(), Codec::hevc);
     EXPECT_EQ(s.bufferSeconds(), 120);
@@ -123,8 +123,8 @@ TEST_F(Window, EstimateFollowsEveryChangeAndChoicesAreStored) {
 }
 
 TEST_F(Window, FollowsTheStoreLive) {
-    SettingsWindow window(m_desktop, Account::shared());
-    Settings& s = Settings::shared();
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
+    Settings& s = test::store();
     s.setFps(120);
     s.setQuality(Quality::ultra);
     s.setBufferSeconds(45); // not offered, but stored by hand: shown as it is
@@ -140,9 +140,9 @@ TEST_F(Window, FollowsTheStoreLive) {
 }
 
 TEST_F(Window, SwitchesWriteThrough) {
-    SettingsWindow window(m_desktop, Account::shared());
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     window.show();
-    Settings& s = Settings::shared();
+    Settings& s = test::store();
     s.setRecordMic(false);
     s.setShowCursor(false);
     find<ToggleSwitch>(window, "recordMic")->click();
@@ -154,19 +154,19 @@ TEST_F(Window, SwitchesWriteThrough) {
 }
 
 TEST_F(Window, RecordedShortcutIsStoredAndAnnouncedAtOnce) {
-    Settings::shared().setSaveHotkey(Hotkey::defaultSave());
-    SettingsWindow window(m_desktop, Account::shared());
+    test::store().setSaveHotkey(Hotkey::defaultSave());
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     window.show();
     int posts = 0;
     QObject context;
-    Notifications::shared().observe(QLatin1String(notification::hotkeyChanged), &context,
-                                    [&] { ++posts; });
+    QObject::connect(&test::notifications(), &Notifications::hotkeyChanged, &context,
+                     [&] { ++posts; });
     auto* field = find<HotkeyField>(window, "hotkey");
     field->setAlert([] {});
     field->click();
     test::pressKey(&window, Qt::Key_A, KEY_A, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(posts, 1);
-    EXPECT_EQ(Settings::shared().saveHotkey(), (Hotkey{0, Hotkey::kCtrl | Hotkey::kShift}));
+    EXPECT_EQ(test::store().saveHotkey(), (Hotkey{0, Hotkey::kCtrl | Hotkey::kShift}));
     QSettings file(AppPaths::configFile(), QSettings::IniFormat);
     EXPECT_EQ(file.value("hkCode").toInt(), 0);
     EXPECT_EQ(file.value("hkMods").toInt(), 0x1200);
@@ -174,14 +174,14 @@ TEST_F(Window, RecordedShortcutIsStoredAndAnnouncedAtOnce) {
     field->click();
     test::pressKey(&window, Qt::Key_Escape, KEY_ESC);
     EXPECT_EQ(posts, 1) << "Esc must not store anything";
-    Settings::shared().setSaveHotkey(Hotkey::defaultSave());
+    test::store().setSaveHotkey(Hotkey::defaultSave());
     EXPECT_EQ(field->text(), QStringLiteral("Alt+Shift+C")) << "the field follows the store";
 }
 
 TEST_F(Window, ClipFolderRowChangesReloadsAndOpens) {
-    Settings& s = Settings::shared();
+    Settings& s = test::store();
     const QString before = s.folder();
-    SettingsWindow window(m_desktop, Account::shared());
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     window.show();
     m_nextFolder.clear();
     find<QPushButton>(window, "changeFolder")->click();
@@ -202,7 +202,7 @@ TEST_F(Window, ClipFolderRowChangesReloadsAndOpens) {
 TEST_F(Window, OpenAtLoginWritesTheAutostartEntryAndShowsWhatTheFileSays) {
     const QString entry = platform::Autostart::entryPath();
     QFile::remove(entry);
-    SettingsWindow window(m_desktop, Account::shared());
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     window.show();
     auto* openAtLogin = find<ToggleSwitch>(window, "openAtLogin");
     EXPECT_FALSE(openAtLogin->isChecked());
@@ -223,8 +223,8 @@ TEST_F(Window, OpenAtLoginWritesTheAutostartEntryAndShowsWhatTheFileSays) {
 }
 
 TEST_F(Window, Screenshot) {
-    Settings::setExtraGames({"org.example.SkyRacer", "net.example.Dungeon", "gone.app"});
-    SettingsWindow window(m_desktop, Account::shared());
+    test::store().setExtraGames({"org.example.SkyRacer", "net.example.Dungeon", "gone.app"});
+    SettingsWindow window(test::services(Account::shared()), m_desktop);
     window.show();
     QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-window"));
@@ -232,7 +232,7 @@ TEST_F(Window, Screenshot) {
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
     QCoreApplication::processEvents();
     test::saveWidgetShot(&window, QStringLiteral("settings-window-bottom"));
-    Settings::setExtraGames({});
+    test::store().setExtraGames({});
 }
 
 } // namespace
