@@ -326,7 +326,8 @@ void ClipDetail::copyLink() {
     if (!m_clip.meta.shareURL)
         return;
     copyText(*m_clip.meta.shareURL);
-    toastIf(m_services.toast, QStringLiteral("Link copied"), *m_clip.meta.shareURL, true);
+    if (m_services.toast)
+        m_services.toast(QStringLiteral("Link copied"), *m_clip.meta.shareURL, true);
 }
 
 void ClipDetail::openLink() {
@@ -370,7 +371,7 @@ void ClipDetail::moveToTrash() {
 }
 
 void ClipDetail::setTheatre(bool on) {
-    for (QWidget* part : {m_topBar, m_titleRow, m_actions})
+    for (QWidget* part : {static_cast<QWidget*>(m_topBar), m_titleRow, m_actions})
         part->setVisible(!on);
     m_volumeRow->setVisible(!on && m_clip.meta.hasMic && m_clip.playback != Playback::unplayable);
     m_status->setVisible(!on);

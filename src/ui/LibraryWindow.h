@@ -31,16 +31,18 @@ class GameSidebar;
 class StatusFooter;
 class ThumbnailCache;
 
+struct LibraryWindowServices {
+    Library* library = nullptr;
+    ShareService* sharing = nullptr; // may be null: sharing is then unavailable
+    ClipDetail::Services::Toast toast;
+    std::function<void(const QString& path)> reveal;
+};
+
 class LibraryWindow : public QWidget {
     Q_OBJECT
 public:
     // What the window works with; a null library means Library::shared().
-    struct Services {
-        Library* library = nullptr;
-        ShareService* sharing = nullptr; // may be null: sharing is then unavailable
-        ClipDetail::Services::Toast toast;
-        std::function<void(const QString& path)> reveal;
-    };
+    using Services = LibraryWindowServices;
 
     static constexpr const char* kId = "library";
 
