@@ -15,6 +15,7 @@
 #include "BlockMeter.h"
 #include "library/IndexFile.h"
 #include "library/Library.h"
+#include "settings/Settings.h"
 #include "ui/ClipGrid.h"
 #include "ui/LibraryWindow.h"
 
@@ -125,8 +126,7 @@ int main(int argc, char** argv) {
     auto folder = std::make_shared<QString>(small);
     Library library({[folder] { return *folder; }, home.path() + "/support"});
     msUntil([&] { return library.clips().size() == kSmall; }, 60000);
-    LibraryWindow::Services services;
-    services.library = &library;
+    LibraryWindow::Services services{Settings::shared(), library};
     services.reveal = [](const QString&) {
     };
     LibraryWindow window(services);

@@ -17,6 +17,7 @@
 
 #include "BlockMeter.h"
 #include "library/Library.h"
+#include "settings/Settings.h"
 #include "ui/ClipGrid.h"
 #include "ui/LibraryWindow.h"
 #include "ui/ThumbnailCache.h"
@@ -118,8 +119,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     meter.start();
-    LibraryWindow::Services services;
-    services.library = &library;
+    LibraryWindow::Services services{Settings::shared(), library};
     services.reveal = [](const QString&) {
     };
     LibraryWindow window(services);

@@ -84,8 +84,8 @@ template <typename T> T wait(QCoro::Task<T> task) {
     return *value;
 }
 
-Sharing::Tools tools(Library& library) {
-    Sharing::Tools tools = Sharing::Tools::standard();
+Sharing::Services tools(Library& library) {
+    Sharing::Services tools = Sharing::Services::standard(library);
     tools.render = [](QString source, QString target, Clips::ExportOptions,
                       std::function<void(double)>) -> QCoro::Task<> {
         if (!QFile::copy(source, target))
@@ -98,7 +98,6 @@ Sharing::Tools tools(Library& library) {
     tools.facts = [](QString) -> QCoro::Task<VideoFacts> {
         co_return VideoFacts{1920, 1080, 60};
     };
-    tools.library = &library;
     return tools;
 }
 

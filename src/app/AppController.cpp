@@ -29,21 +29,21 @@ const WindowSpec kWelcome{
     QStringLiteral("welcome"), QStringLiteral("Vantel Record"), {520, 470}, false};
 } // namespace
 
-AppController::AppController(Parts parts, QObject* parent)
+AppController::AppController(Services services, QObject* parent)
     : QObject(parent)
-    , m_parts(std::move(parts))
-    , m_windows(m_parts.settings.store(), m_parts.windowFactory)
+    , m_services(std::move(services))
+    , m_windows(m_services.settings.store(), m_services.windowFactory)
     , m_versionFile(siteURL(QStringLiteral("app/version.json")))
-    , m_uploads(m_parts.shell,
-                m_parts.uploads ? m_parts.uploads : std::make_shared<Cancellation>()) {
+    , m_uploads(m_services.shell,
+                m_services.uploads ? m_services.uploads : std::make_shared<Cancellation>()) {
     m_updateTimer.setInterval(kUpdateInterval);
     connect(&m_updateTimer, &QTimer::timeout, this, [this] { checkForUpdate(); });
 }
 
 AppController::~AppController() {
-    m_parts.capture.onState = nullptr;
-    if (m_parts.detector)
-        m_parts.detector->onChange = nullptr;
+    m_services.capture.onState = nullptr;
+    if (m_services.detector)
+        m_services.detector->onChange = nullptr;
 }
 
 void AppController::launch(bool withTray) {
@@ -52,11 +52,11 @@ void AppController::launch(bool withTray) {
             [this] { return menuEntries(); },
             [this](MenuAction action, int seconds) { runMenuAction(action, seconds); });
     refreshIcon();
-    m_parts.capture.onState = [this](Capture::State state) {
+    m_services.capture.onState = [this](Capture::State state) {
         show(state);
     };
-    if (m_parts.detector)
-        m_parts.detector->onChange = [this] {
+    if (m_services.detector)
+        m_services.detector->onChange = [this] {
             sync();
         };
     Notifications& notifications = m_parts.settings.notifications();
@@ -64,8 +64,8 @@ void AppController::launch(bool withTray) {
             [this] { restartAfterSettings(); });
     connect(&notifications, &Notifications::hotkeyChanged, this, [this] { bindHotkey(); });
     bindHotkey();
-    const bool onboarded = AppState::readFlag(m_parts.settings.store(), settingsKey::onboarded);
-    if (onboarded && m_parts.shell.hasPermission())
+    const bool onboarded = AppState::readFlag(m_services.settings.store(), settingsKey::onboarded);
+    if (onboarded && m_services.shell.hasPermission())
         sync();
     else
         openWelcome();
@@ -78,34 +78,34 @@ void AppController::sync() {
 }
 
 QCoro::Task<> AppController::syncTask() {
-    if (!m_parts.shell.hasPermission()) {
-        m_parts.state.setRecording(false);
-        m_parts.state.setStatusLine(
+    if (!m_services.shell.hasPermission()) {
+        m_services.state.setRecording(false);
+        m_services.state.setStatusLine(
             QString::fromStdString(RecordError::permission().errorDescription()));
         refreshIcon();
         co_return;
     }
-    if (m_parts.state.paused()) {
-        co_await m_parts.capture.stop();
+    if (m_services.state.paused()) {
+        co_await m_services.capture.stop();
         show(Capture::State::off());
     } else {
-        co_await m_parts.capture.sync();
+        co_await m_services.capture.sync();
     }
 }
 
 QCoro::Task<SaveResult> AppController::saveClip(std::optional<double> seconds) {
     if (m_saving || m_quitting)
         co_return SaveResult{SaveResult::Kind::dropped, {}, {}};
-    if (!m_parts.capture.buffer()) {
-        const QString line = m_parts.state.statusLine();
-        m_parts.shell.toast(QStringLiteral("Not recording"), line, false);
+    if (!m_services.capture.buffer()) {
+        const QString line = m_services.state.statusLine();
+        m_services.shell.toast(QStringLiteral("Not recording"), line, ToastKind::problem);
         co_return SaveResult{SaveResult::Kind::notRecording, {}, line};
     }
     m_saving = true;
-    const double length = seconds.value_or(double(m_parts.settings.bufferSeconds()));
+    const double length = seconds.value_or(double(m_services.settings.bufferSeconds()));
     SaveResult result;
     try {
-        result.clip = co_await m_parts.saver(length);
+        result.clip = co_await m_services.saver(length);
         result.kind = SaveResult::Kind::saved;
         showSaved(result.clip);
         result.sharing = m_shareWanted && m_shareWanted();
@@ -113,7 +113,8 @@ QCoro::Task<SaveResult> AppController::saveClip(std::optional<double> seconds) {
             m_uploads.add(result.clip);
     } catch (const std::exception& error) {
         result.detail = QString::fromStdString(Capture::explain(error));
-        m_parts.shell.toast(QStringLiteral("Couldn't save the clip"), result.detail, false);
+        m_services.shell.toast(QStringLiteral("Couldn't save the clip"), result.detail,
+                               ToastKind::problem);
     }
     m_saving = false;
     co_return result;
@@ -125,15 +126,15 @@ void AppController::setAutoShare(AutoShare share) {
 }
 
 void AppController::showSaved(const Clip& clip) {
-    if (m_parts.settings.playSound())
-        m_parts.shell.playSaveSound();
-    m_parts.shell.toast(QStringLiteral("Clip saved"),
-                        clip.meta.game + QStringLiteral(" · ") + fmtDuration(clip.meta.duration),
-                        true);
+    if (m_services.settings.playSound())
+        m_services.shell.playSaveSound();
+    m_services.shell.toast(QStringLiteral("Clip saved"),
+                           clip.meta.game + QStringLiteral(" · ") + fmtDuration(clip.meta.duration),
+                           ToastKind::success);
 }
 
 void AppController::togglePause() {
-    m_parts.state.setPaused(!m_parts.state.paused());
+    m_services.state.setPaused(!m_services.state.paused());
     refreshIcon();
     sync();
 }
@@ -147,7 +148,7 @@ QCoro::Task<> AppController::quit() {
     // A save in flight still reads the buffer's segments: let it finish before they go.
     while (m_saving)
         co_await QCoro::sleepFor(kSavePoll);
-    co_await m_parts.capture.stop();
+    co_await m_services.capture.stop();
     emit quitting();
 }
 
@@ -175,10 +176,11 @@ void AppController::closeWindow(const QString& id) {
 void AppController::welcomeFinished() {
     closeWindow(kWelcome.id);
     sync();
-    if (m_parts.shell.hasPermission())
-        m_parts.shell.toast(
-            QStringLiteral("Vantel Record is on"),
-            m_parts.settings.saveHotkey().display() + QStringLiteral(" saves a clip"), true);
+    if (m_services.shell.hasPermission())
+        m_services.shell.toast(QStringLiteral("Vantel Record is on"),
+                               m_services.settings.saveHotkey().display() +
+                                   QStringLiteral(" saves a clip"),
+                               ToastKind::success);
 }
 
 void AppController::wake() {
@@ -188,10 +190,10 @@ void AppController::wake() {
 // A paused recorder stays paused through sleep, and a recorder waiting for a game keeps
 // waiting: only a run that was active is restarted (its stream rarely survives a suspend).
 QCoro::Task<> AppController::restartAfterWake() {
-    if (m_parts.state.paused() || m_quitting)
+    if (m_services.state.paused() || m_quitting)
         co_return;
-    if (m_parts.capture.target())
-        co_await m_parts.capture.restart();
+    if (m_services.capture.target())
+        co_await m_services.capture.restart();
     else
         co_await syncTask();
 }
@@ -201,7 +203,7 @@ QCoro::Task<> AppController::restartAfterWake() {
 QCoro::Task<> AppController::restartAfterSettings() {
     if (m_quitting)
         co_return;
-    co_await m_parts.capture.stop();
+    co_await m_services.capture.stop();
     co_await syncTask();
 }
 
@@ -213,53 +215,53 @@ void AppController::openUrl(const QString& url) {
 }
 
 void AppController::checkForUpdate() {
-    vantel::checkForUpdate(m_network, m_versionFile, m_parts.version, this,
+    vantel::checkForUpdate(m_network, m_versionFile, m_services.version, this,
                            [this](std::optional<AppUpdate> update) {
                                if (update)
-                                   m_parts.state.setUpdate(*update);
+                                   m_services.state.setUpdate(*update);
                                emit updateChecked();
                            });
 }
 
 std::vector<MenuEntry> AppController::menuEntries() const {
     MenuFacts facts;
-    facts.statusLine = m_parts.state.statusLine();
-    if (const std::shared_ptr<ReplayBuffer> buffer = m_parts.capture.buffer())
+    facts.statusLine = m_services.state.statusLine();
+    if (const std::shared_ptr<ReplayBuffer> buffer = m_services.capture.buffer())
         facts.buffer = BufferFacts{buffer->bufferedSeconds(), buffer->height()};
-    facts.bufferSeconds = m_parts.settings.bufferSeconds();
-    facts.fps = m_parts.settings.fps();
-    facts.hotkeyDisplay = m_parts.settings.saveHotkey().display();
-    facts.paused = m_parts.state.paused();
-    facts.update = m_parts.state.update();
+    facts.bufferSeconds = m_services.settings.bufferSeconds();
+    facts.fps = m_services.settings.fps();
+    facts.hotkeyDisplay = m_services.settings.saveHotkey().display();
+    facts.paused = m_services.state.paused();
+    facts.update = m_services.state.update();
     return statusMenu(facts);
 }
 
 QStringList AppController::statusLines() const {
-    QStringList lines{m_parts.state.statusLine()};
-    if (const std::shared_ptr<ReplayBuffer> buffer = m_parts.capture.buffer())
-        lines << readyLine(buffer->bufferedSeconds(), m_parts.settings.bufferSeconds(),
-                           buffer->height(), m_parts.settings.fps());
+    QStringList lines{m_services.state.statusLine()};
+    if (const std::shared_ptr<ReplayBuffer> buffer = m_services.capture.buffer())
+        lines << readyLine(buffer->bufferedSeconds(), m_services.settings.bufferSeconds(),
+                           buffer->height(), m_services.settings.fps());
     if (!m_hotkeyProblem.isEmpty())
         lines << m_hotkeyProblem;
     return lines;
 }
 
 void AppController::show(const Capture::State& state) {
-    m_parts.state.setRecording(state.kind == Capture::State::Kind::recording);
-    m_parts.state.setStatusLine(statusLineFor(state, m_parts.state.paused()));
+    m_services.state.setRecording(state.kind == Capture::State::Kind::recording);
+    m_services.state.setStatusLine(statusLineFor(state, m_services.state.paused()));
     refreshIcon();
 }
 
 void AppController::refreshIcon() {
     if (m_tray)
-        m_tray->show(trayIconFor(m_parts.state.recording(), m_parts.state.paused()),
-                     trayToolTip(m_parts.state.statusLine()));
+        m_tray->show(trayIconFor(m_services.state.recording(), m_services.state.paused()),
+                     trayToolTip(m_services.state.statusLine()));
 }
 
 void AppController::bindHotkey() {
     m_hotkey.reset();
-    const Hotkey hotkey = m_parts.settings.saveHotkey();
-    m_hotkey = m_parts.shell.bindHotkey(hotkey, [this] { saveClip(); });
+    const Hotkey hotkey = m_services.settings.saveHotkey();
+    m_hotkey = m_services.shell.bindHotkey(hotkey, [this] { saveClip(); });
     if (m_hotkey && m_hotkey->registered()) {
         m_hotkeyProblem.clear();
         m_hotkey->onRefused([this, hotkey] {
@@ -273,7 +275,8 @@ void AppController::bindHotkey() {
 
 void AppController::reportHotkeyProblem(const QString& problem) {
     m_hotkeyProblem = problem;
-    m_parts.shell.toast(QStringLiteral("Shortcut unavailable"), m_hotkeyProblem, false);
+    m_services.shell.toast(QStringLiteral("Shortcut unavailable"), m_hotkeyProblem,
+                           ToastKind::problem);
 }
 
 void AppController::runMenuAction(MenuAction action, int seconds) {
@@ -305,7 +308,7 @@ void AppController::runMenuAction(MenuAction action, int seconds) {
 }
 
 void AppController::openUpdate() {
-    if (const std::optional<AppUpdate> update = m_parts.state.update())
+    if (const std::optional<AppUpdate> update = m_services.state.update())
         QDesktopServices::openUrl(update->url);
 }
 

@@ -60,14 +60,15 @@ public:
         UploadQueue::Upload upload;
     };
 
-    struct Parts {
+    // What the controller works with; each must outlive it.
+    struct Services {
         Settings& settings;
         Capture& capture;
         GameDetector* detector = nullptr; // null: no game following (tests)
         AppState& state;
         ShellServices& shell;
         WindowManager::Factory windowFactory;
-        Saver saver; // Clips::saveFromBuffer in the program
+        Saver saver; // Clips::saveFromBuffer over the program's capture and library
         QString version;
         // Fired by quit(): stops every upload of the program (also those of the clips window
         // and the command line, which the program hands the same object). None: the
@@ -75,7 +76,7 @@ public:
         std::shared_ptr<Cancellation> uploads = {};
     };
 
-    explicit AppController(Parts parts, QObject* parent = nullptr);
+    explicit AppController(Services services, QObject* parent = nullptr);
     ~AppController() override;
 
     // The launch sequence: tray icon (unless `withTray` is false), callbacks, notifications,
@@ -143,7 +144,7 @@ private:
     QCoro::Task<> restartAfterWake();
     void showSaved(const Clip& clip);
 
-    Parts m_parts;
+    Services m_services;
     WindowManager m_windows;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<HotkeyBinding> m_hotkey;

@@ -23,11 +23,6 @@ void AppState::writeFlag(QSettings& store, const char* key, bool on) {
     store.sync();
 }
 
-AppState& AppState::shared() {
-    static AppState* state = new AppState(Settings::shared().store());
-    return *state;
-}
-
 void AppState::setRecording(bool recording) {
     if (recording == m_recording)
         return;

@@ -30,9 +30,6 @@ public:
     // The store must outlive the state.
     explicit AppState(QSettings& store, QObject* parent = nullptr);
 
-    // The program's state over the settings store's file; created on first use, never destroyed.
-    static AppState& shared();
-
     bool recording() const { return m_recording; }
     QString statusLine() const { return m_statusLine; }
     bool paused() const { return m_paused; }

@@ -22,13 +22,15 @@ private:
 };
 } // namespace
 
-DesktopShell::DesktopShell(ToastSeen toastShown)
-    : m_toastShown(std::move(toastShown)) {}
+DesktopShell::DesktopShell(Toast& toast, Capture& capture, ToastSeen toastShown)
+    : m_toast(toast)
+    , m_capture(capture)
+    , m_toastShown(std::move(toastShown)) {}
 
-void DesktopShell::toast(const QString& title, const QString& detail, bool ok) {
+void DesktopShell::toast(const QString& title, const QString& detail, ToastKind kind) {
     if (m_toastShown)
-        m_toastShown(title, detail, ok);
-    Toast::shared().show(title, detail, ok);
+        m_toastShown(title, detail, kind == ToastKind::success);
+    m_toast.show(title, detail, kind);
 }
 
 void DesktopShell::playSaveSound() {
@@ -41,7 +43,7 @@ std::unique_ptr<HotkeyBinding> DesktopShell::bindHotkey(const Hotkey& hotkey,
 }
 
 bool DesktopShell::hasPermission() {
-    return Capture::hasPermission();
+    return m_capture.permitted();
 }
 
 } // namespace vantel

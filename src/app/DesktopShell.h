@@ -11,18 +11,24 @@
 
 namespace vantel {
 
+class Capture;
+class Toast;
+
 class DesktopShell : public ShellServices {
 public:
     using ToastSeen = std::function<void(const QString& title, const QString& detail, bool ok)>;
+    // Shows toasts on `toast` and asks `capture` for the permission; both must outlive it.
     // `toastShown` (may be empty) hears of every toast, as the test build's hooks do.
-    explicit DesktopShell(ToastSeen toastShown = {});
-    void toast(const QString& title, const QString& detail, bool ok) override;
+    DesktopShell(Toast& toast, Capture& capture, ToastSeen toastShown = {});
+    void toast(const QString& title, const QString& detail, ToastKind kind) override;
     void playSaveSound() override;
     std::unique_ptr<HotkeyBinding> bindHotkey(const Hotkey& hotkey,
                                               std::function<void()> action) override;
     bool hasPermission() override;
 
 private:
+    Toast& m_toast;
+    Capture& m_capture;
     ToastSeen m_toastShown;
 };
 

@@ -1,20 +1,27 @@
 #include "Program.h"
 
 #include "AppController.h"
+#include "AppState.h"
 #include "BackendOverrides.h"
 #include "DesktopShell.h"
 #include "InstanceClient.h"
 #include "InstanceServer.h"
 #include "SharedServices.h"
 #include "TerminationSignals.h"
+#include "Toast.h"
 #include "WindowFactory.h"
+#include "engine/Capture.h"
 #include "engine/GameDetector.h"
 #include "library/Clips.h"
+#include "library/Library.h"
+#include "platform/freedesktop/DesktopEntries.h"
 #include "platform/freedesktop/SleepWatcher.h"
 #include "settings/Settings.h"
+#include "sharing/API.h"
 #include "sharing/Account.h"
 #include "sharing/Sharing.h"
 #include "sharing/WorkFolder.h"
+#include "ui/AccountShareService.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -114,13 +121,14 @@ Sharing::Progress progressLines(InstanceServer::ProgressSink sink) {
 }
 
 QCoro::Task<instance::Reply> shareFile(QString file, InstanceServer::ProgressSink progress,
-                                       std::shared_ptr<Cancellation> uploads) {
-    Sharing::Tools tools = Sharing::Tools::standard();
-    tools.cancellation = std::move(uploads);
+                                       Library& library, std::shared_ptr<Cancellation> uploads) {
+    Sharing::Services services = Sharing::Services::standard(library);
+    services.cancellation = std::move(uploads);
     QStringList link;
     QStringList failure;
     try {
-        auto sharing = Sharing::shareLibraryFile(file, tools, progressLines(std::move(progress)));
+        auto sharing =
+            Sharing::shareLibraryFile(file, services, progressLines(std::move(progress)));
         link.append(co_await std::move(sharing));
     } catch (const Cancelled&) {
         failure.append(QStringLiteral("Vantel Record quit before the upload was done."));
@@ -131,12 +139,60 @@ QCoro::Task<instance::Reply> shareFile(QString file, InstanceServer::ProgressSin
                                 : instance::Reply::failure(failure);
 }
 
-// The sharing account and uploads: commands, the sign-in's toasts, the scheme's URLs and the
-// automatic sharing after a save. `uploads` stops every upload when the program quits.
-void serveSharing(InstanceServer& server, AppController& controller, ShellServices& shell,
-                  const std::shared_ptr<Cancellation>& uploads) {
-    using instance::Reply;
+// The program's services, built once here in the order they need each other and handed down to
+// whatever uses them; destroyed in the reverse order once the event loop has ended, before the
+// application object. The settings store, the desktop entries, the library and the account are
+// the same objects the settings window still reaches by itself. The backends are the ones
+// `backends` chooses; the test build's hooks hear of every toast.
+struct ProgramServices {
+    ProgramServices(const BackendOverrides& chosen, const ProgramHooks& programHooks)
+        : backends(chosen)
+        , hooks(programHooks) {
+        if (backends.toast)
+            toast.setPresentation(*backends.toast);
+        SharedServices::wire(settings, capture, detector);
+        API::setRejectedTokenListener([this](const QString& token) { account.lost(token); });
+        // What the library has to tell the user (a damaged index, found as it starts) is a toast.
+        QObject::connect(&library, &Library::problem, &toast,
+                         [this](const QString& title, const QString& detail) {
+                             toast.show(title, detail, ToastKind::problem);
+                         });
+    }
+    ~ProgramServices() { API::setRejectedTokenListener({}); }
+    ProgramServices(const ProgramServices&) = delete;
+    ProgramServices& operator=(const ProgramServices&) = delete;
+
+    const BackendOverrides& backends;
+    const ProgramHooks& hooks;
+    Settings& settings = Settings::shared();
+    platform::DesktopEntries& entries = platform::DesktopEntries::shared();
+    Library& library = Library::shared();
     Account& account = Account::shared();
+    GameDetector detector{platform::createWorkspace(entries, backends.workspace)};
+    Capture capture{platform::createCaptureBackend(backends.capture)};
+    AppState state{settings.store()};
+    Toast toast{[this] {
+                    const std::optional<GameTarget> target = capture.target();
+                    return target ? target->displayID : std::nullopt;
+                },
+                [this] {
+                    return detector.workspace().monitors();
+                }};
+    // Fired by the controller's quit(): stops the automatic uploads, the clips window's shares
+    // and those of the command line.
+    std::shared_ptr<Cancellation> uploads = std::make_shared<Cancellation>();
+    AccountShareService sharing{account, library, uploads};
+    DesktopShell shell{toast, capture, hooks.toastShown};
+};
+
+// The sharing account and uploads: commands, the sign-in's toasts, the scheme's URLs and the
+// automatic sharing after a save.
+void serveSharing(InstanceServer& server, AppController& controller, ProgramServices& services) {
+    using instance::Reply;
+    Account& account = services.account;
+    Library& library = services.library;
+    ShellServices& shell = services.shell;
+    const std::shared_ptr<Cancellation>& uploads = services.uploads;
     server.handle(instance::command::signIn, [&account](QStringList) -> QCoro::Task<Reply> {
         account.signIn();
         co_return Reply::success();
@@ -145,23 +201,26 @@ void serveSharing(InstanceServer& server, AppController& controller, ShellServic
         account.signOut();
         co_return Reply::success();
     });
-    server.handleWithProgress(instance::command::share,
-                              [uploads](QStringList args, InstanceServer::ProgressSink progress) {
-                                  return shareFile(args.value(0), std::move(progress), uploads);
-                              });
+    server.handleWithProgress(
+        instance::command::share,
+        [&library, uploads](QStringList args, InstanceServer::ProgressSink progress) {
+            return shareFile(args.value(0), std::move(progress), library, uploads);
+        });
     QObject::connect(&account, &Account::signedIn, &controller, [&shell](const QString& detail) {
-        shell.toast(QStringLiteral("Signed in"), detail, true);
+        shell.toast(QStringLiteral("Signed in"), detail, ToastKind::success);
     });
     QObject::connect(&account, &Account::signInFailed, &controller,
                      [&shell](const QString& detail) {
-                         shell.toast(QStringLiteral("Sign-in failed"), detail, false);
+                         shell.toast(QStringLiteral("Sign-in failed"), detail, ToastKind::problem);
                      });
     controller.setUrlHandler([&account](const QString& url) { account.handle(url); });
+    const Settings& settings = services.settings;
     controller.setAutoShare(
-        {&Sharing::sharesAfterSave, [](Clip clip, std::shared_ptr<Cancellation> cancellation) {
-             Sharing::Tools tools = Sharing::Tools::standard();
-             tools.cancellation = std::move(cancellation);
-             return Sharing::shareAfterSave(std::move(clip), std::move(tools));
+        {[&settings, &account] { return Sharing::sharesAfterSave(settings, account); },
+         [&settings, &account, &library](Clip clip, std::shared_ptr<Cancellation> cancellation) {
+             Sharing::Services sharing = Sharing::Services::standard(library);
+             sharing.cancellation = std::move(cancellation);
+             return Sharing::shareAfterSave(std::move(clip), settings, account, std::move(sharing));
          }});
 }
 
@@ -172,17 +231,12 @@ BackendOverrides chooseBackends(const ProgramHooks& hooks) {
     if (hooks.adjustBackends)
         hooks.adjustBackends(backends);
     backends.applyProcessWide();
-    Capture::shared(backends.capture);
-    GameDetector::shared(backends.workspace);
-    if (backends.toast)
-        Toast::shared().setPresentation(*backends.toast);
     return backends;
 }
 
-WindowManager::Factory windowsFor(const std::shared_ptr<Cancellation>& uploads,
-                                  const ProgramHooks& hooks) {
-    return [uploads, made = hooks.windowMade](const QString& id) {
-        QWidget* content = createWindowContent(id, uploads);
+WindowManager::Factory windowsFor(const WindowFactory& windows, const ProgramHooks& hooks) {
+    return [&windows, made = hooks.windowMade](const QString& id) {
+        QWidget* content = windows.create(id);
         if (made)
             made(id, content);
         return content;
@@ -206,16 +260,19 @@ int runInstance(int& argc, char** argv, const Invocation& invocation, const Prog
     QApplication::setDesktopFileName(QStringLiteral("vantel-record"));
     Theme::installLook();
     const BackendOverrides backends = chooseBackends(hooks);
-    SharedServices::wireShared();
+    ProgramServices services(backends, hooks);
     // Share folders of an earlier run that quit or crashed mid-upload: a full render each.
     WorkFolder::removeLeftovers(WorkFolder::Whose::ended);
-    DesktopShell shell(hooks.toastShown);
-    auto uploads = std::make_shared<Cancellation>();
-    AppController controller(
-        {Settings::shared(), Capture::shared(), &GameDetector::shared(), AppState::shared(), shell,
-         windowsFor(uploads, hooks),
-         [copy = backends.copy](double seconds) { return Clips::saveFromBuffer(seconds, copy); },
-         QCoreApplication::applicationVersion(), uploads});
+    const WindowFactory windows({services.settings, services.capture, services.library,
+                                 services.state, services.toast, services.sharing});
+    Capture& capture = services.capture;
+    Library& library = services.library;
+    AppController controller({services.settings, capture, &services.detector, services.state,
+                              services.shell, windowsFor(windows, hooks),
+                              [&capture, &library, copy = backends.copy](double seconds) {
+                                  return Clips::saveFromBuffer(capture, library, seconds, copy);
+                              },
+                              QCoreApplication::applicationVersion(), services.uploads});
     InstanceServer server;
     if (!server.listen(instance::socketPath())) {
         QTextStream(stderr) << "vantel-record: cannot open " << instance::socketPath() << ": "
@@ -223,7 +280,7 @@ int runInstance(int& argc, char** argv, const Invocation& invocation, const Prog
         return 1;
     }
     serveController(server, controller);
-    serveSharing(server, controller, shell, uploads);
+    serveSharing(server, controller, services);
     platform::SleepWatcher sleepWatcher;
     QObject::connect(&sleepWatcher, &platform::SleepWatcher::woke, &controller,
                      &AppController::wake);

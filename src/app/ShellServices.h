@@ -6,6 +6,7 @@
 //
 // Threads: main thread only.
 
+#include "ToastKind.h"
 #include "settings/Hotkey.h"
 
 #include <QString>
@@ -28,7 +29,7 @@ public:
 class ShellServices {
 public:
     virtual ~ShellServices() = default;
-    virtual void toast(const QString& title, const QString& detail, bool ok) = 0;
+    virtual void toast(const QString& title, const QString& detail, ToastKind kind) = 0;
     virtual void playSaveSound() = 0;
     // `action` runs on the main thread, outside the key handler, for every press.
     virtual std::unique_ptr<HotkeyBinding> bindHotkey(const Hotkey& hotkey,

@@ -1,7 +1,5 @@
 #include "app/Toast.h"
 
-#include "engine/Capture.h"
-#include "engine/GameDetector.h"
 #include "platform/Compositing.h"
 #include "ui/ToastView.h"
 
@@ -12,11 +10,6 @@
 namespace vantel {
 
 namespace {
-
-std::optional<std::uint32_t> recordedDisplay() {
-    const auto target = Capture::shared().target();
-    return target ? target->displayID : std::nullopt;
-}
 
 // Qt keeps a screen's top-left corner in device pixels and divides its size by the pixel ratio.
 bool sameArea(const QScreen* screen, const QRect& pixels) {
@@ -35,20 +28,10 @@ Toast::Presentation initialPresentation() {
 
 } // namespace
 
-// A child of the application object: its timer, animation and bus connection go while the
-// application still exists, instead of at the end of the process after it is gone.
-Toast& Toast::shared() {
-    static Toast* toast = [] {
-        auto* created = new Toast;
-        created->setParent(QCoreApplication::instance());
-        return created;
-    }();
-    return *toast;
-}
-
-Toast::Toast()
-    : m_display(recordedDisplay)
-    , m_monitors([] { return GameDetector::shared().workspace().monitors(); })
+Toast::Toast(DisplaySource display, MonitorSource monitors, QObject* parent)
+    : QObject(parent)
+    , m_display(std::move(display))
+    , m_monitors(std::move(monitors))
     , m_presentation(initialPresentation())
     , m_notifier(new platform::DesktopNotifier(this)) {
     m_hide.setSingleShot(true);
@@ -91,7 +74,8 @@ QRect Toast::screenArea(std::optional<std::uint32_t> display,
     return primary ? primary->availableGeometry() : QRect();
 }
 
-void Toast::show(const QString& title, const QString& detail, bool ok) {
+void Toast::show(const QString& title, const QString& detail, ToastKind kind) {
+    const bool ok = kind == ToastKind::success;
     if (m_presentation == Presentation::notification) {
         m_notifier->notify(title, detail, !ok, int((kFadeIn + kHold + kFadeOut).count()));
         return;

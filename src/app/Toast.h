@@ -15,6 +15,7 @@
 //
 // Thread: main thread only; show() returns at once.
 
+#include "ToastKind.h"
 #include "platform/Workspace.h"
 #include "platform/freedesktop/DesktopNotifier.h"
 #include "ui/ToastView.h"
@@ -42,17 +43,17 @@ public:
     static constexpr std::chrono::milliseconds kFadeOut{250};
     static constexpr int kMargin = 20;
 
-    // Created on first use, once the application object exists; deleted with it. Main thread.
-    static Toast& shared();
-    ~Toast() override;
-
-    // `ok` true: a success (accent check mark); false: a problem (red exclamation mark).
-    void show(const QString& title, const QString& detail, bool ok = true);
-
-    // Where the recorded display id and the monitors come from; by default the capture
+    // Where the recorded display id and the monitors come from: in the program the capture
     // controller's target and the game detector's workspace. Tests point them elsewhere.
     using DisplaySource = std::function<std::optional<std::uint32_t>()>;
     using MonitorSource = std::function<QList<platform::Monitor>()>;
+
+    // Created once the application object exists, and destroyed before it.
+    Toast(DisplaySource display, MonitorSource monitors, QObject* parent = nullptr);
+    ~Toast() override;
+
+    void show(const QString& title, const QString& detail, ToastKind kind = ToastKind::success);
+
     void setSources(DisplaySource display, MonitorSource monitors);
 
     enum class Presentation { panel, notification };
@@ -67,7 +68,6 @@ public:
                             const QList<platform::Monitor>& monitors);
 
 private:
-    Toast();
     void createPanel();
     void fadeOut();
 

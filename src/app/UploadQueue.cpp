@@ -47,13 +47,13 @@ QCoro::Task<> UploadQueue::runOne(Clip clip) {
         auto uploading = unlessCancelled(m_upload(std::move(clip), m_cancellation), m_cancellation);
         if (const std::optional<QString> link = co_await std::move(uploading)) {
             copyText(*link);
-            m_shell.toast(QStringLiteral("Link copied"), *link, true);
+            m_shell.toast(QStringLiteral("Link copied"), *link, ToastKind::success);
         }
     } catch (const Cancelled&) {
         // Stopped on purpose (the program quits): nothing to tell.
     } catch (const std::exception& error) {
         m_shell.toast(QStringLiteral("Couldn't share the clip"),
-                      QString::fromStdString(Capture::explain(error)), false);
+                      QString::fromStdString(Capture::explain(error)), ToastKind::problem);
     }
 }
 

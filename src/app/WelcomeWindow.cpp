@@ -1,7 +1,6 @@
 #include "app/WelcomeWindow.h"
 
 #include "app/GlobalHotkey.h"
-#include "engine/Capture.h"
 #include "platform/freedesktop/Autostart.h"
 #include "settings/Settings.h"
 #include "ui/Theme.h"
@@ -90,11 +89,12 @@ QWidget* divider() {
 
 } // namespace
 
-WelcomeWindow::WelcomeWindow(std::function<bool()> permission, QWidget* parent)
+WelcomeWindow::WelcomeWindow(Services services, QWidget* parent)
     : QWidget(parent)
-    , m_permission(permission ? std::move(permission) : [] { return Capture::hasPermission(); })
+    , m_settings(services.settings)
+    , m_permission(std::move(services.permission))
     , m_bindingNeeded([] { return GlobalHotkey::desktopBindingNeeded(); })
-    , m_request([] { return Capture::shared().requestPermission(); }) {
+    , m_request(std::move(services.requestPermission)) {
     setWindowTitle(QStringLiteral("Vantel Record"));
     setFixedSize(kWidth, kHeight);
     Theme::styleWindow(this);
@@ -161,7 +161,7 @@ QWidget* WelcomeWindow::header() {
 }
 
 QWidget* WelcomeWindow::steps() {
-    const Settings& settings = Settings::shared();
+    const Settings& settings = m_settings;
     const QString texts[] = {
         QStringLiteral("It records quietly while you play, keeping only the last ") +
             QString::number(settings.bufferSeconds()) + QStringLiteral(" seconds."),
@@ -288,7 +288,7 @@ void WelcomeWindow::showBindingHint() {
     if (needed == !m_bindingHint->isHidden())
         return;
     m_bindingHint->setText(bindingSteps(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
-                                        Settings::shared().saveHotkey().display()));
+                                        m_settings.saveHotkey().display()));
     m_bindingHint->setVisible(needed);
 }
 
@@ -306,7 +306,8 @@ void WelcomeWindow::recheck() {
 QCoro::Task<> WelcomeWindow::askPermission() {
     QPointer<WelcomeWindow> self(this);
     m_allow->setEnabled(false);
-    co_await m_request();
+    if (m_request)
+        co_await m_request();
     if (!self)
         co_return;
     m_allow->setEnabled(true);
@@ -323,7 +324,7 @@ void WelcomeWindow::showPermission() {
 }
 
 void WelcomeWindow::storeOnboarded() {
-    QSettings& store = Settings::shared().store();
+    QSettings& store = m_settings.store();
     store.setValue(QLatin1String(settingsKey::onboarded), true);
     store.sync();
     // Opening at login is a convenience: a failure to write the entry is not worth a message.

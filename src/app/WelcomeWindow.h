@@ -33,16 +33,25 @@ class QStackedWidget;
 
 namespace vantel {
 
+class Settings;
+
 class WelcomeWindow : public QWidget {
     Q_OBJECT
 public:
-    // `permission` tells whether the screen may be recorded; by default the capture
-    // controller's check.
-    explicit WelcomeWindow(std::function<bool()> permission = {}, QWidget* parent = nullptr);
+    // What the window works with; the settings must outlive it.
+    struct Services {
+        Settings& settings; // the buffer length and shortcut of the texts; "onboarded"
+        // Whether the screen may be recorded (the capture controller's check in the program).
+        std::function<bool()> permission;
+        // See setPermissionRequest(); none: "Allow Screen Recording" only looks again.
+        std::function<QCoro::Task<bool>()> requestPermission = {};
+    };
+
+    explicit WelcomeWindow(Services services, QWidget* parent = nullptr);
 
     // What "Allow Screen Recording" runs: asks the user where the desktop has a dialog for it
-    // and resolves with the permission afterwards. By default the capture controller's request
-    // (the screen-cast portal on Wayland).
+    // and resolves with the permission afterwards. In the program the capture controller's
+    // request (the screen-cast portal on Wayland).
     void setPermissionRequest(std::function<QCoro::Task<bool>()> request) {
         m_request = std::move(request);
     }
@@ -82,6 +91,7 @@ private:
     void relaunch();
     void storeOnboarded();
 
+    Settings& m_settings;
     std::function<bool()> m_permission;
     std::function<bool()> m_bindingNeeded;
     QLabel* m_bindingHint = nullptr;

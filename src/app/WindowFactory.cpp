@@ -3,38 +3,26 @@
 #include "AppState.h"
 #include "Toast.h"
 #include "WelcomeWindow.h"
+#include "engine/Capture.h"
 #include "library/Library.h"
 #include "platform/freedesktop/DesktopEntries.h"
 #include "settings/Settings.h"
 #include "sharing/Account.h"
-#include "ui/AccountShareService.h"
 #include "ui/LibraryWindow.h"
 #include "ui/SettingsWindow.h"
 #include "ui/StatusFooter.h"
 
-#include <QCoreApplication>
-
 namespace vantel {
 
-namespace {
-
-// One share service for every library window the program opens, living as long as the program.
-ShareService& programSharing(const std::shared_ptr<Cancellation>& uploads) {
-    static auto* service = new AccountShareService(Account::shared(), Library::shared(), uploads,
-                                                   QCoreApplication::instance());
-    return *service;
-}
-
-QWidget* makeLibraryWindow(const std::shared_ptr<Cancellation>& uploads) {
-    LibraryWindow::Services services;
-    services.library = &Library::shared();
-    services.sharing = &programSharing(uploads);
-    services.toast = [](const QString& title, const QString& detail, bool ok) {
-        Toast::shared().show(title, detail, ok);
-    };
-    auto* window = new LibraryWindow(services);
+QWidget* WindowFactory::makeLibraryWindow() const {
+    Toast& toast = m_services.toast;
+    auto* window = new LibraryWindow(
+        {m_services.settings, m_services.library, &m_services.sharing,
+         [&toast](const QString& title, const QString& detail, bool ok) {
+             toast.show(title, detail, ok ? ToastKind::success : ToastKind::problem);
+         }});
     StatusFooter* footer = window->footer();
-    AppState& state = AppState::shared();
+    AppState& state = m_services.state;
     auto showState = [footer, &state] {
         footer->setStatus(state.recording(), state.statusLine());
     };
@@ -43,17 +31,20 @@ QWidget* makeLibraryWindow(const std::shared_ptr<Cancellation>& uploads) {
     return window;
 }
 
-} // namespace
-
-QWidget* createWindowContent(const QString& id, const std::shared_ptr<Cancellation>& uploads) {
-    if (id == QLatin1String("welcome"))
-        return new WelcomeWindow;
+QWidget* WindowFactory::create(const QString& id) const {
+    if (id == QLatin1String("welcome")) {
+        Capture& capture = m_services.capture;
+        return new WelcomeWindow({m_services.settings, [&capture] { return capture.permitted(); },
+                                  [&capture] {
+                                      return capture.requestPermission();
+                                  }});
+    }
     if (id == QLatin1String("settings"))
         return new SettingsWindow(
-            {Settings::shared(), Account::shared(), platform::DesktopEntries::shared()},
-            SettingsWindow::Desktop::system(Library::shared()));
+            {m_services.settings, Account::shared(), platform::DesktopEntries::shared()},
+            SettingsWindow::Desktop::system(m_services.library));
     if (id == QLatin1String(LibraryWindow::kId))
-        return makeLibraryWindow(uploads);
+        return makeLibraryWindow();
     return new QWidget;
 }
 

@@ -1,21 +1,44 @@
 #pragma once
 
 // Makes the content of the program's windows by id: "library" (the clips), "settings" and
-// "welcome". The window map owns what it returns and gives it its title and size. A window that
-// is not built yet ("settings") is an empty widget, so its menu item still opens a
-// window of the right title and size.
+// "welcome". The window map owns what it returns and gives it its title and size. An unknown id
+// gives an empty widget.
 //
 // Threads: main thread.
 
 #include <QString>
 #include <QWidget>
-#include <memory>
 
 namespace vantel {
 
-class Cancellation;
+class AppState;
+class Capture;
+class Library;
+class Settings;
+class ShareService;
+class Toast;
 
-// `uploads` stops the clips window's shares when the program quits.
-QWidget* createWindowContent(const QString& id, const std::shared_ptr<Cancellation>& uploads);
+class WindowFactory {
+public:
+    // What the windows work with; each must outlive the factory and every window it made.
+    struct Services {
+        Settings& settings;
+        Capture& capture; // the welcome window's permission check and request
+        Library& library;
+        AppState& state;       // the clips window's status footer
+        Toast& toast;          // what the clips window has to tell once its view closed
+        ShareService& sharing; // the clips window's shares (stopped when the program quits)
+    };
+
+    explicit WindowFactory(Services services)
+        : m_services(services) {}
+
+    QWidget* create(const QString& id) const;
+
+private:
+    QWidget* makeLibraryWindow() const;
+
+    Services m_services;
+};
 
 } // namespace vantel

@@ -1,6 +1,5 @@
 #include "Capture.h"
 
-#include "GameDetector.h"
 #include "RecordError.h"
 
 #include <QCoro/QCoroFuture>
@@ -64,7 +63,7 @@ Capture::Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* par
     , m_backend(std::move(backend))
     , m_intake(std::make_unique<Intake>(*this))
     , m_config([] { return CaptureConfig{}; })
-    , m_currentGame([] { return GameDetector::shared().current(); })
+    , m_currentGame([] { return std::optional<GameTarget>(); })
     , m_autoRestart(this) {
     m_control.setMaxThreadCount(1);
     m_asking.setMaxThreadCount(1);
@@ -78,11 +77,6 @@ Capture::~Capture() {
     m_buffer.store(nullptr);
     if (m_run)
         takeDown(*m_run, Segments::discard);
-}
-
-Capture& Capture::shared(platform::CaptureChoice choice) {
-    static auto* instance = new Capture(platform::createCaptureBackend(choice));
-    return *instance;
 }
 
 std::shared_ptr<ReplayBuffer> Capture::buffer() const {
@@ -99,10 +93,6 @@ void Capture::setCurrentGameProvider(std::function<std::optional<GameTarget>()> 
 
 bool Capture::permitted() const {
     return m_backend->hasPermission();
-}
-
-bool Capture::hasPermission() {
-    return shared().permitted();
 }
 
 QCoro::Task<bool> Capture::requestPermission() {

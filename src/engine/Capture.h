@@ -58,14 +58,10 @@ public:
     };
 
     // Takes the backend over. Without providers, the settings are CaptureConfig's defaults and
-    // the followed game is GameDetector::shared().current().
+    // no game is followed (the application installs the game detector's current()).
     explicit Capture(std::unique_ptr<platform::CaptureBackend> backend, QObject* parent = nullptr);
     // Waits for the control thread, stops a running stream and deletes its buffer, blocking.
     ~Capture() override;
-
-    // The process-wide controller over createCaptureBackend(choice), never destroyed. The choice
-    // of the first call counts: the program's, at its start.
-    static Capture& shared(platform::CaptureChoice choice = platform::CaptureChoice::automatic);
 
     // Brings the stream in line with the wanted target: the followed game, else the desktop in
     // the mode that always records; with nothing wanted it stops and waits.
@@ -102,8 +98,6 @@ public:
 
     // Whether this controller's backend may read the screen.
     bool permitted() const;
-    // permitted() of the shared controller.
-    static bool hasPermission();
     // Asks the user for permission where the desktop has a dialog for it (the screen-cast
     // portal on Wayland) and keeps the answer; resolves with permitted() afterwards. Requests
     // run one at a time, on a thread of their own.

@@ -76,11 +76,6 @@ GameDetector::GameDetector(std::unique_ptr<platform::Workspace> workspace, Timin
 
 GameDetector::~GameDetector() = default;
 
-GameDetector& GameDetector::shared(platform::WorkspaceChoice choice) {
-    static auto* instance = new GameDetector(platform::createWorkspace(choice));
-    return *instance;
-}
-
 void GameDetector::setExtraGamesProvider(std::function<QStringList()> provider) {
     m_extraGames = std::move(provider);
 }

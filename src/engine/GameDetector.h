@@ -2,7 +2,7 @@
 
 // Watches the running applications and keeps current(), the game that recording follows, with
 // the display that shows its largest window. Whenever current() changes, onChange runs once and
-// currentChanged() is emitted; the application answers with Capture::shared().sync().
+// currentChanged() is emitted; the application answers with the capture controller's sync().
 //
 // Thread: the main thread only, like its Workspace. Every scan reads the user's extra games
 // afresh from the provider, so an edit of the list applies at the next scan.
@@ -41,11 +41,6 @@ public:
     explicit GameDetector(std::unique_ptr<platform::Workspace> workspace, Timing timing = {},
                           QObject* parent = nullptr);
     ~GameDetector() override;
-
-    // The process-wide detector over createWorkspace(choice), created on first use, never
-    // destroyed. The choice of the first call counts: the program's, at its start.
-    static GameDetector&
-    shared(platform::WorkspaceChoice choice = platform::WorkspaceChoice::automatic);
 
     const std::optional<Target>& current() const { return m_current; }
     // Called synchronously inside scan() after every change of current().

@@ -24,6 +24,10 @@
 #include <memory>
 #include <optional>
 
+namespace vantel {
+class Capture;
+}
+
 namespace vantel::Clips {
 
 // What a save needs of a replay buffer, so the save can be exercised without a capture run.
@@ -58,11 +62,11 @@ struct ExportOptions {
 // folder's parent or root.
 QString safe(const QString& name);
 
-// Saves the newest `seconds` of Capture's buffer as a clip of Capture's target into the shared
-// library. The buffer, the target and the moment of the request are read now, on the calling
-// thread: media recorded after this call is not in the clip, however late the save runs.
-// Throws RecordError::nothingBuffered without a buffer. `copy` as in SnapshotSource.
-QCoro::Task<Clip> saveFromBuffer(double seconds,
+// Saves the newest `seconds` of the capture controller's buffer as a clip of its target into
+// `library`. The buffer, the target and the moment of the request are read now, on the calling
+// thread (the main thread): media recorded after this call is not in the clip, however late the
+// save runs. Throws RecordError::nothingBuffered without a buffer. `copy` as in SnapshotSource.
+QCoro::Task<Clip> saveFromBuffer(const Capture& capture, Library& library, double seconds,
                                  media::CopyMethod copy = media::CopyMethod::kernel);
 // The same for a given source, target and library; `until` is the request's moment on the
 // buffer's sample clock.
@@ -86,7 +90,6 @@ QCoro::Task<std::optional<QByteArray>> jpegFrame(QString path, double maxWidth, 
 // A range that holds none of the video fails with "Could not start the trim.". Nothing is added
 // on failure.
 QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range, Library& library);
-QCoro::Task<QString> trimCopy(Clip clip, media::TimeRange range);
 // The synchronous core of trimCopy, on the calling thread.
 QString trimClip(const Clip& clip, media::TimeRange range, Library& library);
 

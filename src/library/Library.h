@@ -49,6 +49,8 @@ template <typename T> class QPromise;
 
 namespace vantel {
 
+class Settings;
+
 class Library : public QObject {
     Q_OBJECT
 public:
@@ -57,7 +59,11 @@ public:
         QString appSupport;              // holds "library.json" and "thumbs"
     };
 
-    // The program's library: the settings' clip folder and support folder.
+    // The places of the program's library: the clip folder of `settings` (followed as it
+    // changes) and the support folder. `settings` must outlive the library.
+    static Places placesOf(Settings& settings);
+    // The program's library over placesOf(Settings::shared()); created on first use, never
+    // destroyed. Only the settings window still reaches it this way.
     static Library& shared();
 
     // Loads the index, creates the thumbnail folder and asks for the first walk.

@@ -1,5 +1,6 @@
-// The program's shared library and the operations that use the program's shared instances
-// (settings, capture). Kept apart so that the library can be built and tested without them.
+// The library over the program's settings and the save from the capture controller's buffer:
+// the pieces of the library that know the settings store and the capture controller. Kept apart
+// so that the rest of the library is built and tested without them.
 
 #include "Background.h"
 #include "Clips.h"
@@ -38,36 +39,31 @@ private:
     QString m_folder;
 };
 
-Library* makeShared() {
-    Settings& settings = Settings::shared();
+} // namespace
+
+Library::Places Library::placesOf(Settings& settings) {
     auto folder = std::make_shared<FolderCopy>(settings.folder());
     // Direct: the settings window changes the folder and calls reload() right after.
     QObject::connect(
         &settings, &Settings::folderChanged, &settings,
         [folder](const QString& path) { folder->set(path); }, Qt::DirectConnection);
-    return new Library({[folder] { return folder->get(); }, AppPaths::appSupport()});
+    return {[folder] { return folder->get(); }, AppPaths::appSupport()};
 }
 
-} // namespace
-
 Library& Library::shared() {
-    static Library* library = makeShared();
+    static Library* library = new Library(placesOf(Settings::shared()));
     return *library;
 }
 
-QCoro::Task<Clip> Clips::saveFromBuffer(double seconds, media::CopyMethod copy) {
+QCoro::Task<Clip> Clips::saveFromBuffer(const Capture& capture, Library& library, double seconds,
+                                        media::CopyMethod copy) {
     const double requested = media::captureClockNow();
-    std::shared_ptr<ReplayBuffer> buffer = Capture::shared().buffer();
-    std::optional<GameTarget> target = Capture::shared().target();
+    std::shared_ptr<ReplayBuffer> buffer = capture.buffer();
+    std::optional<GameTarget> target = capture.target();
     if (!buffer)
         throw RecordError::nothingBuffered();
     auto work = saveFromBuffer(SnapshotSource::of(std::move(buffer), copy), std::move(target),
-                               seconds, Library::shared(), requested);
-    co_return co_await std::move(work);
-}
-
-QCoro::Task<QString> Clips::trimCopy(Clip clip, media::TimeRange range) {
-    auto work = trimCopy(std::move(clip), range, Library::shared());
+                               seconds, library, requested);
     co_return co_await std::move(work);
 }
 

@@ -28,6 +28,7 @@ public:
 
     // `ownsWindow`: the process owns a managed normal top-level window.
     RunningApp describe(int32_t pid, const WindowClass& windowClass, bool ownsWindow) const;
+    DesktopEntries& entries() const { return m_entries; }
 
 private:
     AppIdentity identify(const DesktopEntry* entry, const WindowClass& windowClass,

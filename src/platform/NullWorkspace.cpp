@@ -5,7 +5,8 @@
 
 namespace vantel::platform {
 
-std::unique_ptr<Workspace> createWorkspace(WorkspaceChoice choice, QObject* parent) {
+std::unique_ptr<Workspace> createWorkspace(DesktopEntries& entries, WorkspaceChoice choice,
+                                           QObject* parent) {
     if (choice == WorkspaceChoice::null)
         return std::make_unique<NullWorkspace>(parent);
     // On a Wayland desktop an X display, where there is one, is Xwayland's, which sees only the
@@ -13,14 +14,14 @@ std::unique_ptr<Workspace> createWorkspace(WorkspaceChoice choice, QObject* pare
     if (choice == WorkspaceChoice::wayland ||
         (choice == WorkspaceChoice::automatic && !WaylandWorkspace::socketPath().empty())) {
         try {
-            return std::make_unique<WaylandWorkspace>(parent);
+            return std::make_unique<WaylandWorkspace>(entries, parent);
         } catch (const std::exception&) {
             if (choice == WorkspaceChoice::wayland)
                 throw;
         }
     }
     try {
-        return std::make_unique<X11Workspace>(parent);
+        return std::make_unique<X11Workspace>(entries, parent);
     } catch (const std::exception& e) {
         if (choice == WorkspaceChoice::x11)
             throw;

@@ -17,6 +17,8 @@
 
 namespace vantel::platform {
 
+class DesktopEntries;
+
 // Who an application is: the facts the game rules look at.
 struct AppIdentity {
     QString appId;          // Flatpak id, desktop-file id, or the executable's file name
@@ -82,8 +84,10 @@ enum class WorkspaceChoice { automatic, x11, wayland, null };
 
 // x11 and wayland make that backend or throw std::runtime_error when its display server cannot
 // be reached; null makes the null backend. `automatic`: Wayland when WAYLAND_DISPLAY names a
-// compositor socket, else X11 when a display can be opened, else null.
-std::unique_ptr<Workspace> createWorkspace(WorkspaceChoice choice = WorkspaceChoice::automatic,
+// compositor socket, else X11 when a display can be opened, else null. `entries` (the desktop
+// entries the applications are matched against) must outlive the workspace.
+std::unique_ptr<Workspace> createWorkspace(DesktopEntries& entries,
+                                           WorkspaceChoice choice = WorkspaceChoice::automatic,
                                            QObject* parent = nullptr);
 
 } // namespace vantel::platform

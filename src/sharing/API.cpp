@@ -1,6 +1,5 @@
 #include "API.h"
 
-#include "Account.h"
 #include "Keychain.h"
 #include "settings/SiteUrl.h"
 
@@ -14,11 +13,33 @@
 #include <QNetworkRequest>
 #include <QThreadStorage>
 #include <memory>
+#include <mutex>
 #include <variant>
 
 namespace vantel::API {
 
 namespace {
+
+struct RejectedTokenListener {
+    std::mutex mutex;
+    std::function<void(const QString&)> listener; // guarded by mutex
+};
+
+RejectedTokenListener& rejectedTokenListener() {
+    static RejectedTokenListener shared;
+    return shared;
+}
+
+void tellRejected(const QString& token) {
+    RejectedTokenListener& place = rejectedTokenListener();
+    std::function<void(const QString&)> listener;
+    {
+        std::lock_guard lock(place.mutex);
+        listener = place.listener;
+    }
+    if (listener)
+        listener(token);
+}
 
 QNetworkAccessManager& network() {
     static QThreadStorage<QNetworkAccessManager*> managers;
@@ -73,7 +94,7 @@ QNetworkReply* send(const QNetworkRequest& request, const QString& method, const
 
 Response checked(const std::optional<QString>& token, Response response) {
     if (response.status == 401 && token)
-        Account::shared().lost(*token);
+        tellRejected(*token);
     if (response.status >= 400)
         throw Failure(response.status, errorMessage(response.status, response.body));
     return response;
@@ -211,6 +232,12 @@ QCoro::Task<Response> rawFile(QString method, QString path, QString file, QStrin
     auto request = exchange(std::move(token), std::move(method), std::move(path),
                             Body(std::move(file)), std::move(type), timeout);
     co_return co_await std::move(request);
+}
+
+void setRejectedTokenListener(std::function<void(const QString& token)> listener) {
+    RejectedTokenListener& place = rejectedTokenListener();
+    std::lock_guard lock(place.mutex);
+    place.listener = std::move(listener);
 }
 
 } // namespace vantel::API

@@ -21,6 +21,7 @@
 #include <QString>
 #include <QUrl>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -70,9 +71,9 @@ inline constexpr double defaultTimeout = 60.0;
 // content type. "authorization" is "Bearer <token>" when a token is stored. `timeout` is the
 // longest pause in the transfer, in seconds. Redirects are followed only within the service's
 // origin (scheme, host and port); one to anywhere else is a TransportError and nothing is sent
-// there. A 401 answer to a request that carried a token also tells Account::shared() that this
-// token was rejected (it clears the sign-in later on the main thread, if that token is still
-// the stored one) before the Failure is thrown.
+// there. A 401 answer to a request that carried a token also tells the rejected-token listener
+// (the program's Account::lost, which clears the sign-in later on the main thread if that token
+// is still the stored one) before the Failure is thrown.
 QCoro::Task<Response> raw(QString method, QString path, std::optional<QByteArray> body = {},
                           QString type = QStringLiteral("application/json"),
                           double timeout = defaultTimeout);
@@ -98,5 +99,10 @@ QString transportSentence(QNetworkReply::NetworkError code);
 
 // "VantelRecord/" followed by the application's version (nothing after the slash without one).
 QByteArray userAgent();
+
+// Who hears that the service answered 401 to a token it was sent: the program's account, set
+// once at start. Until then, or with an empty function, nobody hears. Any thread; the listener
+// is called on the thread that awaited the request.
+void setRejectedTokenListener(std::function<void(const QString& token)> listener);
 
 } // namespace vantel::API

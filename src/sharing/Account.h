@@ -38,7 +38,8 @@ class Account : public QObject {
 public:
     using User = AccountUser;
 
-    // The program's account over Settings::shared(); created on first use, never destroyed.
+    // The program's account over Settings::shared(); created on first use, never destroyed. Only
+    // the settings window still reaches it this way.
     static Account& shared();
 
     // Starts restoring the saved user: it becomes `user` once the keychain answered that a

@@ -25,10 +25,6 @@ const QString post = QStringLiteral("POST");
 const QString put = QStringLiteral("PUT");
 const QString mp4 = QStringLiteral("video/mp4");
 
-Library& libraryOf(const Tools& tools) {
-    return tools.library ? *tools.library : Library::shared();
-}
-
 QString clipPath(const QString& id) {
     return QStringLiteral("/api/clips/") + QString::fromLatin1(QUrl::toPercentEncoding(id));
 }
@@ -42,25 +38,26 @@ QString signInFirst() {
 }
 
 // Every wait of a share goes through here, so that a cancellation cuts it short.
-template <typename T> QCoro::Task<T> guarded(QCoro::Task<T> work, const Tools& tools) {
-    return unlessCancelled(std::move(work), tools.cancellation);
+template <typename T> QCoro::Task<T> guarded(QCoro::Task<T> work, const Services& services) {
+    return unlessCancelled(std::move(work), services.cancellation);
 }
 
-void checkCancelled(const Tools& tools) {
-    if (tools.cancellation)
-        tools.cancellation->check();
+void checkCancelled(const Services& services) {
+    if (services.cancellation)
+        services.cancellation->check();
 }
 
 // A render whose progress also polls the cancellation, so that a stopped share stops its
 // export thread too (the exception ends the export at its next frame).
-QCoro::Task<> render(const Tools& tools, const QString& source, const QString& target,
+QCoro::Task<> render(const Services& services, const QString& source, const QString& target,
                      const Clips::ExportOptions& options, std::function<void(double)> progress) {
-    std::function<void(double)> polled = [cancellation = tools.cancellation, progress](double p) {
+    std::function<void(double)> polled = [cancellation = services.cancellation,
+                                          progress](double p) {
         if (cancellation)
             cancellation->check();
         progress(p);
     };
-    auto rendering = guarded(tools.render(source, target, options, polled), tools);
+    auto rendering = guarded(services.render(source, target, options, polled), services);
     co_await std::move(rendering);
 }
 
@@ -83,12 +80,12 @@ QCoro::Task<API::Response> sendOnce(const QString& path, const Payload& payload,
 
 // One upload under the retry rule: its own attempt counter and delay.
 QCoro::Task<> upload(QString path, Payload payload, QString type, double timeout,
-                     const Tools& tools) {
+                     const Services& services) {
     double delay = firstDelay;
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr failure;
         try {
-            auto sending = guarded(sendOnce(path, payload, type, timeout), tools);
+            auto sending = guarded(sendOnce(path, payload, type, timeout), services);
             co_await std::move(sending);
             co_return;
         } catch (const API::Failure& error) {
@@ -100,7 +97,7 @@ QCoro::Task<> upload(QString path, Payload payload, QString type, double timeout
         }
         if (attempt == maxAttempts)
             std::rethrow_exception(failure);
-        auto waiting = guarded(tools.wait(delay), tools);
+        auto waiting = guarded(services.wait(delay), services);
         co_await std::move(waiting);
         delay = std::min(delay * 2.0, maxDelay);
     }
@@ -122,7 +119,7 @@ Clips::ExportOptions previewOptions(const Clips::ExportOptions& options) {
 }
 
 QCoro::Task<Created> create(const QString& title, const Clip& clip, const VideoFacts& facts,
-                            int64_t size, bool preview, const Tools& tools) {
+                            int64_t size, bool preview, const Services& services) {
     QJsonObject body{{QStringLiteral("title"), title},
                      {QStringLiteral("game"), clip.meta.game},
                      {QStringLiteral("duration"), facts.duration},
@@ -131,31 +128,31 @@ QCoro::Task<Created> create(const QString& title, const Clip& clip, const VideoF
                      {QStringLiteral("size"), static_cast<qint64>(size)},
                      {QStringLiteral("preview"), preview}};
     const QString path = QStringLiteral("/api/clips");
-    auto request = guarded(API::raw(post, path, json(body)), tools);
+    auto request = guarded(API::raw(post, path, json(body)), services);
     API::Response response = co_await std::move(request);
     co_return Created::fromJson(response.body);
 }
 
 QCoro::Task<> uploadParts(QString copy, QString id, int64_t partSize, int64_t parts,
-                          const Progress& report, const Tools& tools) {
+                          const Progress& report, const Services& services) {
     PartReader reader(copy);
     for (int64_t n = 1; n <= parts; ++n) {
         const int64_t offset = (n - 1) * partSize;
-        checkCancelled(tools);
+        checkCancelled(services);
         auto reading = detail::inBackground(
             [&reader, offset, partSize] { return reader.read(offset, partSize); });
         QByteArray part = co_await std::move(reading);
         const QString path = clipPath(id) + QStringLiteral("/video/%1").arg(n);
-        auto uploading = upload(path, Payload{std::move(part), {}}, mp4, videoTimeout, tools);
+        auto uploading = upload(path, Payload{std::move(part), {}}, mp4, videoTimeout, services);
         co_await std::move(uploading);
         report(QStringLiteral("Uploading"), 0.35 + 0.6 * static_cast<double>(n) / parts);
     }
 }
 
-QCoro::Task<Done> complete(QString id, int64_t parts, const Tools& tools) {
+QCoro::Task<Done> complete(QString id, int64_t parts, const Services& services) {
     const QString path = clipPath(id) + QStringLiteral("/done");
     QByteArray body = json({{QStringLiteral("parts"), static_cast<qint64>(parts)}});
-    auto request = guarded(API::raw(post, path, std::move(body)), tools);
+    auto request = guarded(API::raw(post, path, std::move(body)), services);
     API::Response response = co_await std::move(request);
     Done done = Done::fromJson(response.body);
     checkLink(done.url);
@@ -163,14 +160,14 @@ QCoro::Task<Done> complete(QString id, int64_t parts, const Tools& tools) {
 }
 
 QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportOptions options,
-                             QString title, Progress report, Tools tools) {
+                             QString title, Progress report, Services services) {
     const QString copy = folder.file(QStringLiteral("clip.mp4"));
     report(QStringLiteral("Preparing"), 0.0);
     options.forceH264 = true;
     std::function<void(double)> copyProgress = [report](double p) {
         report(QStringLiteral("Preparing"), p * 0.25);
     };
-    co_await render(tools, clip.url, copy, options, copyProgress);
+    co_await render(services, clip.url, copy, options, copyProgress);
     const int64_t size = fileSize(copy);
     const bool preview = size > previewThreshold;
     const QString previewFile = folder.file(QStringLiteral("preview.mp4"));
@@ -178,34 +175,34 @@ QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportO
         std::function<void(double)> previewProgress = [report](double p) {
             report(QStringLiteral("Preparing"), 0.25 + p * 0.1);
         };
-        co_await render(tools, clip.url, previewFile, previewOptions(options), previewProgress);
+        co_await render(services, clip.url, previewFile, previewOptions(options), previewProgress);
     }
     const double thumbAt = thumbnailTime(clip.meta.duration);
-    auto thumbnailing = guarded(tools.thumbnail(copy, 1280.0, thumbAt), tools);
+    auto thumbnailing = guarded(services.thumbnail(copy, 1280.0, thumbAt), services);
     std::optional<QByteArray> thumb = co_await std::move(thumbnailing);
-    auto describing = guarded(tools.facts(copy), tools);
+    auto describing = guarded(services.facts(copy), services);
     VideoFacts facts = co_await std::move(describing);
-    auto creating = create(title, clip, facts, size, preview, tools);
+    auto creating = create(title, clip, facts, size, preview, services);
     Created created = co_await std::move(creating);
     const int64_t parts = partCount(size, created.partSize);
-    auto uploadingParts = uploadParts(copy, created.id, created.partSize, parts, report, tools);
+    auto uploadingParts = uploadParts(copy, created.id, created.partSize, parts, report, services);
     co_await std::move(uploadingParts);
     if (preview) {
         // Streamed from the file: a five-minute preview is over 150 MB.
         const QString path = clipPath(created.id) + QStringLiteral("/preview");
-        auto uploading = upload(path, Payload{{}, previewFile}, mp4, videoTimeout, tools);
+        auto uploading = upload(path, Payload{{}, previewFile}, mp4, videoTimeout, services);
         co_await std::move(uploading);
     }
     if (thumb) {
         const QString path = clipPath(created.id) + QStringLiteral("/thumb");
         const QString jpeg = QStringLiteral("image/jpeg");
-        auto uploading = upload(path, Payload{*thumb, {}}, jpeg, API::defaultTimeout, tools);
+        auto uploading = upload(path, Payload{*thumb, {}}, jpeg, API::defaultTimeout, services);
         co_await std::move(uploading);
     }
-    auto completing = complete(created.id, parts, tools);
+    auto completing = complete(created.id, parts, services);
     Done done = co_await std::move(completing);
     report(QStringLiteral("Done"), 1.0);
-    libraryOf(tools).update(clip.url, [&](ClipMeta& meta) {
+    services.library.update(clip.url, [&](ClipMeta& meta) {
         meta.shareID = created.id;
         meta.shareURL = done.url;
         meta.title = title;
@@ -215,15 +212,11 @@ QCoro::Task<QString> shareIn(const WorkFolder& folder, Clip clip, Clips::ExportO
 
 } // namespace
 
-Tools Tools::standard() {
-    Tools tools;
-    tools.render = &Clips::exportClip;
-    tools.thumbnail = &Clips::jpegFrame;
-    tools.facts = &VideoFacts::load;
-    tools.wait = [](double seconds) -> QCoro::Task<> {
+Services Services::standard(Library& library) {
+    auto wait = [](double seconds) -> QCoro::Task<> {
         co_await QCoro::sleepFor(std::chrono::milliseconds(std::llround(seconds * 1000.0)));
     };
-    return tools;
+    return Services{&Clips::exportClip, &Clips::jpegFrame, &VideoFacts::load, wait, library, {}};
 }
 
 int64_t partCount(int64_t size, int64_t partSize) {
@@ -263,8 +256,8 @@ void checkLink(const QString& link) {
 }
 
 QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString title,
-                           Progress progress, Tools tools) {
-    auto reading = guarded(Account::token(), tools);
+                           Progress progress, Services services) {
+    auto reading = guarded(Account::token(), services);
     if (!co_await std::move(reading))
         throw API::Failure(401, signInFirst());
     Progress report = [progress](const QString& label, double fraction) {
@@ -273,11 +266,11 @@ QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString titl
     };
     WorkFolder folder; // removed with its contents when this coroutine ends, however it ends
     auto sharing = shareIn(folder, std::move(clip), std::move(options), std::move(title),
-                           std::move(report), std::move(tools));
+                           std::move(report), std::move(services));
     co_return co_await std::move(sharing);
 }
 
-QCoro::Task<> unshare(Clip clip, Library* library) {
+QCoro::Task<> unshare(Clip clip, Library& library) {
     if (!clip.meta.shareID)
         co_return;
     try {
@@ -289,31 +282,32 @@ QCoro::Task<> unshare(Clip clip, Library* library) {
         if (failure.status() != 404)
             throw;
     }
-    (library ? *library : Library::shared()).update(clip.url, [](ClipMeta& meta) {
+    library.update(clip.url, [](ClipMeta& meta) {
         meta.shareID.reset();
         meta.shareURL.reset();
     });
 }
 
-bool sharesAfterSave() {
-    return Settings::shared().copyLinkAfterClip() && Account::shared().user();
+bool sharesAfterSave(const Settings& settings, const Account& account) {
+    return settings.copyLinkAfterClip() && account.user();
 }
 
-QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools) {
-    if (!sharesAfterSave())
+QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, const Settings& settings,
+                                                   const Account& account, Services services) {
+    if (!sharesAfterSave(settings, account))
         co_return std::nullopt;
     QString title = clip.meta.title;
     auto sharing =
-        share(std::move(clip), Clips::ExportOptions{}, std::move(title), {}, std::move(tools));
+        share(std::move(clip), Clips::ExportOptions{}, std::move(title), {}, std::move(services));
     co_return co_await std::move(sharing);
 }
 
-QCoro::Task<QString> shareLibraryFile(QString path, Tools tools, Progress progress) {
+QCoro::Task<QString> shareLibraryFile(QString path, Services services, Progress progress) {
     const QString wanted = QFileInfo(path).canonicalFilePath();
     // The list of a library made just now is still being walked.
-    co_await libraryOf(tools).settled();
+    co_await services.library.settled();
     std::optional<Clip> found;
-    for (const Clip& clip : libraryOf(tools).clips())
+    for (const Clip& clip : services.library.clips())
         if (!wanted.isEmpty() && QFileInfo(clip.url).canonicalFilePath() == wanted)
             found = clip;
     if (!found)
@@ -321,7 +315,7 @@ QCoro::Task<QString> shareLibraryFile(QString path, Tools tools, Progress progre
             QStringLiteral("%1 isn't a clip in your library.").arg(path).toStdString());
     QString title = found->meta.title;
     auto sharing = share(std::move(*found), Clips::ExportOptions{}, std::move(title),
-                         std::move(progress), std::move(tools));
+                         std::move(progress), std::move(services));
     co_return co_await std::move(sharing);
 }
 

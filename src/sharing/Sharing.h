@@ -13,7 +13,7 @@
 // waits of 1, 2, 4, 8 and 16 seconds; any other error status fails at once. Completion is sent
 // once.
 //
-// A share given a cancellation (Tools::cancellation) stops as soon as it fires: its wait is cut
+// A share given a cancellation (Services::cancellation) stops as soon as it fires: its wait is cut
 // short, its render stops at the next frame, its working folder goes, and it ends with
 // Cancelled; the service keeps the incomplete clip it may have created, as after any failure.
 //
@@ -41,6 +41,11 @@
 #include <memory>
 #include <optional>
 
+namespace vantel {
+class Account;
+class Settings;
+} // namespace vantel
+
 namespace vantel::Sharing {
 
 using Progress = std::function<void(const QString& label, double fraction)>;
@@ -59,7 +64,7 @@ inline constexpr int64_t maxParts = 10'000;
 
 // What a share uses from the rest of the program. Tests replace pieces: a render that writes a
 // file of a chosen size, a clock that records the waits instead of sleeping.
-struct Tools {
+struct Services {
     std::function<QCoro::Task<>(QString source, QString target, Clips::ExportOptions options,
                                 std::function<void(double)> progress)>
         render;
@@ -67,35 +72,37 @@ struct Tools {
         thumbnail;
     std::function<QCoro::Task<VideoFacts>(QString file)> facts;
     std::function<QCoro::Task<>(double seconds)> wait;
-    Library* library = nullptr;                 // none: Library::shared()
+    Library& library;                           // where the shared clip's link is stored
     std::shared_ptr<Cancellation> cancellation; // none: the share runs to its end
 
-    // Clips::exportClip, Clips::jpegFrame, VideoFacts::load, a real timer.
-    static Tools standard();
+    // Clips::exportClip, Clips::jpegFrame, VideoFacts::load, a real timer, over `library`.
+    static Services standard(Library& library);
 };
 
 // Shares `clip` rendered with `options` (forceH264 always on) under `title`. Returns the link.
 QCoro::Task<QString> share(Clip clip, Clips::ExportOptions options, QString title,
-                           Progress progress = {}, Tools tools = Tools::standard());
+                           Progress progress, Services services);
 
 // Removes the clip's link on the service ("DELETE"); on success or 404 clears shareID and
-// shareURL. A clip without shareID sends nothing. Other failures are thrown and keep the link.
-QCoro::Task<> unshare(Clip clip, Library* library = nullptr);
+// shareURL in `library`. A clip without shareID sends nothing. Other failures are thrown and
+// keep the link.
+QCoro::Task<> unshare(Clip clip, Library& library);
 
-// Whether a clip saved now is shared: "autoShare" is on and a user is signed in. Main thread.
-bool sharesAfterSave();
+// Whether a clip saved now is shared: "autoShare" is on in `settings` and a user is signed in to
+// `account`. Main thread.
+bool sharesAfterSave(const Settings& settings, const Account& account);
 
 // The automatic upload after a save: when sharesAfterSave() still holds, shares the new clip
 // with the default options under its own title and returns the link for the caller to copy and
 // announce ("Link copied"); otherwise nothing. Errors are thrown (the caller shows "Couldn't
 // share the clip" with them). Main thread.
-QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, Tools tools = Tools::standard());
+QCoro::Task<std::optional<QString>> shareAfterSave(Clip clip, const Settings& settings,
+                                                   const Account& account, Services services);
 
 // "vantel-record share FILE": the library clip at `path` (any spelling of its path) shared with
 // the default options under its own title. Throws std::runtime_error when the file is not a clip
 // of the library, and whatever share() throws. Main thread.
-QCoro::Task<QString> shareLibraryFile(QString path, Tools tools = Tools::standard(),
-                                      Progress progress = {});
+QCoro::Task<QString> shareLibraryFile(QString path, Services services, Progress progress = {});
 
 // The number of parts for a copy of `size` bytes: size / partSize rounded up, at least 1.
 // Throws std::runtime_error (nothing is uploaded then) for a part size below minPartBytes, one

@@ -52,15 +52,14 @@ QCoro::Task<QString> AccountShareService::share(Clip clip, Clips::ExportOptions 
         QMetaObject::invokeMethod(
             self, [progress, label, fraction] { progress(label, fraction); }, Qt::QueuedConnection);
     };
-    Sharing::Tools tools = Sharing::Tools::standard();
-    tools.library = &m_library;
-    tools.cancellation = m_uploads;
-    auto running = Sharing::share(std::move(clip), options, std::move(title), onMain, tools);
+    Sharing::Services services = Sharing::Services::standard(m_library);
+    services.cancellation = m_uploads;
+    auto running = Sharing::share(std::move(clip), options, std::move(title), onMain, services);
     co_return co_await std::move(running);
 }
 
 QCoro::Task<> AccountShareService::unshare(Clip clip) {
-    auto running = Sharing::unshare(std::move(clip), &m_library);
+    auto running = Sharing::unshare(std::move(clip), m_library);
     co_await std::move(running);
 }
 

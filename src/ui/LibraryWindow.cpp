@@ -72,8 +72,6 @@ QCoro::Task<> trashFromMenu(Library* library, Clip clip, ClipDetail::Services::T
 LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services)) {
-    if (!m_services.library)
-        m_services.library = &Library::shared();
     if (!m_services.reveal)
         m_services.reveal = showInFolder;
     setObjectName(QStringLiteral("libraryWindow"));
@@ -82,7 +80,7 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     resize(1080, 700);
     setMinimumSize(900, 560);
 
-    Library* library = m_services.library;
+    Library* library = &m_services.library;
     m_thumbs = new ThumbnailCache(
         [library](const Clip& clip) { return library->loadThumbnail(clip); }, this);
     m_model = new ClipListModel(m_thumbs, this);
@@ -123,7 +121,7 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     shapePictures();
     connect(library, &Library::clipsChanged, this, &LibraryWindow::published);
 
-    Settings& settings = Settings::shared();
+    Settings& settings = m_services.settings;
     connect(&settings, &Settings::saveHotkeyChanged, this, &LibraryWindow::showEmptyHint);
     connect(&settings, &Settings::bufferSecondsChanged, this, &LibraryWindow::showEmptyHint);
     showEmptyHint();
@@ -163,7 +161,7 @@ QWidget* LibraryWindow::makeEmptyPage() {
 }
 
 void LibraryWindow::showEmptyHint() {
-    Settings& settings = Settings::shared();
+    Settings& settings = m_services.settings;
     const QString shortcut = settings.saveHotkey().display();
     m_emptyHint->setText(tr("Press %1 while you play to save the last %2 seconds.")
                              .arg(shortcut)
@@ -200,7 +198,7 @@ void LibraryWindow::shapePictures() {
 void LibraryWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     shapePictures(); // now on its screen
-    Library* library = m_services.library;
+    Library* library = &m_services.library;
     QThreadPool::globalInstance()->start([library] { library->reload(); });
 }
 
@@ -278,7 +276,7 @@ void LibraryWindow::refreshMain() {
 void LibraryWindow::openDetail(const Clip& clip) {
     closeDetail();
     m_detail = new ClipDetail(
-        clip, {*m_services.library, m_services.sharing, m_services.toast, m_services.reveal});
+        clip, {m_services.library, m_services.sharing, m_services.toast, m_services.reveal});
     m_detailPage->layout()->addWidget(m_detail);
     connect(m_detail, &ClipDetail::back, this, &LibraryWindow::back);
     connect(m_detail, &ClipDetail::fullScreenRequested, this, &LibraryWindow::setFullScreen);
@@ -304,7 +302,7 @@ void LibraryWindow::showMenu(const Clip& clip, const QPoint& at) {
     if (clip.meta.shareURL)
         menu->addAction(tr("Copy link"), this, [clip] { copyText(*clip.meta.shareURL); });
     menu->addSeparator();
-    Library* library = m_services.library;
+    Library* library = &m_services.library;
     auto toast = m_services.toast;
     menu->addAction(tr("Move to Trash"), this,
                     [library, clip, toast] { trashFromMenu(library, clip, toast); });

@@ -17,6 +17,7 @@
 #include "ui/ClipDetail.h"
 
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class QLabel;
@@ -28,25 +29,27 @@ class ClipGrid;
 class ClipListModel;
 class GameFilterModel;
 class GameSidebar;
+class Library;
+class Settings;
+class ShareService;
 class StatusFooter;
 class ThumbnailCache;
-
-struct LibraryWindowServices {
-    Library* library = nullptr;
-    ShareService* sharing = nullptr; // may be null: sharing is then unavailable
-    ClipDetail::Services::Toast toast;
-    std::function<void(const QString& path)> reveal;
-};
 
 class LibraryWindow : public QWidget {
     Q_OBJECT
 public:
-    // What the window works with; a null library means Library::shared().
-    using Services = LibraryWindowServices;
+    // What the window works with; each must outlive the window.
+    struct Services {
+        Settings& settings; // the shortcut and buffer length of the empty state's hint
+        Library& library;
+        ShareService* sharing = nullptr; // may be null: sharing is then unavailable
+        ClipDetail::Services::Toast toast;
+        std::function<void(const QString& path)> reveal; // none: the desktop's file manager
+    };
 
     static constexpr const char* kId = "library";
 
-    explicit LibraryWindow(Services services = {}, QWidget* parent = nullptr);
+    explicit LibraryWindow(Services services, QWidget* parent = nullptr);
     ~LibraryWindow() override;
 
     std::optional<QString> game() const { return m_game; }

@@ -63,8 +63,8 @@ public:
     std::function<void()> press;  // the action of the newest binding
     std::function<void()> refuse; // the desktop refuses the newest binding later
 
-    void toast(const QString& title, const QString& detail, bool ok) override {
-        toasts.push_back({title, detail, ok});
+    void toast(const QString& title, const QString& detail, ToastKind kind) override {
+        toasts.push_back({title, detail, kind == ToastKind::success});
     }
     void playSaveSound() override { ++sounds; }
     std::unique_ptr<HotkeyBinding> bindHotkey(const Hotkey& hotkey,
@@ -165,11 +165,13 @@ struct ShellRig {
         capture.setWriterFactory([](const media::WriterConfig&, media::SegmentSink&) {
             return std::make_unique<IdleWriter>();
         });
-        controller = std::make_unique<AppController>(AppController::Parts{
+        controller = std::make_unique<AppController>(AppController::Services{
             settings, capture, nullptr, state, shell,
             [this](const QString& id) -> QWidget* {
                 if (id == "welcome")
-                    return new WelcomeWindow([this] { return shell.permission; });
+                    return new WelcomeWindow({settings, [this] {
+                                                  return shell.permission;
+                                              }});
                 return new QWidget;
             },
             [this](double seconds) { return saver(seconds); }, QStringLiteral("1.9.3")});

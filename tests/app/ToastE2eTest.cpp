@@ -7,6 +7,7 @@
 #include "common/Screenshots.h"
 #include "platform/Compositing.h"
 #include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopEntries.h"
 #include "ui/Theme.h"
 #include "ui/ToastView.h"
 
@@ -20,6 +21,13 @@
 
 namespace vantel {
 namespace {
+
+// The desktop entries the test's workspaces match applications against, for the whole process.
+vantel::platform::DesktopEntries& desktopEntries() {
+    static vantel::platform::DesktopEntries entries(
+        vantel::platform::DesktopEntries::defaultFolders());
+    return entries;
+}
 
 using namespace std::chrono_literals;
 using e2e::runTool;
@@ -95,27 +103,35 @@ public slots:
     }
 };
 
+// The test process's one toast, a child of the application object; SetUp gives its sources.
+Toast& testToast() {
+    static Toast* toast =
+        new Toast([] { return std::optional<std::uint32_t>(); },
+                  [] { return QList<platform::Monitor>(); }, QCoreApplication::instance());
+    return *toast;
+}
+
 class ToastE2e : public testing::Test {
 protected:
     void SetUp() override {
         runTool("xrandr", {"--setmonitor", "toast-left", "960/254x1080/286+0+0", "screen"});
         runTool("xrandr", {"--setmonitor", "toast-right", "960/254x1080/286+960+0", "none"});
-        auto workspace = platform::createWorkspace();
+        auto workspace = platform::createWorkspace(desktopEntries());
         for (const platform::Monitor& m : workspace->monitors()) {
             if (m.geometry.x() == 960)
                 m_right = m;
             m_monitors.append(m);
         }
-        Toast::shared().setSources([this] { return m_display; }, [this] { return m_monitors; });
+        testToast().setSources([this] { return m_display; }, [this] { return m_monitors; });
     }
     void TearDown() override {
-        if (ToastView* view = Toast::shared().view())
+        if (ToastView* view = testToast().view())
             view->hide();
         runTool("xrandr", {"--delmonitor", "toast-right"});
         runTool("xrandr", {"--delmonitor", "toast-left"});
     }
     bool shown() {
-        ToastView* view = Toast::shared().view();
+        ToastView* view = testToast().view();
         return view && view->isVisible() && view->windowOpacity() > 0.999;
     }
 
@@ -130,8 +146,8 @@ TEST_F(ToastE2e, SitsTopRightOfTheRecordedMonitorAndLeavesFocusAndClicksBelow) {
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &backdrop; }, 10s));
 
     m_display = m_right.id;
-    Toast::shared().show("Clip saved", "Minecraft · 0:30");
-    ToastView* view = Toast::shared().view();
+    testToast().show("Clip saved", "Minecraft · 0:30");
+    ToastView* view = testToast().view();
     ASSERT_TRUE(waitUntil([&] { return shown(); }, 10s));
     const QPoint expected(1920 - Toast::kMargin - view->width(), Toast::kMargin);
     EXPECT_EQ(view->pos(), expected);
@@ -160,14 +176,14 @@ TEST_F(ToastE2e, SitsTopRightOfTheRecordedMonitorAndLeavesFocusAndClicksBelow) {
     const QColor body = image.pixelColor(40 + view->width() / 2, 20 + view->height() - 3);
     EXPECT_LT(body.red() + body.green() + body.blue(), 60) << body.name().toStdString();
 
-    Toast::shared().show("Couldn't save the clip", "Nothing recorded yet. Give it a second.",
-                         false);
+    testToast().show("Couldn't save the clip", "Nothing recorded yet. Give it a second.",
+                     ToastKind::problem);
     pump(400ms);
     shotAround(view, "toast-problem");
 
     // No target display: the primary screen, which is the left monitor here.
     m_display.reset();
-    Toast::shared().show("Not recording", "Paused", false);
+    testToast().show("Not recording", "Paused", ToastKind::problem);
     EXPECT_EQ(view->pos(),
               QPoint(QGuiApplication::primaryScreen()->availableGeometry().right() + 1 -
                          Toast::kMargin - view->width(),
@@ -175,12 +191,12 @@ TEST_F(ToastE2e, SitsTopRightOfTheRecordedMonitorAndLeavesFocusAndClicksBelow) {
 }
 
 TEST_F(ToastE2e, ASecondToastGetsItsFullTimeAndTheFirstNeverFadesItOut) {
-    Toast::shared().show("Clip saved", "Desktop · 0:30");
+    testToast().show("Clip saved", "Desktop · 0:30");
     pump(2000ms);
     QElapsedTimer second;
     second.start();
-    Toast::shared().show("Link copied", "https://vantel.example/c/abc");
-    ToastView* view = Toast::shared().view();
+    testToast().show("Link copied", "https://vantel.example/c/abc");
+    ToastView* view = testToast().view();
     pump(300ms);
     qreal lowest = 1.0;
     while (second.elapsed() < 2500) {
@@ -193,10 +209,10 @@ TEST_F(ToastE2e, ASecondToastGetsItsFullTimeAndTheFirstNeverFadesItOut) {
     EXPECT_GE(second.elapsed(), 2600 + 250 - 20);
 
     // A toast shown during the fade-out of the one before survives that fade-out's end.
-    Toast::shared().show("Clip saved", "Desktop · 0:30");
+    testToast().show("Clip saved", "Desktop · 0:30");
     pump(2700ms);
     ASSERT_LT(view->windowOpacity(), 1.0);
-    Toast::shared().show("Trimmed copy saved", "Desktop · 0:12");
+    testToast().show("Trimmed copy saved", "Desktop · 0:12");
     pump(700ms);
     EXPECT_TRUE(shown());
 }
@@ -207,8 +223,8 @@ TEST_F(ToastE2e, WithACompositorTheCornersAreTranslucent) {
     Backdrop backdrop(QRect(1300, 0, 620, 320));
     pump(500ms);
     m_display = m_right.id;
-    Toast::shared().show("Vantel Record is on", "Alt+Shift+C saves a clip");
-    ToastView* view = Toast::shared().view();
+    testToast().show("Vantel Record is on", "Alt+Shift+C saves a clip");
+    ToastView* view = testToast().view();
     ASSERT_TRUE(waitUntil([&] { return shown(); }, 10s));
     EXPECT_TRUE(view->composited());
     EXPECT_TRUE(view->mask().isEmpty());
@@ -218,7 +234,7 @@ TEST_F(ToastE2e, WithACompositorTheCornersAreTranslucent) {
     EXPECT_GT(corner.red() + corner.green() + corner.blue(), 200) << corner.name().toStdString();
     compositor.stop();
     ASSERT_TRUE(waitUntil([] { return !platform::desktopComposites(); }, 10s));
-    Toast::shared().show("Clip saved", "Desktop · 0:30");
+    testToast().show("Clip saved", "Desktop · 0:30");
     EXPECT_FALSE(view->composited());
 }
 
@@ -228,16 +244,16 @@ TEST_F(ToastE2e, WhereNoPanelMayBePlacedEachToastReplacesTheLastNotification) {
     ASSERT_TRUE(bus.registerService("org.freedesktop.Notifications"));
     ASSERT_TRUE(bus.registerObject("/org/freedesktop/Notifications", &server,
                                    QDBusConnection::ExportAllSlots));
-    Toast::shared().setPresentation(Toast::Presentation::notification);
-    const bool panelShown = Toast::shared().view() && Toast::shared().view()->isVisible();
+    testToast().setPresentation(Toast::Presentation::notification);
+    const bool panelShown = testToast().view() && testToast().view()->isVisible();
 
-    Toast::shared().show("Clip saved", "Minecraft · 0:30 <b>");
+    testToast().show("Clip saved", "Minecraft · 0:30 <b>");
     ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 1; }, 10s));
     pump(200ms);
-    Toast::shared().show("Couldn't save the clip", "Nothing recorded yet. Give it a second.",
-                         false);
+    testToast().show("Couldn't save the clip", "Nothing recorded yet. Give it a second.",
+                     ToastKind::problem);
     ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 2; }, 10s));
-    Toast::shared().setPresentation(Toast::Presentation::panel);
+    testToast().setPresentation(Toast::Presentation::panel);
     bus.unregisterObject("/org/freedesktop/Notifications");
     bus.unregisterService("org.freedesktop.Notifications");
 
@@ -248,7 +264,7 @@ TEST_F(ToastE2e, WhereNoPanelMayBePlacedEachToastReplacesTheLastNotification) {
     EXPECT_EQ(server.shown[0].timeout, 3000);
     EXPECT_EQ(server.shown[1].replaces, 41u);
     EXPECT_EQ(server.shown[1].urgency, 1);
-    EXPECT_EQ(Toast::shared().view() && Toast::shared().view()->isVisible(), panelShown)
+    EXPECT_EQ(testToast().view() && testToast().view()->isVisible(), panelShown)
         << "no panel of our own";
 }
 

@@ -53,7 +53,9 @@ protected:
 
 TEST_F(Welcome, ExplainsTheStepsWithTheBufferLengthAndTheShortcut) {
     Settings::shared().setBufferSeconds(60);
-    WelcomeWindow window([] { return true; });
+    WelcomeWindow window({Settings::shared(), [] {
+                              return true;
+                          }});
     EXPECT_EQ(window.windowTitle(), "Vantel Record");
     EXPECT_EQ(window.size(), QSize(520, 470));
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
@@ -74,7 +76,9 @@ TEST_F(Welcome, ExplainsTheStepsWithTheBufferLengthAndTheShortcut) {
 
 TEST_F(Welcome, PermissionAreaFollowsThePermissionWithinASecond) {
     bool permitted = false;
-    WelcomeWindow window([&] { return permitted; });
+    WelcomeWindow window({Settings::shared(), [&] {
+                              return permitted;
+                          }});
     window.show();
     EXPECT_FALSE(window.granted());
     EXPECT_TRUE(button(window, "Allow Screen Recording")->isVisibleTo(&window));
@@ -108,7 +112,9 @@ TEST_F(Welcome, PermissionAreaFollowsThePermissionWithinASecond) {
 TEST_F(Welcome, WhereTheDesktopGivesNoShortcutsStepTwoSaysHowToBindTheCommand) {
     bool needed = false;
     qputenv("XDG_CURRENT_DESKTOP", "sway");
-    WelcomeWindow window([] { return true; });
+    WelcomeWindow window({Settings::shared(), [] {
+                              return true;
+                          }});
     window.setBindingNeededSource([&] { return needed; });
     window.show();
     auto* hint = window.findChild<QLabel*>("bindingHint");
@@ -135,7 +141,9 @@ TEST_F(Welcome, WhereTheDesktopGivesNoShortcutsStepTwoSaysHowToBindTheCommand) {
 }
 
 TEST_F(Welcome, StartStoresOnboardedOpensAtLoginAndHandsOver) {
-    WelcomeWindow window([] { return true; });
+    WelcomeWindow window({Settings::shared(), [] {
+                              return true;
+                          }});
     QSignalSpy started(&window, &WelcomeWindow::started);
     button(window, "Start")->click();
     EXPECT_EQ(started.size(), 1);
@@ -144,7 +152,9 @@ TEST_F(Welcome, StartStoresOnboardedOpensAtLoginAndHandsOver) {
 }
 
 TEST_F(Welcome, ReturnKeyIsStart) {
-    WelcomeWindow window([] { return true; });
+    WelcomeWindow window({Settings::shared(), [] {
+                              return true;
+                          }});
     QSignalSpy started(&window, &WelcomeWindow::started);
     window.show();
     window.activateWindow();
@@ -154,7 +164,9 @@ TEST_F(Welcome, ReturnKeyIsStart) {
 }
 
 TEST_F(Welcome, LaterWithoutTheLoginBoxWritesNoAutostartEntry) {
-    WelcomeWindow window([] { return false; });
+    WelcomeWindow window({Settings::shared(), [] {
+                              return false;
+                          }});
     window.setOpenAtLogin(false);
     QSignalSpy started(&window, &WelcomeWindow::started);
     button(window, "Later")->click();
@@ -165,7 +177,9 @@ TEST_F(Welcome, LaterWithoutTheLoginBoxWritesNoAutostartEntry) {
 }
 
 TEST_F(Welcome, ClosingTheWindowChoosesNothing) {
-    auto* window = new WelcomeWindow([] { return true; });
+    auto* window = new WelcomeWindow({Settings::shared(), [] {
+                                          return true;
+                                      }});
     QSignalSpy started(window, &WelcomeWindow::started);
     window->show();
     window->close();

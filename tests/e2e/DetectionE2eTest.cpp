@@ -9,6 +9,7 @@
 #include "engine/GameDetector.h"
 #include "platform/CaptureSource.h"
 #include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopEntries.h"
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
@@ -21,6 +22,13 @@ using namespace vantel;
 using namespace vantel::e2e;
 
 namespace {
+
+// The desktop entries the test's workspaces match applications against, for the whole process.
+vantel::platform::DesktopEntries& desktopEntries() {
+    static vantel::platform::DesktopEntries entries(
+        vantel::platform::DesktopEntries::defaultFolders());
+    return entries;
+}
 
 // The stand-in game's top-level window, found by its process.
 QString windowOf(int32_t pid) {
@@ -46,7 +54,7 @@ struct Recorder {
     QElapsedTimer sinceWorkspaceChange;
 
     Recorder() {
-        auto workspace = platform::createWorkspace();
+        auto workspace = platform::createWorkspace(desktopEntries());
         QObject::connect(workspace.get(), &platform::Workspace::applicationsChanged,
                          [this] { sinceWorkspaceChange.start(); });
         detector = std::make_unique<GameDetector>(std::move(workspace));

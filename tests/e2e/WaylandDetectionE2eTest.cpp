@@ -8,6 +8,7 @@
 #include "common/TestEnv.h"
 #include "engine/GameDetector.h"
 #include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopEntries.h"
 #include "platform/wayland/WaylandWorkspace.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,13 @@ using namespace vantel;
 using namespace vantel::e2e;
 
 namespace {
+
+// The desktop entries the test's workspaces match applications against, for the whole process.
+vantel::platform::DesktopEntries& desktopEntries() {
+    static vantel::platform::DesktopEntries entries(
+        vantel::platform::DesktopEntries::defaultFolders());
+    return entries;
+}
 
 void writeEntry(const std::string& id, const std::string& name, const std::string& exec) {
     test::writeFile(test::testHome() / "data/applications" / (id + ".desktop"),
@@ -38,7 +46,7 @@ TEST(WaylandDetection, NativeAndXwaylandGamesAreFoundAndNamed) {
     ASSERT_FALSE(display.isEmpty()) << "sway's Xwayland did not answer";
     qputenv("DISPLAY", display.toUtf8());
 
-    auto workspace = platform::createWorkspace();
+    auto workspace = platform::createWorkspace(desktopEntries());
     auto* wayland = dynamic_cast<platform::WaylandWorkspace*>(workspace.get());
     ASSERT_NE(wayland, nullptr) << "a Wayland session picks the Wayland workspace";
     GameDetector detector(std::move(workspace), GameDetector::Timing{300ms, 2s});

@@ -4,9 +4,11 @@
 #include "common/FileSizeLimit.h"
 #include "common/PacedWriter.h"
 #include "common/SyntheticMedia.h"
+#include "engine/Capture.h"
 #include "engine/RecordError.h"
 #include "media/Fmp4SegmentWriter.h"
 #include "media/MediaProbe.h"
+#include "platform/NullCapture.h"
 
 #include <QSemaphore>
 #include <QThreadPool>
@@ -159,8 +161,11 @@ TEST(SaveFromReplayBuffer, RunsBesideBusyExportsAndEndsAtTheRequest) {
 }
 
 TEST(SaveFromReplayBuffer, WithoutARecordingThereIsNothingToSave) {
+    test::LibraryPlaces at("idle");
+    Library library(at.places());
+    Capture capture(std::make_unique<platform::NullCaptureBackend>());
     try {
-        test::await(Clips::saveFromBuffer(30));
+        test::await(Clips::saveFromBuffer(capture, library, 30));
         ADD_FAILURE() << "saved without a buffer";
     } catch (const RecordError& error) {
         EXPECT_EQ(error.kind(), RecordError::Kind::nothingBuffered);

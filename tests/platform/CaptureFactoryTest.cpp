@@ -4,6 +4,7 @@
 
 #include "platform/CaptureSource.h"
 #include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopEntries.h"
 #include "platform/wayland/WaylandCaptureBackend.h"
 #include "platform/x11/X11CaptureBackend.h"
 
@@ -16,6 +17,13 @@
 using namespace vantel::platform;
 
 namespace {
+
+// The desktop entries the test's workspaces match applications against, for the whole process.
+vantel::platform::DesktopEntries& desktopEntries() {
+    static vantel::platform::DesktopEntries entries(
+        vantel::platform::DesktopEntries::defaultFolders());
+    return entries;
+}
 
 struct NoHandler : SampleHandler {
     void onVideo(const vantel::media::VideoFrame&, FrameStatus) override {}
@@ -85,12 +93,12 @@ TEST(CaptureFactory, NullCaptureWhenForcedOrWithoutDisplay) {
 TEST(CaptureFactory, WorkspaceWithoutDisplayIsEmptyUnlessX11IsForced) {
     inOwnProcess([] {
         setenv("DISPLAY", ":9999", 1);
-        auto workspace = createWorkspace();
+        auto workspace = createWorkspace(desktopEntries());
         EXPECT_TRUE(workspace->monitors().isEmpty());
         EXPECT_FALSE(workspace->frontmostPid().has_value());
     });
     inOwnProcess([] {
         setenv("DISPLAY", ":9999", 1);
-        EXPECT_THROW(createWorkspace(WorkspaceChoice::x11), std::runtime_error);
+        EXPECT_THROW(createWorkspace(desktopEntries(), WorkspaceChoice::x11), std::runtime_error);
     });
 }

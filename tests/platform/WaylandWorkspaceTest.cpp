@@ -7,6 +7,7 @@
 
 #include "common/TestEnv.h"
 #include "engine/GameDetector.h"
+#include "platform/freedesktop/DesktopEntries.h"
 #include "platform/wayland/SocketClients.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,13 @@ using namespace vantel;
 using namespace vantel::platform;
 
 namespace {
+
+// The desktop entries the test's workspaces match applications against, for the whole process.
+vantel::platform::DesktopEntries& desktopEntries() {
+    static vantel::platform::DesktopEntries entries(
+        vantel::platform::DesktopEntries::defaultFolders());
+    return entries;
+}
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
     QElapsedTimer clock;
@@ -69,7 +77,7 @@ TEST(WaylandWorkspace, ProgramsConnectedToTheCompositorAreTheRunningApplications
     EXPECT_EQ(SocketClients::peers(socket).size(), 1u);
 
     auto workspace = std::make_unique<WaylandWorkspace>(
-        WaylandWorkspace::Options{socket, false, 100ms, "/proc"});
+        desktopEntries(), WaylandWorkspace::Options{socket, false, 100ms, "/proc"});
     WaylandWorkspace* seen = workspace.get();
     QSignalSpy changes(seen, &Workspace::applicationsChanged);
     const QList<RunningApp> apps = seen->runningApplications();
@@ -94,7 +102,8 @@ TEST(WaylandWorkspace, ProgramsConnectedToTheCompositorAreTheRunningApplications
 }
 
 TEST(WaylandWorkspace, NeedsTheCompositorsSocket) {
-    EXPECT_THROW(WaylandWorkspace(WaylandWorkspace::Options{test::testHome() / "tmp/none"}),
+    EXPECT_THROW(WaylandWorkspace(desktopEntries(),
+                                  WaylandWorkspace::Options{test::testHome() / "tmp/none"}),
                  std::runtime_error);
     EXPECT_TRUE(SocketClients::peers("/proc/self/exe").empty());
 }

@@ -2,6 +2,7 @@
 // window manager lists it, the active window, change signals, and monitors made with xrandr.
 
 #include "platform/Workspace.h"
+#include "platform/freedesktop/DesktopEntries.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -16,6 +17,13 @@
 using namespace vantel::platform;
 
 namespace {
+
+// The desktop entries the test's workspaces match applications against, for the whole process.
+vantel::platform::DesktopEntries& desktopEntries() {
+    static vantel::platform::DesktopEntries entries(
+        vantel::platform::DesktopEntries::defaultFolders());
+    return entries;
+}
 
 xcb_atom_t intern(xcb_connection_t* c, const char* name) {
     auto* r =
@@ -76,7 +84,7 @@ void run(const std::string& command) {
 } // namespace
 
 TEST(X11Workspace, ListsTheMonitorOfTheScreen) {
-    auto w = createWorkspace(WorkspaceChoice::x11);
+    auto w = createWorkspace(desktopEntries(), WorkspaceChoice::x11);
     QList<Monitor> monitors = w->monitors();
     ASSERT_EQ(monitors.size(), 1);
     EXPECT_EQ(monitors[0].geometry, QRect(0, 0, 1920, 1080));
@@ -87,7 +95,7 @@ TEST(X11Workspace, ListsTheMonitorOfTheScreen) {
 }
 
 TEST(X11Workspace, SeesANewWindowWithItsOwnerAndFocus) {
-    auto w = createWorkspace(WorkspaceChoice::x11);
+    auto w = createWorkspace(desktopEntries(), WorkspaceChoice::x11);
     QSignalSpy changed(w.get(), &Workspace::applicationsChanged);
     ProbeWindow probe;
     ASSERT_TRUE(changed.wait(5000));
@@ -118,7 +126,7 @@ TEST(X11Workspace, SeesANewWindowWithItsOwnerAndFocus) {
 }
 
 TEST(X11Workspace, FollowsMonitorsMadeWithXrandr) {
-    auto w = createWorkspace(WorkspaceChoice::x11);
+    auto w = createWorkspace(desktopEntries(), WorkspaceChoice::x11);
     const uint32_t output = w->monitors().value(0).id;
     QSignalSpy screens(w.get(), &Workspace::screensChanged);
     // The left half takes the real output, the right half has none.

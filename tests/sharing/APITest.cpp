@@ -119,7 +119,7 @@ TEST_F(APITest, RefusedConnectionIsASentence) {
 }
 
 TEST_F(APITest, UnauthorizedClearsTheSharedAccountOnTheMainThread) {
-    Account& account = Account::shared();
+    Account& account = testAccount();
     ASSERT_TRUE(waitFor([&] { return account.isRestored(); }));
     ASSERT_TRUE(signInThroughService());
     const QString verifierBefore = account.verifier().value_or(QString());
@@ -153,7 +153,7 @@ TEST_F(APITest, UnauthorizedClearsTheSharedAccountOnTheMainThread) {
 }
 
 TEST_F(APITest, AnUnauthorizedAnswerClearsOnlyTheTokenItRejected) {
-    Account& account = Account::shared();
+    Account& account = testAccount();
     ASSERT_TRUE(waitFor([&] { return account.isRestored(); }));
     ASSERT_TRUE(signInThroughService());
     const QString first = *storedToken();

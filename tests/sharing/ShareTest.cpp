@@ -49,8 +49,8 @@ protected:
         m_token = storeValidToken();
     }
 
-    Sharing::Tools tools() {
-        Sharing::Tools tools;
+    Sharing::Services tools() {
+        Sharing::Services tools = Sharing::Services::standard(*m_library);
         tools.render = [this](QString, QString target, Clips::ExportOptions options,
                               std::function<void(double)> progress) -> QCoro::Task<> {
             m_renders.append({target, options});
@@ -77,7 +77,6 @@ protected:
             m_waits.push_back(seconds);
             co_return;
         };
-        tools.library = m_library.get();
         return tools;
     }
 
@@ -364,7 +363,7 @@ TEST_F(ShareTest, TheWorkingFolderIsGoneAfterSuccessAndAfterFailure) {
 TEST_F(ShareTest, AStoppedShareEndsWhereItWaitsAndLeavesNothingBehind) {
     // Stopped while the service holds a part: the share ends at once, not when the part would.
     service().script("PUT", "/api/clips/*", {Reply{200, "{}", "application/json", false, 3000}});
-    Sharing::Tools hanging = tools();
+    Sharing::Services hanging = tools();
     hanging.cancellation = std::make_shared<Cancellation>();
     QCoro::Task<QString> running = Sharing::share(m_clip, {}, "New title", {}, hanging);
     ASSERT_TRUE(waitFor([&] { return !service().requestsTo("PUT", "/api/clips/").isEmpty(); }));
@@ -380,7 +379,7 @@ TEST_F(ShareTest, AStoppedShareEndsWhereItWaitsAndLeavesNothingBehind) {
     // Stopped while rendering: the export's thread stops at its next frame.
     std::atomic<bool> rendering{false};
     std::atomic<bool> rendered{false};
-    Sharing::Tools slow = tools();
+    Sharing::Services slow = tools();
     slow.cancellation = std::make_shared<Cancellation>();
     slow.render = [&](QString, QString, Clips::ExportOptions,
                       std::function<void(double)> progress) -> QCoro::Task<> {
@@ -425,16 +424,16 @@ TEST_F(ShareTest, NoThumbnailIsNoErrorAndLongClipsTakeItAtOneSecond) {
 }
 
 TEST_F(ShareTest, UnshareClearsOnSuccessAnd404AndKeepsOnOtherErrors) {
-    await(Sharing::unshare(m_clip, m_library.get())); // no share id: nothing sent
+    await(Sharing::unshare(m_clip, *m_library)); // no share id: nothing sent
     EXPECT_TRUE(service().requests().isEmpty());
 
     share();
     Clip shared = m_clip;
     shared.meta = *storedMeta();
     service().script("DELETE", "/api/clips/*", {Reply{500, {}}, Reply{404, {}}});
-    EXPECT_THROW(await(Sharing::unshare(shared, m_library.get())), API::Failure);
+    EXPECT_THROW(await(Sharing::unshare(shared, *m_library)), API::Failure);
     EXPECT_TRUE(storedMeta()->shareURL);
-    await(Sharing::unshare(shared, m_library.get()));
+    await(Sharing::unshare(shared, *m_library));
     EXPECT_FALSE(storedMeta()->shareID);
     EXPECT_FALSE(storedMeta()->shareURL);
     auto deletes = service().requestsTo("DELETE", "/api/clips/");
@@ -444,7 +443,7 @@ TEST_F(ShareTest, UnshareClearsOnSuccessAnd404AndKeepsOnOtherErrors) {
 
     share();
     shared.meta = *storedMeta();
-    await(Sharing::unshare(shared, m_library.get()));
+    await(Sharing::unshare(shared, *m_library));
     EXPECT_FALSE(storedMeta()->shareURL);
 }
 
@@ -454,8 +453,7 @@ TEST_F(ShareTest, ARealClipIsRenderedDescribedAndSent) {
         "sine=frequency=440 -t 2 -c:v libx264 -preset ultrafast -c:a aac '" +
         source.toStdString() + "'");
     m_library->add(source, m_clip.meta);
-    Sharing::Tools real = Sharing::Tools::standard();
-    real.library = m_library.get();
+    Sharing::Services real = Sharing::Services::standard(*m_library);
     real.wait = tools().wait;
     Clip clip{source, m_clip.meta};
     clip.meta.duration = 2.0;
@@ -507,19 +505,22 @@ TEST_F(ShareTest, AFileIsSharedByItsPathOnlyWhenItIsALibraryClip) {
 
 TEST_F(ShareTest, AutomaticSharingOnlyWhenTurnedOnAndSignedIn) {
     Settings::shared().setCopyLinkAfterClip(false);
-    EXPECT_FALSE(await(Sharing::shareAfterSave(m_clip, tools())));
+    EXPECT_FALSE(
+        await(Sharing::shareAfterSave(m_clip, Settings::shared(), testAccount(), tools())));
     Settings::shared().setCopyLinkAfterClip(true);
-    Account& account = Account::shared();
+    Account& account = testAccount();
     ASSERT_TRUE(waitFor([&] { return account.isRestored(); }));
     if (account.user()) {
         account.signOut();
         storeValidToken();
     }
-    EXPECT_FALSE(await(Sharing::shareAfterSave(m_clip, tools())));
+    EXPECT_FALSE(
+        await(Sharing::shareAfterSave(m_clip, Settings::shared(), testAccount(), tools())));
     EXPECT_TRUE(service().requests().isEmpty());
 
     ASSERT_TRUE(signInThroughService());
-    std::optional<QString> link = await(Sharing::shareAfterSave(m_clip, tools()));
+    std::optional<QString> link =
+        await(Sharing::shareAfterSave(m_clip, Settings::shared(), testAccount(), tools()));
     ASSERT_TRUE(link);
     EXPECT_EQ(storedMeta()->shareURL, *link);
     EXPECT_EQ(storedMeta()->title, "Old title");

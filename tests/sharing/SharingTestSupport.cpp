@@ -1,6 +1,7 @@
 #include "SharingTestSupport.h"
 
 #include "settings/SiteUrl.h"
+#include "sharing/API.h"
 #include "sharing/Keychain.h"
 
 #include <gtest/gtest.h>
@@ -59,14 +60,23 @@ std::optional<QString> storedToken() {
     return await(Keychain::get(QStringLiteral("token")));
 }
 
+Account& testAccount() {
+    static Account* account = [] {
+        auto* made = new Account(Settings::shared().store());
+        API::setRejectedTokenListener([made](const QString& token) { made->lost(token); });
+        return made;
+    }();
+    return *account;
+}
+
 bool signInThroughService() {
-    Account& account = Account::shared();
-    account.setBrowser([](const QUrl& page) {
+    Account& account = testAccount();
+    account.setBrowser([&account](const QUrl& page) {
         QString code = service().signInCodeFor(page);
         QMetaObject::invokeMethod(
-            &Account::shared(),
-            [code] {
-                Account::shared().handle(QStringLiteral("vantelrecord://auth?code=") + code);
+            &account,
+            [&account, code] {
+                account.handle(QStringLiteral("vantelrecord://auth?code=") + code);
             },
             Qt::QueuedConnection);
     });

@@ -24,7 +24,11 @@ QString storeValidToken();
 void removeToken();
 std::optional<QString> storedToken();
 
-// Signs the shared account in the way a browser would: the service's page answers with a code,
+// The account of the test process, over the settings store's file, told of every token the
+// service rejects as the program's account is; created on first use, never destroyed.
+Account& testAccount();
+
+// Signs the test account in the way a browser would: the service's page answers with a code,
 // which comes back to the account as its callback address. Returns once a user is known.
 bool signInThroughService();
 

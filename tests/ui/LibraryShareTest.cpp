@@ -6,6 +6,7 @@
 
 #include "LibraryTestSupport.h"
 #include "common/Shell.h"
+#include "settings/Settings.h"
 #include "sharing/SharingTestSupport.h"
 #include "ui/AccountShareService.h"
 #include "ui/ClipDetail.h"
@@ -54,8 +55,7 @@ protected:
         account->setBrowser([this](const QUrl& page) { pages.append(page); });
         ASSERT_TRUE(eventually([this] { return account->isRestored(); }));
         sharing = std::make_unique<AccountShareService>(*account, *lib.library);
-        LibraryWindow::Services services;
-        services.library = lib.library.get();
+        LibraryWindow::Services services{Settings::shared(), *lib.library};
         services.sharing = sharing.get();
         services.toast = [this](const QString& title, const QString& detail, bool) {
             toasts.append(title + u' ' + detail);

@@ -6,6 +6,7 @@
 #include "LibraryTestSupport.h"
 #include "common/Screenshots.h"
 #include "common/Shell.h"
+#include "settings/Settings.h"
 #include "ui/ClipDetail.h"
 #include "ui/ClipGrid.h"
 #include "ui/LibraryWindow.h"
@@ -91,8 +92,7 @@ protected:
     std::unique_ptr<LibraryWindow> window;
 
     void open() {
-        LibraryWindow::Services services;
-        services.library = lib.library.get();
+        LibraryWindow::Services services{Settings::shared(), *lib.library};
         window = std::make_unique<LibraryWindow>(services);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));

@@ -48,8 +48,7 @@ protected:
     std::unique_ptr<LibraryWindow> window;
 
     void open() {
-        LibraryWindow::Services services;
-        services.library = lib.library.get();
+        LibraryWindow::Services services{Settings::shared(), *lib.library};
         services.sharing = &sharing;
         services.toast = [this](const QString& t, const QString& d, bool ok) {
             toasts.append({t, d, ok});

@@ -31,6 +31,8 @@ public:
     // The applications folders in precedence order: XDG_DATA_HOME, the user's Flatpak exports,
     // XDG_DATA_DIRS, the system Flatpak exports.
     static std::vector<std::filesystem::path> defaultFolders();
+    // The program's index over defaultFolders(); created on first use, never destroyed. Only the
+    // settings window still reaches it this way.
     static DesktopEntries& shared();
 
     explicit DesktopEntries(std::vector<std::filesystem::path> folders);

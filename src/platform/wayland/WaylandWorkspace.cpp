@@ -38,13 +38,13 @@ fs::path WaylandWorkspace::socketPath() {
     return fs::path(runtime.toStdString()) / name;
 }
 
-WaylandWorkspace::WaylandWorkspace(QObject* parent)
-    : WaylandWorkspace(Options{socketPath()}, parent) {}
+WaylandWorkspace::WaylandWorkspace(DesktopEntries& entries, QObject* parent)
+    : WaylandWorkspace(entries, Options{socketPath()}, parent) {}
 
-WaylandWorkspace::WaylandWorkspace(Options options, QObject* parent)
+WaylandWorkspace::WaylandWorkspace(DesktopEntries& entries, Options options, QObject* parent)
     : Workspace(parent)
     , m_options(std::move(options))
-    , m_resolver(DesktopEntries::shared(), m_options.procRoot) {
+    , m_resolver(entries, m_options.procRoot) {
     std::error_code ec;
     if (m_options.socket.empty() || !fs::is_socket(m_options.socket, ec))
         throw std::runtime_error("no Wayland compositor socket at \"" + m_options.socket.string() +
@@ -87,7 +87,7 @@ void WaylandWorkspace::followXwayland() {
     if (m_x || !m_options.useXwayland || qgetenv("DISPLAY").isEmpty() || !xwaylandRuns())
         return;
     try {
-        m_x = std::make_unique<X11Workspace>();
+        m_x = std::make_unique<X11Workspace>(m_resolver.entries());
     } catch (const std::exception&) {
         return; // still starting, or not ours to read: asked again at the next poll
     }
@@ -95,7 +95,7 @@ void WaylandWorkspace::followXwayland() {
 }
 
 QList<RunningApp> WaylandWorkspace::runningApplications() {
-    DesktopEntries::shared().refreshIfChanged();
+    m_resolver.entries().refreshIfChanged();
     followXwayland();
     const QList<RunningApp> xApps = m_x ? m_x->runningApplications() : QList<RunningApp>();
     m_connections = SocketClients::peers(m_options.socket);

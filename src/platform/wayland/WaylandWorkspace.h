@@ -43,9 +43,10 @@ public:
         std::filesystem::path procRoot = "/proc";
     };
 
-    // Throws std::runtime_error when the compositor's socket is not there.
-    explicit WaylandWorkspace(Options options, QObject* parent = nullptr);
-    explicit WaylandWorkspace(QObject* parent = nullptr);
+    // Throws std::runtime_error when the compositor's socket is not there. `entries` must
+    // outlive the workspace.
+    WaylandWorkspace(DesktopEntries& entries, Options options, QObject* parent = nullptr);
+    explicit WaylandWorkspace(DesktopEntries& entries, QObject* parent = nullptr);
     ~WaylandWorkspace() override;
 
     QList<RunningApp> runningApplications() override;

@@ -51,9 +51,9 @@ WindowClass windowClass(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
 
 } // namespace
 
-X11Workspace::X11Workspace(QObject* parent)
+X11Workspace::X11Workspace(DesktopEntries& entries, QObject* parent)
     : Workspace(parent)
-    , m_resolver(DesktopEntries::shared()) {
+    , m_resolver(entries) {
     m_haveWm =
         !m_x.property32(m_x.root(), m_x.atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW).empty();
     selectEvents();
@@ -243,7 +243,7 @@ std::optional<int32_t> X11Workspace::frontmostPid() {
 }
 
 QList<RunningApp> X11Workspace::runningApplications() {
-    DesktopEntries::shared().refreshIfChanged();
+    m_resolver.entries().refreshIfChanged();
     QList<RunningApp> apps;
     std::vector<int32_t> seen;
     for (const Client& c : clients(false)) {

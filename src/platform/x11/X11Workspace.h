@@ -21,8 +21,9 @@ namespace vantel::platform {
 class X11Workspace : public Workspace {
     Q_OBJECT
 public:
-    // Throws std::runtime_error when the display cannot be opened.
-    explicit X11Workspace(QObject* parent = nullptr);
+    // Throws std::runtime_error when the display cannot be opened. `entries` must outlive the
+    // workspace.
+    explicit X11Workspace(DesktopEntries& entries, QObject* parent = nullptr);
     ~X11Workspace() override;
 
     QList<RunningApp> runningApplications() override;
