@@ -4,6 +4,7 @@
 // invitation there, as a player on a private service does, and hands the callback address
 // back to the account.
 
+#include "settings/Settings.h"
 #include "ui/LibraryWindow.h"
 
 #include "ServerRig.h"
@@ -86,8 +87,7 @@ protected:
         account->setBrowser([this](const QUrl& page) { pages.append(page); });
         ASSERT_TRUE(eventually([this] { return account->isRestored(); }));
         sharing = std::make_unique<AccountShareService>(*account, *lib.library);
-        LibraryWindow::Services services;
-        services.library = lib.library.get();
+        LibraryWindow::Services services{Settings::shared(), *lib.library};
         services.sharing = sharing.get();
         services.toast = [this](const QString& title, const QString& detail, bool) {
             toasts.append(title + u' ' + detail);
