@@ -59,7 +59,7 @@ void AppController::launch(bool withTray) {
         m_services.detector->onChange = [this] {
             sync();
         };
-    Notifications& notifications = m_parts.settings.notifications();
+    Notifications& notifications = m_services.settings.notifications();
     connect(&notifications, &Notifications::captureSettingsChanged, this,
             [this] { restartAfterSettings(); });
     connect(&notifications, &Notifications::hotkeyChanged, this, [this] { bindHotkey(); });
