@@ -255,8 +255,10 @@ OurResult runOurs(double seconds) {
         return std::unique_ptr<media::SegmentWriter>(new CountingWriter(real(c, sink), taken));
     };
     Feeder feeder;
-    feeder.buffer = std::make_shared<ReplayBuffer>(kWidth, kHeight, kFps, Quality::high,
-                                                   Codec::h264, false, seconds + 5.0, factory);
+    feeder.buffer = std::make_shared<ReplayBuffer>(
+        ReplayBuffer::Config{
+            .width = kWidth, .height = kHeight, .fps = kFps, .keepSeconds = seconds + 5.0},
+        factory);
     const double cpu0 = selfCpu();
     auto stream = backend->createStream(config, feeder);
     stream->start();

@@ -135,9 +135,14 @@ void feed(vantel::ReplayBuffer& buffer, WatchedFactory& watched, double mediaSec
 
 void run(const Options& options) {
     WatchedFactory watched;
-    vantel::ReplayBuffer buffer(kWidth, kHeight, kFps, vantel::Quality::high,
-                                options.hevc ? vantel::Codec::hevc : vantel::Codec::h264, false,
-                                options.keep, watched.factory());
+    vantel::ReplayBuffer buffer(vantel::ReplayBuffer::Config{.width = kWidth,
+                                                             .height = kHeight,
+                                                             .fps = kFps,
+                                                             .codec = options.hevc
+                                                                          ? vantel::Codec::hevc
+                                                                          : vantel::Codec::h264,
+                                                             .keepSeconds = options.keep},
+                                watched.factory());
     Clock::time_point began = Clock::now();
     feed(buffer, watched, options.seconds);
     buffer.finish();

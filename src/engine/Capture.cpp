@@ -262,9 +262,14 @@ void Capture::prepare(Run& run, const GameTarget& target, const CaptureConfig& c
         throw RecordError::permission();
     const QSize size = outputSize(display.width, display.height, display.scale, config.maxHeight);
 
-    auto buffer = std::make_shared<ReplayBuffer>(size.width(), size.height(), config.fps,
-                                                 config.quality, config.codec, config.recordMic,
-                                                 double(config.bufferSeconds), writerFactory);
+    const ReplayBuffer::Config bufferConfig{.width = size.width(),
+                                            .height = size.height(),
+                                            .fps = config.fps,
+                                            .quality = config.quality,
+                                            .codec = config.codec,
+                                            .withMic = config.recordMic,
+                                            .keepSeconds = double(config.bufferSeconds)};
+    auto buffer = std::make_shared<ReplayBuffer>(bufferConfig, writerFactory);
     platform::StreamConfig streamConfig{display,    size.width(),      size.height(),
                                         config.fps, config.showCursor, config.recordMic};
     try {

@@ -30,29 +30,28 @@ double durationOf(const std::deque<ReplayBuffer::Segment>& segments) {
 
 } // namespace
 
-ReplayBuffer::ReplayBuffer(int width, int height, int fps, Quality quality, Codec codec,
-                           bool withMic, double keepSeconds,
-                           media::SegmentWriterFactory writerFactory)
-    : m_width(width)
-    , m_height(height)
-    , m_withMic(withMic)
-    , m_keepSeconds(keepSeconds) {
+ReplayBuffer::ReplayBuffer(const Config& config, media::SegmentWriterFactory writerFactory)
+    : m_width(config.width)
+    , m_height(config.height)
+    , m_withMic(config.withMic)
+    , m_keepSeconds(config.keepSeconds) {
     const fs::path root = runRoot();
     RunFolder::removeStale(root);
     m_folder = std::make_shared<RunFolder>(root);
     m_dir = m_folder->path();
 
-    media::WriterConfig config;
-    config.width = width;
-    config.height = height;
-    config.fps = fps;
-    config.codec = toVideoCodec(codec);
-    config.videoBitRate = encoderBitRate(width, height, fps, quality, codec);
-    config.withMic = withMic;
+    media::WriterConfig writer;
+    writer.width = config.width;
+    writer.height = config.height;
+    writer.fps = config.fps;
+    writer.codec = toVideoCodec(config.codec);
+    writer.videoBitRate =
+        encoderBitRate(config.width, config.height, config.fps, config.quality, config.codec);
+    writer.withMic = config.withMic;
     if (!writerFactory)
         writerFactory = media::makeFmp4SegmentWriter();
     try {
-        m_writer = writerFactory(config, *this);
+        m_writer = writerFactory(writer, *this);
     } catch (const std::exception& error) {
         // Reported like a writer that cannot start: through failed() at the first frame.
         m_writerUnavailable = error.what();

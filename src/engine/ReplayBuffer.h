@@ -81,14 +81,25 @@ public:
         double to = 0.0;
     };
 
+    // What one run records: the output size and rate, the encoder's choices, whether the
+    // microphone has its own track, and the seconds a save may reach back.
+    struct Config {
+        int width = 0;  // even
+        int height = 0; // even
+        int fps = 60;
+        Quality quality = Quality::high;
+        Codec codec = Codec::h264;
+        bool withMic = false;
+        double keepSeconds = 30.0;
+    };
+
     // Creates the run folder (under $XDG_CACHE_HOME/vantel-record) and the writer. Throws
     // std::filesystem::filesystem_error when the folder cannot be created. Removes the run
     // folders of earlier processes that are no longer locked. The folder stays locked for the
     // buffer's life and stays on disk until discard(). `writerFactory` replaces the real FFmpeg
     // writer in tests; a writer that cannot be made is reported through failed() at the first
     // frame.
-    ReplayBuffer(int width, int height, int fps, Quality quality, Codec codec, bool withMic,
-                 double keepSeconds, media::SegmentWriterFactory writerFactory = {});
+    ReplayBuffer(const Config& config, media::SegmentWriterFactory writerFactory = {});
     ~ReplayBuffer() override;
 
     ReplayBuffer(const ReplayBuffer&) = delete;

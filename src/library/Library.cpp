@@ -96,19 +96,19 @@ bool writeWhole(const QString& path, const QByteArray& bytes) {
 QString damageText(int unreadEntries, bool unreadRest, const QString& keptAs) {
     QString text;
     if (unreadEntries == 1)
-        text = Library::tr("1 clip shows its file name instead of its title, and its share link "
-                           "is no longer known here.");
+        text = QStringLiteral("1 clip shows its file name instead of its title, and its share link "
+                              "is no longer known here.");
     else if (unreadEntries > 1)
-        text = Library::tr("%1 clips show their file names instead of their titles, and their "
-                           "share links are no longer known here.")
+        text = QStringLiteral("%1 clips show their file names instead of their titles, and their "
+                              "share links are no longer known here.")
                    .arg(unreadEntries);
     if (unreadRest)
         text += (text.isEmpty() ? QString() : QStringLiteral(" ")) +
-                Library::tr("Part of the clip index was unreadable; the clips it described show "
-                            "their file names.");
+                QStringLiteral("Part of the clip index was unreadable; the clips it described show "
+                               "their file names.");
     if (!keptAs.isEmpty())
-        text +=
-            u' ' + Library::tr("The damaged file is kept as %1.").arg(QFileInfo(keptAs).fileName());
+        text += u' ' +
+                QStringLiteral("The damaged file is kept as %1.").arg(QFileInfo(keptAs).fileName());
     return text;
 }
 
@@ -198,7 +198,7 @@ void Library::keepDamaged(const QByteArray& bytes, int unreadEntries, bool unrea
         else
             keptAs.clear();
     }
-    const QString title = tr("Some clip details couldn't be read");
+    const QString title = QStringLiteral("Some clip details couldn't be read");
     const QString detail = damageText(unreadEntries, unreadRest, keptAs);
     QMetaObject::invokeMethod(
         this, [this, title, detail] { emit problem(title, detail); }, Qt::QueuedConnection);
@@ -240,8 +240,9 @@ void Library::deleteClip(const Clip& clip) {
     const QFileInfo file(clip.url);
     if ((file.exists() || file.isSymLink()) && !moveToTrash(clip.url))
         throw std::runtime_error(
-            tr("“%1” couldn't be moved to the Trash, so it stays in your library. Check that "
-               "its folder can be changed, or remove it in the file manager.")
+            QStringLiteral(
+                "“%1” couldn't be moved to the Trash, so it stays in your library. Check that "
+                "its folder can be changed, or remove it in the file manager.")
                 .arg(file.fileName())
                 .toStdString());
     QFile::remove(thumbURL(clip.url));

@@ -134,12 +134,13 @@ private:
     void readFacts(const QList<Clip>& list, const std::vector<qsizetype>& unread);
     void publish(const QList<Clip>& list);
 
+    // Set at construction, read by any thread.
     Places m_places;
     QString m_indexPath;
     QString m_thumbs;
 
     std::mutex m_mutex;
-    // Guarded by m_mutex:
+    // The following fields are protected by m_mutex.
     QHash<QString, ClipMeta> m_index;
     QList<Clip> m_lastScan;
     bool m_writeWanted = false;

@@ -74,7 +74,7 @@ public:
 private:
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stop{false};
-    std::mutex m_errorLock; // guards m_error
+    std::mutex m_errorLock; // guards m_error while pumps run; finish() reads it once all joined
     std::exception_ptr m_error;
 };
 

@@ -18,7 +18,6 @@ void SampleThread::start(int fps) {
     {
         std::lock_guard lock(m_lock);
         m_stopping = false;
-        m_error.reset();
     }
     m_thread = std::thread([this, fps] { run(fps); });
 }
@@ -33,6 +32,7 @@ void SampleThread::stop() {
         m_thread.join();
     std::lock_guard lock(m_lock);
     m_audio.clear();
+    m_error.reset();
 }
 
 std::unique_ptr<PulseAudioSource> SampleThread::startSound(bool withMic) {

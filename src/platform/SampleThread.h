@@ -7,8 +7,10 @@
 // A failure reported from any thread, or thrown by the video step, ends the thread and reaches
 // the handler once, unless the owner was stopping anyway.
 //
+// A failure pushed before start() (a sound source fails while the stream is still starting) is
+// kept: the thread ends at once and reports it. stop() forgets it, so a restart starts clean.
+//
 // Threads: start()/stop() from the stream's owner; pushAudio()/pushError() from any thread.
-// m_lock guards m_audio, m_error and m_stopping.
 
 #include "platform/CaptureSource.h"
 #include "platform/pulse/PulseAudioSource.h"
@@ -62,11 +64,12 @@ private:
 
     SampleHandler& m_handler;
     std::function<void()> m_videoStep;
-    std::thread m_thread;
-    std::atomic<uint64_t> m_skipped{0};
+    std::thread m_thread;               // the owner's, in start() and stop()
+    std::atomic<uint64_t> m_skipped{0}; // written by the thread, read by anyone
 
     std::mutex m_lock;
-    std::condition_variable m_wake;
+    std::condition_variable m_wake; // waits on m_lock: for m_stopping or m_error
+    // The following fields are protected by m_lock.
     std::deque<std::pair<media::AudioChunk, bool>> m_audio;
     std::optional<std::string> m_error;
     bool m_stopping = false;

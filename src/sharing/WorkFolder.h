@@ -10,7 +10,8 @@
 // the folder's whole life. The lock dies with its process, so a folder whose lock can be taken
 // belongs to a process that ended, whichever process has its id by now; the id only tells this
 // process its own folders from those of another live process. A "share-" folder without that
-// file, or of another user, is never touched.
+// file, or of another user, is never touched. (A QTemporaryDir is removed only by a destructor
+// that runs, and carries no mark a later process could tell an ended owner by.)
 //
 // Threads: any; one object is used by one thread at a time.
 

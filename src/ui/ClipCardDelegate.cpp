@@ -29,7 +29,7 @@ QFont metaFont() {
 } // namespace
 
 QString ClipCardDelegate::cantPlayText() {
-    return tr("Can't be played");
+    return QStringLiteral("Can't be played");
 }
 
 ClipCardDelegate::ClipCardDelegate(QObject* parent)

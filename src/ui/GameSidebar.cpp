@@ -98,7 +98,7 @@ QVariant GameListModel::data(const QModelIndex& index, int role) const {
     const bool all = row == 0;
     switch (role) {
     case Qt::DisplayRole:
-        return all ? tr("All clips") : m_games[row - 1];
+        return all ? QStringLiteral("All clips") : m_games[row - 1];
     case CountRole:
         return all ? m_total : m_counts[row - 1];
     case GameRole:
@@ -120,7 +120,7 @@ GameSidebar::GameSidebar(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 16, 12, 16);
     layout->setSpacing(8);
-    auto* heading = new QLabel(tr("Clips"));
+    auto* heading = new QLabel(QStringLiteral("Clips"));
     heading->setFont(Theme::font(11, QFont::DemiBold));
     heading->setProperty("muted", true);
     heading->setContentsMargins(10, 0, 0, 0);

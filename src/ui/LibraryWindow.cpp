@@ -62,7 +62,7 @@ QCoro::Task<> trashFromMenu(Library* library, Clip clip, ClipDetail::Services::T
         co_await std::move(trashing);
     } catch (...) {
         if (toast)
-            toast(LibraryWindow::tr("Couldn't move the clip to the Trash"),
+            toast(QStringLiteral("Couldn't move the clip to the Trash"),
                   failureText(std::current_exception()), false);
     }
 }
@@ -75,7 +75,7 @@ LibraryWindow::LibraryWindow(Services services, QWidget* parent)
     if (!m_services.reveal)
         m_services.reveal = showInFolder;
     setObjectName(QStringLiteral("libraryWindow"));
-    setWindowTitle(tr("Clips"));
+    setWindowTitle(QStringLiteral("Clips"));
     Theme::styleWindow(this);
     resize(1080, 700);
     setMinimumSize(900, 560);
@@ -143,7 +143,7 @@ QWidget* LibraryWindow::makeEmptyPage() {
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(40, 40, 40, 40);
     column->setSpacing(8);
-    auto* heading = new QLabel(tr("No clips yet"));
+    auto* heading = new QLabel(QStringLiteral("No clips yet"));
     heading->setObjectName(QStringLiteral("emptyHeading"));
     heading->setFont(Theme::font(17, QFont::DemiBold));
     heading->setAlignment(Qt::AlignCenter);
@@ -163,7 +163,7 @@ QWidget* LibraryWindow::makeEmptyPage() {
 void LibraryWindow::showEmptyHint() {
     Settings& settings = m_services.settings;
     const QString shortcut = settings.saveHotkey().display();
-    m_emptyHint->setText(tr("Press %1 while you play to save the last %2 seconds.")
+    m_emptyHint->setText(QStringLiteral("Press %1 while you play to save the last %2 seconds.")
                              .arg(shortcut)
                              .arg(settings.bufferSeconds()));
     m_sidebar->footer()->setShortcut(shortcut);
@@ -298,13 +298,15 @@ void LibraryWindow::closeDetail() {
 void LibraryWindow::showMenu(const Clip& clip, const QPoint& at) {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(tr("Show in Folder"), this, [this, clip] { m_services.reveal(clip.url); });
+    menu->addAction(QStringLiteral("Show in Folder"), this,
+                    [this, clip] { m_services.reveal(clip.url); });
     if (clip.meta.shareURL)
-        menu->addAction(tr("Copy link"), this, [clip] { copyText(*clip.meta.shareURL); });
+        menu->addAction(QStringLiteral("Copy link"), this,
+                        [clip] { copyText(*clip.meta.shareURL); });
     menu->addSeparator();
     Library* library = &m_services.library;
     auto toast = m_services.toast;
-    menu->addAction(tr("Move to Trash"), this,
+    menu->addAction(QStringLiteral("Move to Trash"), this,
                     [library, clip, toast] { trashFromMenu(library, clip, toast); });
     menu->popup(at);
 }

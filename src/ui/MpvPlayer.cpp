@@ -100,7 +100,7 @@ void MpvPlayer::open(const QString& path, bool autoplay) {
     m_mixing = false;
     m_audioTracks = 0;
     if (!m_mpv) {
-        emit failed(tr("Could not start the player."));
+        emit failed(QStringLiteral("Could not start the player."));
         return;
     }
     // The video output needs the renderer, which exists once the widget is first shown.
@@ -195,7 +195,7 @@ void MpvPlayer::handleEvents() {
             auto* end = static_cast<mpv_event_end_file*>(event->data);
             if (end->reason == MPV_END_FILE_REASON_ERROR && !m_failed) {
                 m_failed = true;
-                emit failed(tr("Could not play this clip."));
+                emit failed(QStringLiteral("Could not play this clip."));
             }
             break;
         }
@@ -251,7 +251,7 @@ void MpvPlayer::initializeGL() {
         {MPV_RENDER_PARAM_INVALID, nullptr}};
     if (mpv_render_context_create(&m_render, m_mpv, params) < 0) {
         m_render = nullptr;
-        emit failed(tr("Could not start the player."));
+        emit failed(QStringLiteral("Could not start the player."));
         return;
     }
     mpv_render_context_set_update_callback(

@@ -78,8 +78,8 @@ QWidget* PlayerView::makeBar() {
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    m_playButton = barButton(Glyph::Play, tr("Play (Space)"));
-    m_fullButton = barButton(Glyph::FullScreen, tr("Full screen (F)"));
+    m_playButton = barButton(Glyph::Play, QStringLiteral("Play (Space)"));
+    m_fullButton = barButton(Glyph::FullScreen, QStringLiteral("Full screen (F)"));
     m_seek = new SeekSlider;
     m_seek->setObjectName(QStringLiteral("seekBar"));
     m_seek->setRange(0, 0);
@@ -126,7 +126,8 @@ void PlayerView::showDuration(double seconds) {
 
 void PlayerView::showPaused(bool paused) {
     m_playButton->setIcon(glyphIcon(paused ? Glyph::Play : Glyph::Pause, Theme::ink()));
-    m_playButton->setToolTip(paused ? tr("Play (Space)") : tr("Pause (Space)"));
+    m_playButton->setToolTip(paused ? QStringLiteral("Play (Space)")
+                                    : QStringLiteral("Pause (Space)"));
 }
 
 void PlayerView::keyPressEvent(QKeyEvent* event) {

@@ -1,6 +1,5 @@
 #include "ui/RelativeDate.h"
 
-#include <QCoreApplication>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -23,8 +22,7 @@ constexpr Unit kUnits[] = {
 };
 
 QString amount(const Unit& unit, qint64 count) {
-    return count == 1 ? QCoreApplication::translate("RelativeDate", unit.one)
-                      : QCoreApplication::translate("RelativeDate", unit.many).arg(count);
+    return count == 1 ? QString::fromLatin1(unit.one) : QString::fromLatin1(unit.many).arg(count);
 }
 
 } // namespace
@@ -33,15 +31,14 @@ QString relativeDate(const QDateTime& when, const QDateTime& now) {
     const qint64 delta = when.secsTo(now);
     const qint64 span = std::llabs(delta);
     if (span < 10)
-        return QCoreApplication::translate("RelativeDate", "just now");
+        return QStringLiteral("just now");
     for (const Unit& unit : kUnits) {
         if (span < unit.seconds)
             continue;
         const QString text = amount(unit, span / unit.seconds);
-        return delta >= 0 ? QCoreApplication::translate("RelativeDate", "%1 ago").arg(text)
-                          : QCoreApplication::translate("RelativeDate", "in %1").arg(text);
+        return delta >= 0 ? QStringLiteral("%1 ago").arg(text) : QStringLiteral("in %1").arg(text);
     }
-    return QCoreApplication::translate("RelativeDate", "just now");
+    return QStringLiteral("just now");
 }
 
 QString abbreviatedDateFormat(const QLocale& locale) {

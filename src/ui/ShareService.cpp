@@ -1,6 +1,5 @@
 #include "ui/ShareService.h"
 
-#include <QCoreApplication>
 #include <stdexcept>
 
 namespace vantel {
@@ -14,7 +13,7 @@ QString failureText(std::exception_ptr error) {
             return text;
     } catch (...) {
     }
-    return QCoreApplication::translate("ShareService", "Something went wrong.");
+    return QStringLiteral("Something went wrong.");
 }
 
 } // namespace vantel

@@ -37,7 +37,7 @@ void StatusFooter::setStatus(bool recording, const QString& line) {
 }
 
 void StatusFooter::setShortcut(const QString& shortcut) {
-    m_hint->setText(tr("%1 saves a clip").arg(shortcut));
+    m_hint->setText(QStringLiteral("%1 saves a clip").arg(shortcut));
 }
 
 QString StatusFooter::statusText() const {

@@ -152,8 +152,8 @@ TrimPanel::TrimPanel(QWidget* parent)
     : QWidget(parent)
     , m_bar(new TrimBar)
     , m_times(new QLabel)
-    , m_cancel(new QPushButton(tr("Cancel")))
-    , m_confirm(new QPushButton(tr("Trim"))) {
+    , m_cancel(new QPushButton(QStringLiteral("Cancel")))
+    , m_confirm(new QPushButton(QStringLiteral("Trim"))) {
     setObjectName(QStringLiteral("trimPanel"));
     m_confirm->setObjectName(QStringLiteral("trimConfirm"));
     m_cancel->setObjectName(QStringLiteral("trimCancel"));
@@ -184,7 +184,7 @@ QString TrimPanel::timesText() const {
 }
 
 void TrimPanel::showTimes() {
-    m_times->setText(tr("In %1    Out %2    Length %3")
+    m_times->setText(QStringLiteral("In %1    Out %2    Length %3")
                          .arg(fmtPrecise(m_bar->in()), fmtPrecise(m_bar->out()),
                               fmtPrecise(m_bar->out() - m_bar->in())));
 }

@@ -12,7 +12,8 @@ namespace fs = std::filesystem;
 using namespace vantel;
 
 TEST(ReplayBufferEncode, EncodesWithTheFfmpegWriterByDefault) {
-    ReplayBuffer buffer(160, 90, 30, Quality::high, Codec::hevc, true, 30);
+    ReplayBuffer buffer(ReplayBuffer::Config{
+        .width = 160, .height = 90, .fps = 30, .codec = Codec::hevc, .withMic = true});
     buffer.appendVideo(test::makeFrame(160, 90, 0, 1.0));
     buffer.appendAudio(test::makeTone(440, 1, 1600, 1.0), true);
     ASSERT_FALSE(buffer.failed()) << *buffer.failed();

@@ -20,8 +20,10 @@ namespace {
 
 std::unique_ptr<ReplayBuffer> makeBuffer(FakeWriterState& state, double keepSeconds = 30,
                                          bool withMic = false) {
-    return std::make_unique<ReplayBuffer>(160, 90, 30, Quality::high, Codec::h264, withMic,
-                                          keepSeconds, test::fakeWriterFactory(state));
+    return std::make_unique<ReplayBuffer>(
+        ReplayBuffer::Config{
+            .width = 160, .height = 90, .fps = 30, .withMic = withMic, .keepSeconds = keepSeconds},
+        test::fakeWriterFactory(state));
 }
 
 std::vector<std::string> fileNames(const std::vector<ReplayBuffer::Segment>& segments) {
@@ -49,7 +51,13 @@ void feedSeconds(FakeWriterState& state, int count) {
 
 TEST(ReplayBuffer, ConfiguresTheWriterAndMakesALockedRunFolder) {
     FakeWriterState state;
-    ReplayBuffer buffer(1920, 1080, 60, Quality::high, Codec::hevc, true, 30,
+    ReplayBuffer buffer(ReplayBuffer::Config{.width = 1920,
+                                             .height = 1080,
+                                             .fps = 60,
+                                             .quality = Quality::high,
+                                             .codec = Codec::hevc,
+                                             .withMic = true,
+                                             .keepSeconds = 30},
                         test::fakeWriterFactory(state));
     EXPECT_EQ(state.config.width, 1920);
     EXPECT_EQ(state.config.height, 1080);
@@ -135,7 +143,7 @@ TEST(ReplayBuffer, WriterFailureDropsEverythingAfterwards) {
                        media::SegmentSink&) -> std::unique_ptr<media::SegmentWriter> {
         throw std::runtime_error("no encoder here");
     };
-    ReplayBuffer third(160, 90, 30, Quality::high, Codec::h264, false, 30, throwing);
+    ReplayBuffer third(ReplayBuffer::Config{.width = 160, .height = 90, .fps = 30}, throwing);
     third.appendVideo(frameAt(0.0));
     EXPECT_EQ(third.failed(), "no encoder here");
 }

@@ -59,8 +59,9 @@ Child spawnHolder(const std::function<fs::path()>& makeFolder) {
 }
 
 std::unique_ptr<ReplayBuffer> makeBuffer(test::FakeWriterState& state) {
-    return std::make_unique<ReplayBuffer>(160, 90, 30, Quality::high, Codec::h264, false, 30,
-                                          test::fakeWriterFactory(state));
+    return std::make_unique<ReplayBuffer>(
+        ReplayBuffer::Config{.width = 160, .height = 90, .fps = 30},
+        test::fakeWriterFactory(state));
 }
 
 } // namespace

@@ -19,6 +19,8 @@ using vantel::test::FakeWriterState;
 
 namespace {
 
+const ReplayBuffer::Config kConfig{.width = 160, .height = 90, .fps = 30};
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -35,8 +37,7 @@ std::vector<fs::path> snapshotFiles() {
 class SnapshotTest : public testing::Test {
 protected:
     void SetUp() override {
-        m_buffer = std::make_unique<ReplayBuffer>(160, 90, 30, Quality::high, Codec::h264, false,
-                                                  30, test::fakeWriterFactory(m_state));
+        m_buffer = std::make_unique<ReplayBuffer>(kConfig, test::fakeWriterFactory(m_state));
         m_buffer->appendVideo(test::frameAt(0.0));
     }
     void TearDown() override {
@@ -91,8 +92,7 @@ TEST_F(SnapshotTest, NothingBufferedCreatesNoFile) {
     expectNothing();
 
     FakeWriterState state;
-    ReplayBuffer initOnly(160, 90, 30, Quality::high, Codec::h264, false, 30,
-                          test::fakeWriterFactory(state));
+    ReplayBuffer initOnly(kConfig, test::fakeWriterFactory(state));
     state.init("INIT");
     EXPECT_THROW(initOnly.snapshot(10), RecordError);
     EXPECT_TRUE(snapshotFiles().empty());
@@ -185,8 +185,7 @@ TEST_F(SnapshotTest, ASaveFailsWhenTheNewestSegmentIsOld) {
 
     // Segments the writer hands over while finishing count from the end of their media.
     FakeWriterState state;
-    ReplayBuffer ended(160, 90, 30, Quality::high, Codec::h264, false, 30,
-                       test::fakeWriterFactory(state));
+    ReplayBuffer ended(kConfig, test::fakeWriterFactory(state));
     ended.appendVideo(test::frameAt(0.0));
     state.init("INIT");
     state.duringFinish = [&] {
@@ -220,8 +219,9 @@ std::optional<std::vector<int>> segmentNumbers(const std::string& bytes) {
 // some of the chosen ones away between the copy and the read).
 TEST_F(SnapshotTest, ConcurrentWithDelivery) {
     FakeWriterState state;
-    ReplayBuffer buffer(160, 90, 30, Quality::high, Codec::h264, false, 3,
-                        test::fakeWriterFactory(state));
+    ReplayBuffer buffer(
+        ReplayBuffer::Config{.width = 160, .height = 90, .fps = 30, .keepSeconds = 3},
+        test::fakeWriterFactory(state));
     state.init("INIT");
     state.segment("0;", media::SegmentTiming{0.0, 1.0});
     std::atomic<bool> done = false;

@@ -1,5 +1,5 @@
 # The replay buffer, its snapshots and its run folders.
-vantel_add_unit_test(replay_buffer_test
+vantel_add_test(replay_buffer_test LABEL unit
     SOURCES
         ${CMAKE_CURRENT_LIST_DIR}/ReplayBufferTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/SnapshotTest.cpp
@@ -9,7 +9,7 @@ target_include_directories(replay_buffer_test PRIVATE ${PROJECT_SOURCE_DIR}/src
     ${PROJECT_SOURCE_DIR}/tests)
 
 # The same over the real encoder.
-vantel_add_unit_test(replay_buffer_encode_test
+vantel_add_test(replay_buffer_encode_test LABEL unit
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ReplayBufferEncodeTest.cpp
     LIBS vantel_engine_core
     TIMEOUT 180)

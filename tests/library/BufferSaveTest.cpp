@@ -27,9 +27,13 @@ QStringList lastLines(const std::string& text, int count) {
 
 TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
     constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 32;
-    auto buffer = std::make_shared<ReplayBuffer>(
-        kWidth, kHeight, kFps, Quality::standard, Codec::h264, true, 30,
-        test::PacedWriter::around(media::makeFmp4SegmentWriter()));
+    auto buffer =
+        std::make_shared<ReplayBuffer>(ReplayBuffer::Config{.width = kWidth,
+                                                            .height = kHeight,
+                                                            .fps = kFps,
+                                                            .quality = Quality::standard,
+                                                            .withMic = true},
+                                       test::PacedWriter::around(media::makeFmp4SegmentWriter()));
     for (int i = 0; i < kSeconds * kFps; ++i) {
         const double pts = 100.0 + double(i) / kFps;
         buffer->appendVideo(test::makeFrame(kWidth, kHeight, i, pts));
@@ -96,9 +100,13 @@ TEST(SaveFromReplayBuffer, CopiesTheNewestSecondsOfEveryTrackUnchanged) {
 // another place, across other segment joins) still decode cleanly, frame after frame.
 TEST(SaveFromReplayBuffer, ClipsOfACaptureRunningLateDecodeCleanly) {
     constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 8;
-    auto buffer = std::make_shared<ReplayBuffer>(
-        kWidth, kHeight, kFps, Quality::standard, Codec::h264, true, 30,
-        test::PacedWriter::around(media::makeFmp4SegmentWriter()));
+    auto buffer =
+        std::make_shared<ReplayBuffer>(ReplayBuffer::Config{.width = kWidth,
+                                                            .height = kHeight,
+                                                            .fps = kFps,
+                                                            .quality = Quality::standard,
+                                                            .withMic = true},
+                                       test::PacedWriter::around(media::makeFmp4SegmentWriter()));
     for (int i = 0; i < kSeconds * kFps; ++i) {
         const double due = 300.0 + double(i) / kFps;
         const double late = i % 7 == 3 ? 0.023 : i % 5 == 1 ? 0.0175 : 0.0;
@@ -127,7 +135,8 @@ TEST(SaveFromReplayBuffer, ClipsOfACaptureRunningLateDecodeCleanly) {
 TEST(SaveFromReplayBuffer, RunsBesideBusyExportsAndEndsAtTheRequest) {
     constexpr int kWidth = 160, kHeight = 90, kFps = 30, kSeconds = 12;
     auto buffer = std::make_shared<ReplayBuffer>(
-        kWidth, kHeight, kFps, Quality::standard, Codec::h264, false, 30,
+        ReplayBuffer::Config{
+            .width = kWidth, .height = kHeight, .fps = kFps, .quality = Quality::standard},
         test::PacedWriter::around(media::makeFmp4SegmentWriter()));
     for (int i = 0; i < kSeconds * kFps; ++i) {
         const double pts = 200.0 + double(i) / kFps;

@@ -1,4 +1,4 @@
-vantel_add_unit_test(clip_media_test
+vantel_add_test(clip_media_test LABEL unit
     SOURCES RangeCopyTest.cpp ExportTest.cpp FrameGrabberTest.cpp ClipTestSupport.cpp
     LIBS vantel_media Qt6::Core
     TIMEOUT 240)

@@ -26,27 +26,20 @@ target_compile_definitions(vantel_server_testtools PRIVATE
     VANTEL_TEST_S3RVER_SCRIPT="${CMAKE_CURRENT_LIST_DIR}/s3rver.js")
 add_dependencies(vantel_server_testtools server_test_tools)
 
-# vantel_add_scale_test(NAME SOURCES ... LIBS ...): a unit test under the sanitizers, label
-# "server".
-function(vantel_add_scale_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
-    vantel_add_unit_test(${name} SOURCES ${T_SOURCES} LIBS ${T_LIBS} TIMEOUT ${T_TIMEOUT})
-    set_tests_properties(${name} PROPERTIES LABELS server)
-endfunction()
-
-vantel_add_scale_test(server_s3_test SOURCES S3SignerTest.cpp S3ClientTest.cpp
+# Under the sanitizers, over the stand-ins above.
+vantel_add_test(server_s3_test LABEL server SOURCES S3SignerTest.cpp S3ClientTest.cpp
     LIBS vantel_s3 vantel_server_testtools TIMEOUT 180)
-vantel_add_scale_test(server_s3_store_test SOURCES S3BlobStoreTest.cpp
+vantel_add_test(server_s3_store_test LABEL server SOURCES S3BlobStoreTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
-vantel_add_scale_test(server_pg_catalog_test SOURCES PgCatalogTest.cpp
+vantel_add_test(server_pg_catalog_test LABEL server SOURCES PgCatalogTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 240)
-vantel_add_scale_test(server_two_instances_test SOURCES TwoInstancesTest.cpp
+vantel_add_test(server_two_instances_test LABEL server SOURCES TwoInstancesTest.cpp
     LIBS vantel_server vantel_server_testtools TIMEOUT 300)
 target_compile_definitions(server_two_instances_test PRIVATE
     VANTEL_SHARE_PROGRAM="$<TARGET_FILE:vantel-share>")
 add_dependencies(server_two_instances_test vantel-share)
-vantel_add_scale_test(server_listen_backlog_test SOURCES ListenBacklogTest.cpp
-    LIBS vantel_server)
+vantel_add_test(server_listen_backlog_test LABEL server SOURCES ListenBacklogTest.cpp
+    LIBS vantel_server TIMEOUT 300)
 
 # The tray program's end-to-end test once more, with the service on PostgreSQL and the S3
 # stand-in (inside the e2e session, like the first).

@@ -7,9 +7,9 @@
 // Buffers are shared memory (memfd or plain pointers) in a 32-bit RGB layout; the size may
 // change while it runs (the converter follows, the output size stays).
 //
-// Threads: start()/stop() from the owner. PipeWire runs on a thread loop of its own
-// ("record.pipewire"); the frame and error callbacks come on it. m_lock guards m_streaming
-// and m_error, which start() waits on.
+// Threads: start() (once per object) and stop() from the owner. PipeWire runs on a thread loop
+// of its own ("record.pipewire"); the frame and error callbacks come on it, with the loop's lock
+// held, so stop() (which takes that lock) returns only after a running callback ended.
 
 #include "media/FfmpegPtr.h"
 #include "media/ScreenConverter.h"
@@ -64,7 +64,7 @@ private:
     void onStateChanged(int state, const char* error);
     void fail(const std::string& message);
 
-    int m_fd;
+    int m_fd; // the owner's, until connectStream() hands it to the core
     uint32_t m_node;
     int m_outWidth;
     int m_outHeight;
@@ -72,6 +72,8 @@ private:
     FrameFn m_onFrame;
     ErrorFn m_onError;
 
+    // Made and destroyed by the owner (start(), stop()); used on PipeWire's thread in between,
+    // and by the owner only with the loop's lock held.
     pw_thread_loop* m_loop = nullptr;
     pw_context* m_context = nullptr;
     pw_core* m_core = nullptr;
@@ -88,7 +90,8 @@ private:
     std::atomic<uint64_t> m_unfitPictures{0}; // written on PipeWire's thread
 
     std::mutex m_lock;
-    std::condition_variable m_changed;
+    std::condition_variable m_changed; // waits on m_lock: start() for m_streaming or m_error
+    // The following fields are protected by m_lock.
     bool m_streaming = false;
     bool m_stopping = false;
     std::optional<std::string> m_error;

@@ -80,13 +80,16 @@ std::unique_ptr<ScreenCast> WaylandCaptureBackend::openCast(bool showCursor, boo
 }
 
 std::unique_ptr<ScreenCast> WaylandCaptureBackend::takePending(bool showCursor) {
-    std::lock_guard lock(m_lock);
-    m_cursorHint = showCursor;
-    std::unique_ptr<ScreenCast> cast = std::move(m_pending);
-    const bool fresh = std::chrono::steady_clock::now() - m_pendingSince < kPendingLifetime;
-    if (cast && (!fresh || cast->showsCursor() != showCursor))
-        cast.reset();
-    return cast;
+    std::unique_ptr<ScreenCast> cast;
+    {
+        std::lock_guard lock(m_lock);
+        m_cursorHint = showCursor;
+        cast = std::move(m_pending);
+        const bool fresh = std::chrono::steady_clock::now() - m_pendingSince < kPendingLifetime;
+        if (!cast || (fresh && cast->showsCursor() == showCursor))
+            return cast;
+    }
+    return nullptr; // the stale cast closes here, outside the lock
 }
 
 std::vector<CaptureDisplay> WaylandCaptureBackend::displays() {
@@ -102,10 +105,12 @@ std::vector<CaptureDisplay> WaylandCaptureBackend::displays() {
     CaptureDisplay display{kDisplayId, 0, 0, cast->width(), cast->height(), 1.0};
     if (display.width <= 0 || display.height <= 0)
         display.width = 1920, display.height = 1080;
-    std::lock_guard lock(m_lock);
-    m_pending = std::move(cast);
-    m_pendingSince = std::chrono::steady_clock::now();
-    return {display};
+    {
+        std::lock_guard lock(m_lock);
+        std::swap(m_pending, cast);
+        m_pendingSince = std::chrono::steady_clock::now();
+    }
+    return {display}; // a cast another caller left meanwhile closes here, outside the lock
 }
 
 void WaylandCaptureBackend::releaseDisplays() {

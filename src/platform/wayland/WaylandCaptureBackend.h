@@ -9,8 +9,8 @@
 // run costs one portal handshake. A cast opened for a different cursor setting is replaced; one
 // that no stream takes (the start failed in between) is closed by releaseDisplays().
 //
-// Threads: any. m_lock guards m_store, m_memoryToken, m_pending and m_cursorHint; the portal is
-// never asked while it is held.
+// Threads: any. The portal is never asked, and no cast closed, while m_lock is held: an answer
+// may take as long as the user needs.
 
 #include "ScreenCastPortal.h"
 #include "platform/CaptureSource.h"
@@ -47,6 +47,7 @@ private:
     std::unique_ptr<ScreenCast> takePending(bool showCursor);
 
     std::mutex m_lock;
+    // The following fields are protected by m_lock.
     PermissionStore m_store;
     std::string m_memoryToken; // without a store
     std::unique_ptr<ScreenCast> m_pending;

@@ -46,11 +46,12 @@ void WaylandCaptureStream::start() {
 }
 
 void WaylandCaptureStream::stop() {
+    // The sources first: what they report after the sample thread stopped would outlive it.
     if (m_sound)
         m_sound->stop();
-    m_samples.stop();
     if (m_video)
         m_video->stop();
+    m_samples.stop();
     m_video.reset();
     m_sound.reset();
     // Closing the portal session ends the cast (and the desktop's "sharing" indicator).

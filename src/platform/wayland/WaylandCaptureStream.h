@@ -6,8 +6,8 @@
 // still, so the video keeps its constant rate. The sound comes from the Pulse server (PipeWire's,
 // on such desktops) through PulseAudioSource, as on X11.
 //
-// Threads: start()/stop() from the owner. m_pictureLock guards m_latest, which PipeWire's thread
-// writes and the sample thread reads.
+// Threads: start()/stop() from the owner; they alone touch the cast, the video and the sound.
+// PipeWire's thread writes the newest picture and the sample thread reads it.
 
 #include "PipeWireVideo.h"
 #include "ScreenCastPortal.h"
@@ -43,10 +43,11 @@ private:
     SampleHandler& m_handler;
     std::unique_ptr<PipeWireVideo> m_video;
     std::unique_ptr<PulseAudioSource> m_sound;
-    std::atomic<uint64_t> m_received{0};
+    std::atomic<uint64_t> m_received{0}; // written on PipeWire's thread
     SampleThread m_samples;
 
     std::mutex m_pictureLock;
+    // The following fields are protected by m_pictureLock.
     media::FramePtr m_latest;
 };
 
