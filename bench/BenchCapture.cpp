@@ -24,8 +24,8 @@
 #include "FfmpegReference.h"
 #include "engine/ReplayBuffer.h"
 #include "media/Fmp4SegmentWriter.h"
-#include "platform/CaptureSource.h"
-#include "platform/wayland/WaylandCaptureStream.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/capture/wayland/WaylandCaptureStream.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -52,7 +52,7 @@ void AppController::launch(bool withTray) {
             [this] { return menuEntries(); },
             [this](MenuAction action, int seconds) { runMenuAction(action, seconds); });
     refreshIcon();
-    m_services.capture.onState = [this](Capture::State state) {
+    m_services.capture.onState = [this](CaptureController::State state) {
         show(state);
     };
     if (m_services.detector)
@@ -87,7 +87,7 @@ QCoro::Task<> AppController::syncTask() {
     }
     if (m_services.state.paused()) {
         co_await m_services.capture.stop();
-        show(Capture::State::off());
+        show(CaptureController::State::off());
     } else {
         co_await m_services.capture.sync();
     }
@@ -112,7 +112,7 @@ QCoro::Task<SaveResult> AppController::saveClip(std::optional<double> seconds) {
         if (result.sharing)
             m_uploads.add(result.clip);
     } catch (const std::exception& error) {
-        result.detail = QString::fromStdString(Capture::explain(error));
+        result.detail = QString::fromStdString(CaptureController::explain(error));
         m_services.shell.toast(QStringLiteral("Couldn't save the clip"), result.detail,
                                ToastKind::problem);
     }
@@ -246,8 +246,8 @@ QStringList AppController::statusLines() const {
     return lines;
 }
 
-void AppController::show(const Capture::State& state) {
-    m_services.state.setRecording(state.kind == Capture::State::Kind::recording);
+void AppController::show(const CaptureController::State& state) {
+    m_services.state.setRecording(state.kind == CaptureController::State::Kind::recording);
     m_services.state.setStatusLine(statusLineFor(state, m_services.state.paused()));
     refreshIcon();
 }

@@ -6,7 +6,7 @@
 // version, hands the program's URLs on, and opens the windows.
 //
 // Decisions live here and in StatusMenu; the tray icon and the windows only show them. The
-// desktop (toasts, sound, global shortcut, permission) comes in through ShellServices, so the
+// desktop (toasts, sound, global shortcut, permission) comes in through ControllerDesktop, so the
 // decisions are tested without a display.
 //
 // A save ends when its clip is in the library. With automatic sharing the clip then joins the
@@ -18,11 +18,11 @@
 // before they touch the state. m_saving is read and written on the main thread only.
 
 #include "AppState.h"
-#include "ShellServices.h"
+#include "ControllerDesktop.h"
 #include "StatusMenu.h"
 #include "UploadQueue.h"
 #include "WindowManager.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "library/Clip.h"
 
 #include <QCoro/QCoroTask>
@@ -63,10 +63,10 @@ public:
     // What the controller works with; each must outlive it.
     struct Services {
         Settings& settings;
-        Capture& capture;
+        CaptureController& capture;
         GameDetector* detector = nullptr; // null: no game following (tests)
         AppState& state;
-        ShellServices& shell;
+        ControllerDesktop& shell;
         WindowManager::Factory windowFactory;
         Saver saver; // Clips::saveFromBuffer over the program's capture and library
         QString version;
@@ -134,7 +134,7 @@ signals:
     void updateChecked();
 
 private:
-    void show(const Capture::State& state);
+    void show(const CaptureController::State& state);
     void refreshIcon();
     void bindHotkey();
     void reportHotkeyProblem(const QString& problem);

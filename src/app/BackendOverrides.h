@@ -20,9 +20,9 @@
 
 #include "Toast.h"
 #include "media/FileCopy.h"
-#include "platform/CaptureSource.h"
-#include "platform/HotkeyGrabber.h"
-#include "platform/Workspace.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/hotkeys/HotkeyGrabber.h"
+#include "platform/workspace/Workspace.h"
 #include "settings/KeyboardLayout.h"
 #include "settings/SiteUrl.h"
 #include "sharing/Keychain.h"

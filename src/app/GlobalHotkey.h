@@ -12,7 +12,7 @@
 // Thread: main thread only (creation, destruction, presses, refusals, the action table and the
 // counter).
 
-#include "platform/HotkeyGrabber.h"
+#include "platform/hotkeys/HotkeyGrabber.h"
 #include "settings/Hotkey.h"
 
 #include <cstdint>

@@ -3,14 +3,14 @@
 #include "AppController.h"
 #include "AppState.h"
 #include "BackendOverrides.h"
-#include "DesktopShell.h"
+#include "EngineWiring.h"
 #include "InstanceClient.h"
 #include "InstanceServer.h"
-#include "SharedServices.h"
+#include "SystemDesktop.h"
 #include "TerminationSignals.h"
 #include "Toast.h"
 #include "WindowFactory.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "engine/GameDetector.h"
 #include "library/Clips.h"
 #include "library/Library.h"
@@ -150,7 +150,7 @@ struct ProgramServices {
         , hooks(programHooks) {
         if (backends.toast)
             toast.setPresentation(*backends.toast);
-        SharedServices::wire(settings, capture, detector);
+        EngineWiring::wire(settings, capture, detector);
         API::setRejectedTokenListener([this](const QString& token) { account.lost(token); });
         // What the library has to tell the user (a damaged index, found as it starts) is a toast.
         QObject::connect(&library, &Library::problem, &toast,
@@ -169,7 +169,7 @@ struct ProgramServices {
     Library& library = Library::shared();
     Account& account = Account::shared();
     GameDetector detector{platform::createWorkspace(entries, backends.workspace)};
-    Capture capture{platform::createCaptureBackend(backends.capture)};
+    CaptureController capture{platform::createCaptureBackend(backends.capture)};
     AppState state{settings.store()};
     Toast toast{[this] {
                     const std::optional<GameTarget> target = capture.target();
@@ -182,7 +182,7 @@ struct ProgramServices {
     // and those of the command line.
     std::shared_ptr<Cancellation> uploads = std::make_shared<Cancellation>();
     AccountShareService sharing{account, library, uploads};
-    DesktopShell shell{toast, capture, hooks.toastShown};
+    SystemDesktop shell{toast, capture, hooks.toastShown};
 };
 
 // The sharing account and uploads: commands, the sign-in's toasts, the scheme's URLs and the
@@ -191,7 +191,7 @@ void serveSharing(InstanceServer& server, AppController& controller, ProgramServ
     using instance::Reply;
     Account& account = services.account;
     Library& library = services.library;
-    ShellServices& shell = services.shell;
+    ControllerDesktop& shell = services.shell;
     const std::shared_ptr<Cancellation>& uploads = services.uploads;
     server.handle(instance::command::signIn, [&account](QStringList) -> QCoro::Task<Reply> {
         account.signIn();
@@ -265,7 +265,7 @@ int runInstance(int& argc, char** argv, const Invocation& invocation, const Prog
     WorkFolder::removeLeftovers(WorkFolder::Whose::ended);
     const WindowFactory windows({services.settings, services.capture, services.library,
                                  services.state, services.toast, services.sharing});
-    Capture& capture = services.capture;
+    CaptureController& capture = services.capture;
     Library& library = services.library;
     AppController controller({services.settings, capture, &services.detector, services.state,
                               services.shell, windowsFor(windows, hooks),

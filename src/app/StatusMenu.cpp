@@ -29,15 +29,15 @@ MenuEntry saveLastEntry(int bufferSeconds, bool hasBuffer) {
 }
 } // namespace
 
-QString statusLineFor(const Capture::State& state, bool paused) {
+QString statusLineFor(const CaptureController::State& state, bool paused) {
     switch (state.kind) {
-    case Capture::State::Kind::recording:
+    case CaptureController::State::Kind::recording:
         return QStringLiteral("Recording ") + QString::fromStdString(state.text);
-    case Capture::State::Kind::error:
+    case CaptureController::State::Kind::error:
         return QString::fromStdString(state.text);
-    case Capture::State::Kind::off:
+    case CaptureController::State::Kind::off:
         return paused ? QStringLiteral("Paused") : QStringLiteral("Off");
-    case Capture::State::Kind::waiting:
+    case CaptureController::State::Kind::waiting:
         return QStringLiteral("Waiting for a game");
     }
     return {};

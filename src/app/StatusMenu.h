@@ -5,7 +5,7 @@
 // the entries into a QMenu each time the menu opens.
 
 #include "AppState.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 
 #include <QString>
 #include <optional>
@@ -15,7 +15,7 @@ namespace vantel {
 
 // The status line for a capture state: "Recording " + the target's name, the error's message,
 // "Paused" or "Off", "Waiting for a game".
-QString statusLineFor(const Capture::State& state, bool paused);
+QString statusLineFor(const CaptureController::State& state, bool paused);
 
 // Which icon the tray shows.
 enum class TrayIconKind { recording, paused, idle };

@@ -1,6 +1,6 @@
 #include "app/Toast.h"
 
-#include "platform/Compositing.h"
+#include "platform/workspace/Compositing.h"
 #include "ui/ToastView.h"
 
 #include <QGuiApplication>

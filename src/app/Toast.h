@@ -16,8 +16,8 @@
 // Thread: main thread only; show() returns at once.
 
 #include "ToastKind.h"
-#include "platform/Workspace.h"
 #include "platform/freedesktop/DesktopNotifier.h"
+#include "platform/workspace/Workspace.h"
 #include "ui/ToastView.h"
 
 #include <QObject>

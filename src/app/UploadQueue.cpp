@@ -1,12 +1,12 @@
 #include "UploadQueue.h"
 
-#include "ShellServices.h"
-#include "engine/Capture.h"
+#include "ControllerDesktop.h"
+#include "engine/CaptureController.h"
 #include "ui/Theme.h"
 
 namespace vantel {
 
-UploadQueue::UploadQueue(ShellServices& shell, std::shared_ptr<Cancellation> cancellation,
+UploadQueue::UploadQueue(ControllerDesktop& shell, std::shared_ptr<Cancellation> cancellation,
                          QObject* parent)
     : QObject(parent)
     , m_shell(shell)
@@ -53,7 +53,8 @@ QCoro::Task<> UploadQueue::runOne(Clip clip) {
         // Stopped on purpose (the program quits): nothing to tell.
     } catch (const std::exception& error) {
         m_shell.toast(QStringLiteral("Couldn't share the clip"),
-                      QString::fromStdString(Capture::explain(error)), ToastKind::problem);
+                      QString::fromStdString(CaptureController::explain(error)),
+                      ToastKind::problem);
     }
 }
 

@@ -20,7 +20,7 @@
 
 namespace vantel {
 
-class ShellServices;
+class ControllerDesktop;
 
 class UploadQueue : public QObject {
     Q_OBJECT
@@ -31,7 +31,7 @@ public:
         Clip clip, std::shared_ptr<Cancellation> cancellation)>;
 
     // `cancellation` stops the uploads; the program fires it when it quits (see stop()).
-    UploadQueue(ShellServices& shell, std::shared_ptr<Cancellation> cancellation,
+    UploadQueue(ControllerDesktop& shell, std::shared_ptr<Cancellation> cancellation,
                 QObject* parent = nullptr);
     ~UploadQueue() override;
 
@@ -51,7 +51,7 @@ private:
     QCoro::Task<> drain();
     QCoro::Task<> runOne(Clip clip);
 
-    ShellServices& m_shell;
+    ControllerDesktop& m_shell;
     std::shared_ptr<Cancellation> m_cancellation;
     Upload m_upload;
     std::deque<Clip> m_waiting;

@@ -3,7 +3,7 @@
 #include "AppState.h"
 #include "Toast.h"
 #include "WelcomeWindow.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "library/Library.h"
 #include "platform/freedesktop/DesktopEntries.h"
 #include "settings/Settings.h"
@@ -33,7 +33,7 @@ QWidget* WindowFactory::makeLibraryWindow() const {
 
 QWidget* WindowFactory::create(const QString& id) const {
     if (id == QLatin1String("welcome")) {
-        Capture& capture = m_services.capture;
+        CaptureController& capture = m_services.capture;
         return new WelcomeWindow({m_services.settings, [&capture] { return capture.permitted(); },
                                   [&capture] {
                                       return capture.requestPermission();

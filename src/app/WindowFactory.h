@@ -12,7 +12,7 @@
 namespace vantel {
 
 class AppState;
-class Capture;
+class CaptureController;
 class Library;
 class Settings;
 class ShareService;
@@ -23,7 +23,7 @@ public:
     // What the windows work with; each must outlive the factory and every window it made.
     struct Services {
         Settings& settings;
-        Capture& capture; // the welcome window's permission check and request
+        CaptureController& capture; // the welcome window's permission check and request
         Library& library;
         AppState& state;       // the clips window's status footer
         Toast& toast;          // what the clips window has to tell once its view closed

@@ -12,7 +12,7 @@
 // notifications lead to three scans). The timers are children of the detector and die with it.
 
 #include "GameTarget.h"
-#include "platform/Workspace.h"
+#include "platform/workspace/Workspace.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "Clips.h"
 
-#include "Background.h"
+#include "InBackground.h"
 #include "engine/RecordError.h"
 #include "media/DirectSave.h"
 #include "media/Exporter.h"

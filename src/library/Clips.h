@@ -25,7 +25,7 @@
 #include <optional>
 
 namespace vantel {
-class Capture;
+class CaptureController;
 }
 
 namespace vantel::Clips {
@@ -66,7 +66,7 @@ QString safe(const QString& name);
 // `library`. The buffer, the target and the moment of the request are read now, on the calling
 // thread (the main thread): media recorded after this call is not in the clip, however late the
 // save runs. Throws RecordError::nothingBuffered without a buffer. `copy` as in SnapshotSource.
-QCoro::Task<Clip> saveFromBuffer(const Capture& capture, Library& library, double seconds,
+QCoro::Task<Clip> saveFromBuffer(const CaptureController& capture, Library& library, double seconds,
                                  media::CopyMethod copy = media::CopyMethod::kernel);
 // The same for a given source, target and library; `until` is the request's moment on the
 // buffer's sample clock.

@@ -1,7 +1,7 @@
 // The thumbnail cache of Library, apart from the index so that the index does not pull in the
 // frame grabber.
 
-#include "Background.h"
+#include "InBackground.h"
 #include "Library.h"
 #include "media/FrameGrabber.h"
 

@@ -4,7 +4,7 @@
 #include "Account.h"
 #include "PartReader.h"
 #include "WorkFolder.h"
-#include "library/Background.h"
+#include "library/InBackground.h"
 #include "settings/Settings.h"
 
 #include <QCoro/QCoroTimer>

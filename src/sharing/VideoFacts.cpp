@@ -1,6 +1,6 @@
 #include "VideoFacts.h"
 
-#include "library/Background.h"
+#include "library/InBackground.h"
 #include "media/MediaProbe.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "ClipJobs.h"
 
-#include "library/Background.h"
+#include "library/InBackground.h"
 #include "library/Library.h"
 #include "ui/ClipDetail.h"
 #include "ui/Theme.h"

@@ -1,6 +1,6 @@
 #include "ui/LibraryWindow.h"
 
-#include "library/Background.h"
+#include "library/InBackground.h"
 #include "library/Library.h"
 #include "settings/Settings.h"
 #include "ui/ClipCardDelegate.h"

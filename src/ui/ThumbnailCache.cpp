@@ -1,6 +1,6 @@
 #include "ui/ThumbnailCache.h"
 
-#include "library/Background.h"
+#include "library/InBackground.h"
 
 #include <QPainter>
 #include <QThread>

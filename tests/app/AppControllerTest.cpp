@@ -133,7 +133,7 @@ TEST(AppController, PauseStopsCaptureAndSurvivesARestartOfTheProgram) {
         ASSERT_TRUE(waitUntil([&] { return rig.state.statusLine() == "Paused"; }));
         EXPECT_FALSE(rig.capture.buffer());
         EXPECT_FALSE(rig.state.recording());
-        EXPECT_EQ(rig.capture.state(), Capture::State::off());
+        EXPECT_EQ(rig.capture.state(), CaptureController::State::off());
         const std::vector<MenuEntry> menu = rig.controller->menuEntries();
         EXPECT_TRUE(std::any_of(menu.begin(), menu.end(),
                                 [](const MenuEntry& e) { return e.text == "Resume Recording"; }));
@@ -288,7 +288,7 @@ TEST(AppController, QuitStopsCaptureAfterARunningSaveAndOnlyOnce) {
     await(std::move(save));
     await(std::move(quit));
     EXPECT_FALSE(rig.capture.buffer());
-    EXPECT_EQ(rig.capture.state(), Capture::State::off());
+    EXPECT_EQ(rig.capture.state(), CaptureController::State::off());
     EXPECT_EQ(quitting.count(), 1);
 }
 

@@ -6,7 +6,7 @@
 
 #include "SystemBus.h"
 #include "app/GlobalHotkey.h"
-#include "platform/wayland/GlobalShortcutsPortal.h"
+#include "platform/hotkeys/wayland/GlobalShortcutsPortal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

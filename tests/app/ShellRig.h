@@ -5,10 +5,10 @@
 
 #include "app/AppController.h"
 #include "app/AppState.h"
-#include "app/ShellServices.h"
+#include "app/ControllerDesktop.h"
 #include "app/WelcomeWindow.h"
 #include "common/TestEnv.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "settings/Notifications.h"
 #include "settings/Settings.h"
 
@@ -30,7 +30,7 @@ struct ToastSeen {
     bool operator==(const ToastSeen&) const = default;
 };
 
-class RecordingShell : public ShellServices {
+class RecordingShell : public ControllerDesktop {
 public:
     struct Binding : HotkeyBinding {
         RecordingShell& owner;
@@ -142,7 +142,7 @@ struct ShellRig {
     Notifications notifications;
     Settings settings{file, notifications};
     IdleBackend* backend = new IdleBackend;
-    Capture capture{std::unique_ptr<platform::CaptureBackend>(backend)};
+    CaptureController capture{std::unique_ptr<platform::CaptureBackend>(backend)};
     AppState state{settings.store()};
     RecordingShell shell;
     std::vector<double> saves;

@@ -7,7 +7,7 @@
 namespace vantel {
 namespace {
 
-using State = Capture::State;
+using State = CaptureController::State;
 
 struct Line {
     QString text;

@@ -5,9 +5,9 @@
 #include "E2eSupport.h"
 #include "app/Toast.h"
 #include "common/Screenshots.h"
-#include "platform/Compositing.h"
-#include "platform/Workspace.h"
 #include "platform/freedesktop/DesktopEntries.h"
+#include "platform/workspace/Compositing.h"
+#include "platform/workspace/Workspace.h"
 #include "ui/Theme.h"
 #include "ui/ToastView.h"
 

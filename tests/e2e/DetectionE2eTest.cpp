@@ -5,11 +5,11 @@
 // another desktop is still running and keeps its recording.
 
 #include "E2eSupport.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "engine/GameDetector.h"
-#include "platform/CaptureSource.h"
-#include "platform/Workspace.h"
+#include "platform/capture/CaptureBackend.h"
 #include "platform/freedesktop/DesktopEntries.h"
+#include "platform/workspace/Workspace.h"
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
@@ -50,7 +50,7 @@ struct Recorder {
     QStringList extraGames;
     CaptureConfig config;
     std::unique_ptr<GameDetector> detector;
-    Capture capture{platform::createCaptureBackend()};
+    CaptureController capture{platform::createCaptureBackend()};
     QElapsedTimer sinceWorkspaceChange;
 
     Recorder() {
@@ -82,7 +82,7 @@ struct Recorder {
         return std::nullopt;
     }
     bool recording(const std::string& name) {
-        return capture.state() == Capture::State::recording(name);
+        return capture.state() == CaptureController::State::recording(name);
     }
 };
 
@@ -114,7 +114,7 @@ TEST(Detection, AGameOnTheUsersListIsFollowedUntilItCloses) {
     writeDesktopEntry("org.vantel.ListedGame", "Listed Game", "Utility;");
     Recorder r;
     r.extraGames = {"org.vantel.ListedGame"};
-    EXPECT_EQ(r.capture.state(), Capture::State::waiting());
+    EXPECT_EQ(r.capture.state(), CaptureController::State::waiting());
 
     Child game = startGame({"--app-id", "org.vantel.ListedGame", "--x", "300", "--y", "200"});
     EXPECT_LE(followedAfter(r, game.pid()), 2000ms);
@@ -129,7 +129,8 @@ TEST(Detection, AGameOnTheUsersListIsFollowedUntilItCloses) {
     closed.start();
     EXPECT_TRUE(waitUntil([&] { return !r.detector->current(); }, 4s));
     EXPECT_LE(closed.elapsed(), 2000);
-    EXPECT_TRUE(waitUntil([&] { return r.capture.state() == Capture::State::waiting(); }, 5s));
+    EXPECT_TRUE(
+        waitUntil([&] { return r.capture.state() == CaptureController::State::waiting(); }, 5s));
 }
 
 TEST(Detection, ADesktopEntryInTheGameCategoryMakesAGame) {

@@ -6,10 +6,10 @@
 
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "media/DirectSave.h"
 #include "media/MediaSample.h"
-#include "platform/CaptureSource.h"
+#include "platform/capture/CaptureBackend.h"
 
 #include <QCoro/QCoroTask>
 #include <algorithm>
@@ -26,7 +26,7 @@ TEST(Recording, TheDesktopWithGameAndMicrophoneSound) {
     Child gameTone = playTone("game", 440, 40);
     Child micTone = playTone("mic", 1000, 40);
 
-    Capture capture(platform::createCaptureBackend());
+    CaptureController capture(platform::createCaptureBackend());
     CaptureConfig config;
     config.mode = CaptureMode::always;
     config.fps = 30;
@@ -39,14 +39,16 @@ TEST(Recording, TheDesktopWithGameAndMicrophoneSound) {
     ASSERT_TRUE(capture.permitted());
 
     QCoro::waitFor(capture.sync());
-    ASSERT_EQ(capture.state(), Capture::State::recording("Desktop")) << capture.state().text;
+    ASSERT_EQ(capture.state(), CaptureController::State::recording("Desktop"))
+        << capture.state().text;
     std::shared_ptr<ReplayBuffer> buffer = capture.buffer();
     ASSERT_TRUE(buffer);
     EXPECT_EQ(buffer->width(), 1280);
     EXPECT_EQ(buffer->height(), 720);
 
     waitUntil([] { return false; }, 12s);
-    EXPECT_EQ(capture.state(), Capture::State::recording("Desktop")) << capture.state().text;
+    EXPECT_EQ(capture.state(), CaptureController::State::recording("Desktop"))
+        << capture.state().text;
     EXPECT_GE(buffer->segments().size(), 10u);
 
     const ReplayBuffer::Snapshot snap = buffer->snapshot(5.0);
@@ -97,7 +99,7 @@ TEST(Recording, ASoundServerRestartKeepsTheSecondsBeforeIt) {
     Child game = startGame({"--app-id", "org.vantel.Backdrop", "--x", "100", "--y", "100"});
     Child tone = playTone("game", 440, 60);
 
-    Capture capture(platform::createCaptureBackend());
+    CaptureController capture(platform::createCaptureBackend());
     CaptureConfig config;
     config.mode = CaptureMode::always;
     config.fps = 30;
@@ -107,26 +109,29 @@ TEST(Recording, ASoundServerRestartKeepsTheSecondsBeforeIt) {
     capture.setConfigProvider([&] { return config; });
     capture.setCurrentGameProvider([] { return std::nullopt; });
     QCoro::waitFor(capture.sync());
-    ASSERT_EQ(capture.state(), Capture::State::recording("Desktop")) << capture.state().text;
+    ASSERT_EQ(capture.state(), CaptureController::State::recording("Desktop"))
+        << capture.state().text;
     const std::filesystem::path firstRun = capture.buffer()->dir();
     ASSERT_TRUE(waitUntil([&] { return capture.buffer()->segments().size() >= 6; }, 20s));
     const double before = capture.buffer()->bufferedSeconds();
 
-    std::vector<Capture::State> states;
-    capture.onState = [&](Capture::State state) {
+    std::vector<CaptureController::State> states;
+    capture.onState = [&](CaptureController::State state) {
         states.push_back(std::move(state));
     };
     ASSERT_EQ(std::system(restartSound), 0) << restartSound;
     tone = playTone("game", 440, 60); // the player went away with the old server
     ASSERT_TRUE(waitUntil(
         [&] {
-            return capture.state().kind == Capture::State::Kind::recording && capture.buffer() &&
-                   capture.buffer()->dir() != firstRun && capture.buffer()->segments().size() >= 4;
+            return capture.state().kind == CaptureController::State::Kind::recording &&
+                   capture.buffer() && capture.buffer()->dir() != firstRun &&
+                   capture.buffer()->segments().size() >= 4;
         },
         30s))
         << capture.state().text;
     ASSERT_FALSE(states.empty());
-    EXPECT_EQ(states.front().kind, Capture::State::Kind::error) << "the failure was shown";
+    EXPECT_EQ(states.front().kind, CaptureController::State::Kind::error)
+        << "the failure was shown";
     EXPECT_TRUE(std::filesystem::exists(firstRun)) << "the failed run's folder is kept";
 
     std::shared_ptr<ReplayBuffer> buffer = capture.buffer();

@@ -8,10 +8,10 @@
 #include "ColourCard.h"
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
-#include "engine/Capture.h"
-#include "platform/CaptureSource.h"
-#include "platform/wayland/WaylandCaptureBackend.h"
-#include "platform/wayland/WaylandCaptureStream.h"
+#include "engine/CaptureController.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/capture/wayland/WaylandCaptureBackend.h"
+#include "platform/capture/wayland/WaylandCaptureStream.h"
 
 #include <QImage>
 #include <algorithm>
@@ -109,8 +109,8 @@ QString castNode() {
 // A capture controller over the portal that records the desktop, with the states it published.
 struct PortalCapture {
     std::string kept;
-    std::vector<Capture::State> states;
-    std::unique_ptr<Capture> capture;
+    std::vector<CaptureController::State> states;
+    std::unique_ptr<CaptureController> capture;
 
     PortalCapture() {
         auto backend = std::make_unique<WaylandCaptureBackend>();
@@ -119,7 +119,7 @@ struct PortalCapture {
                                          kept = t;
                                      }});
         EXPECT_TRUE(backend->requestPermission());
-        capture = std::make_unique<Capture>(std::move(backend));
+        capture = std::make_unique<CaptureController>(std::move(backend));
         capture->setConfigProvider([] {
             CaptureConfig config;
             config.mode = CaptureMode::always;
@@ -128,11 +128,11 @@ struct PortalCapture {
             return config;
         });
         capture->setCurrentGameProvider([] { return std::optional<GameTarget>(); });
-        capture->onState = [this](const Capture::State& state) {
+        capture->onState = [this](const CaptureController::State& state) {
             states.push_back(state);
         };
     }
-    bool is(Capture::State::Kind kind) const {
+    bool is(CaptureController::State::Kind kind) const {
         return !states.empty() && states.back().kind == kind;
     }
 };
@@ -266,7 +266,7 @@ TEST(WaylandCapture, AStartThatFailsAfterTheDisplayQueryClosesItsCast) {
     });
 
     rig.capture->sync();
-    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::error); }, 20s));
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(CaptureController::State::Kind::error); }, 20s));
     QByteArray listing;
     EXPECT_TRUE(e2e::waitUntil([&] { return castsOpen(&listing) == 0; }, 3s))
         << "the failed start left its screen cast open:\n"
@@ -280,20 +280,22 @@ TEST(WaylandCapture, AShareTheDesktopEndsFailsTheRunWhichStartsAgain) {
     PortalCapture rig;
     rig.capture->setRestartDelay(500ms);
     rig.capture->sync();
-    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::recording); }, 20s));
+    ASSERT_TRUE(
+        e2e::waitUntil([&] { return rig.is(CaptureController::State::Kind::recording); }, 20s));
     const QString node = castNode();
     ASSERT_FALSE(node.isEmpty());
 
     QByteArray errors;
     e2e::runTool("pw-cli", {"destroy", node}, &errors);
-    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::error); }, 5s))
+    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(CaptureController::State::Kind::error); }, 5s))
         << "still recording a share that ended " << errors.toStdString();
     EXPECT_EQ(rig.states.back().text, "The screen share ended.");
 
-    ASSERT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::recording); }, 20s));
+    ASSERT_TRUE(
+        e2e::waitUntil([&] { return rig.is(CaptureController::State::Kind::recording); }, 20s));
     EXPECT_FALSE(castNode().isEmpty());
     EXPECT_NE(castNode(), node) << "a new cast";
     rig.capture->stop();
-    EXPECT_TRUE(e2e::waitUntil([&] { return rig.is(Capture::State::Kind::off); }, 10s));
+    EXPECT_TRUE(e2e::waitUntil([&] { return rig.is(CaptureController::State::Kind::off); }, 10s));
     EXPECT_TRUE(e2e::waitUntil([] { return castsOpen() == 0; }, 5s));
 }

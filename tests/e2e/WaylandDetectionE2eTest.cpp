@@ -7,9 +7,9 @@
 #include "E2eSupport.h"
 #include "common/TestEnv.h"
 #include "engine/GameDetector.h"
-#include "platform/Workspace.h"
 #include "platform/freedesktop/DesktopEntries.h"
-#include "platform/wayland/WaylandWorkspace.h"
+#include "platform/workspace/Workspace.h"
+#include "platform/workspace/wayland/WaylandWorkspace.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // picture to be repeated for ever.
 
 #include "E2eSupport.h"
-#include "platform/wayland/PipeWireVideo.h"
+#include "platform/capture/wayland/PipeWireVideo.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include "engine/GameDetector.h"
 
 #include "common/TestEnv.h"
-#include "platform/AppResolver.h"
+#include "platform/workspace/AppResolver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,11 +4,11 @@
 #include "common/FileSizeLimit.h"
 #include "common/PacedWriter.h"
 #include "common/SyntheticMedia.h"
-#include "engine/Capture.h"
+#include "engine/CaptureController.h"
 #include "engine/RecordError.h"
 #include "media/Fmp4SegmentWriter.h"
 #include "media/MediaProbe.h"
-#include "platform/NullCapture.h"
+#include "platform/capture/NullCaptureBackend.h"
 
 #include <QSemaphore>
 #include <QThreadPool>
@@ -172,7 +172,7 @@ TEST(SaveFromReplayBuffer, RunsBesideBusyExportsAndEndsAtTheRequest) {
 TEST(SaveFromReplayBuffer, WithoutARecordingThereIsNothingToSave) {
     test::LibraryPlaces at("idle");
     Library library(at.places());
-    Capture capture(std::make_unique<platform::NullCaptureBackend>());
+    CaptureController capture(std::make_unique<platform::NullCaptureBackend>());
     try {
         test::await(Clips::saveFromBuffer(capture, library, 30));
         ADD_FAILURE() << "saved without a buffer";

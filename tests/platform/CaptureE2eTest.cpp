@@ -4,7 +4,7 @@
 // sound stream reported once. The sound cases run under PipeWire's Pulse server too.
 
 #include "common/TestEnv.h"
-#include "platform/CaptureSource.h"
+#include "platform/capture/CaptureBackend.h"
 
 #include <algorithm>
 #include <atomic>

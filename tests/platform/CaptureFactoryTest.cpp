@@ -2,11 +2,11 @@
 // case changes the process environment, which other threads may be reading, so each runs in a
 // fresh process of its own.
 
-#include "platform/CaptureSource.h"
-#include "platform/Workspace.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/capture/wayland/WaylandCaptureBackend.h"
+#include "platform/capture/x11/X11CaptureBackend.h"
 #include "platform/freedesktop/DesktopEntries.h"
-#include "platform/wayland/WaylandCaptureBackend.h"
-#include "platform/x11/X11CaptureBackend.h"
+#include "platform/workspace/Workspace.h"
 
 #include <cstdio>
 #include <cstdlib>

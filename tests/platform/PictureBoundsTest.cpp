@@ -1,7 +1,7 @@
 // Where a picture from another process lies in its buffer: only a picture that lies wholly
 // inside the mapping, with rows that do not overlap, is ever read.
 
-#include "platform/wayland/PictureBounds.h"
+#include "platform/capture/wayland/PictureBounds.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 #include "platform/procfs/ProcessInfo.h"
 
 #include "common/TestEnv.h"
-#include "platform/AppResolver.h"
 #include "platform/freedesktop/KeyFile.h"
+#include "platform/workspace/AppResolver.h"
 
 #include <QProcess>
 #include <chrono>

@@ -1,7 +1,7 @@
 // The sample thread's failure path: a failure reported while the stream is still starting ends
 // the run once it starts, and a stop forgets it so that a restart runs clean.
 
-#include "platform/SampleThread.h"
+#include "platform/capture/SampleThread.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -3,12 +3,12 @@
 // the game among them with no display of its own (the portal's display is recorded); a process
 // that is only running is not listed; one that disconnects goes, with a notification.
 
-#include "platform/wayland/WaylandWorkspace.h"
+#include "platform/workspace/wayland/WaylandWorkspace.h"
 
 #include "common/TestEnv.h"
 #include "engine/GameDetector.h"
 #include "platform/freedesktop/DesktopEntries.h"
-#include "platform/wayland/SocketClients.h"
+#include "platform/workspace/wayland/SocketClients.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

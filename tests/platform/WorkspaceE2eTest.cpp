@@ -1,8 +1,8 @@
 // The X11 workspace against a real Xvfb with openbox: monitors, a window of this process as the
 // window manager lists it, the active window, change signals, and monitors made with xrandr.
 
-#include "platform/Workspace.h"
 #include "platform/freedesktop/DesktopEntries.h"
+#include "platform/workspace/Workspace.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -4,7 +4,7 @@
 
 #include "SharingTestSupport.h"
 #include "common/Shell.h"
-#include "library/Background.h"
+#include "library/InBackground.h"
 #include "sharing/API.h"
 #include "sharing/Sharing.h"
 

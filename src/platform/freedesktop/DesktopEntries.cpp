@@ -1,6 +1,6 @@
-#include "DesktopEntries.h"
+#include "platform/freedesktop/DesktopEntries.h"
 
-#include "KeyFile.h"
+#include "platform/freedesktop/KeyFile.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "KeyFile.h"
+#include "platform/freedesktop/KeyFile.h"
 
 #include <cerrno>
 #include <fcntl.h>

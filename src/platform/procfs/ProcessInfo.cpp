@@ -1,4 +1,4 @@
-#include "ProcessInfo.h"
+#include "platform/procfs/ProcessInfo.h"
 
 #include "platform/freedesktop/KeyFile.h"
 
