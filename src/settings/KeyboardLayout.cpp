@@ -6,9 +6,11 @@
 #include <linux/input-event-codes.h>
 #include <string_view>
 #include <utility>
+#include <xkbcommon/xkbcommon.h>
+#if HAVE_X11
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
-#include <xkbcommon/xkbcommon.h>
+#endif
 
 namespace vantel {
 
@@ -71,13 +73,15 @@ struct KeymapDeleter {
 struct StateDeleter {
     void operator()(xkb_state* s) const { xkb_state_unref(s); }
 };
+#if HAVE_X11
 struct ConnectionDeleter {
     void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
 };
+using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+#endif
 using ContextPtr = std::unique_ptr<xkb_context, ContextDeleter>;
 using KeymapPtr = std::unique_ptr<xkb_keymap, KeymapDeleter>;
 using StatePtr = std::unique_ptr<xkb_state, StateDeleter>;
-using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
 
 // Compilation failures are expected answers here (no layout), not messages for the terminal.
 ContextPtr newContext() {
@@ -162,6 +166,9 @@ std::unique_ptr<XkbKeyboardLayout> XkbKeyboardLayout::fromNames(const XkbNames& 
 }
 
 std::unique_ptr<XkbKeyboardLayout> XkbKeyboardLayout::fromX11() {
+#if !HAVE_X11
+    return nullptr; // built without X11: no X server to ask
+#else
     ConnectionPtr connection(xcb_connect(nullptr, nullptr));
     if (!connection || xcb_connection_has_error(connection.get()))
         return nullptr;
@@ -181,6 +188,7 @@ std::unique_ptr<XkbKeyboardLayout> XkbKeyboardLayout::fromX11() {
     const std::uint32_t group =
         state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0;
     return std::unique_ptr<XkbKeyboardLayout>(new XkbKeyboardLayout(keymap.release(), group));
+#endif
 }
 
 std::string XkbKeyboardLayout::levelOneText(std::uint32_t evdevCode) const {

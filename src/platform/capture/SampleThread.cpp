@@ -35,8 +35,8 @@ void SampleThread::stop() {
     m_error.reset();
 }
 
-std::unique_ptr<PulseAudioSource> SampleThread::startSound(bool withMic) {
-    auto sound = std::make_unique<PulseAudioSource>(
+std::unique_ptr<SoundSource> SampleThread::startSound(bool withMic) {
+    auto sound = createSoundSource(
         withMic, [this](media::AudioChunk&& chunk, bool mic) { pushAudio(std::move(chunk), mic); },
         [this](const std::string& message) { pushError(message); });
     sound->start();

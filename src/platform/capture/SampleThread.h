@@ -13,7 +13,7 @@
 // Threads: start()/stop() from the stream's owner; pushAudio()/pushError() from any thread.
 
 #include "platform/capture/CaptureBackend.h"
-#include "platform/capture/pulse/PulseAudioSource.h"
+#include "platform/capture/CaptureInternal.h"
 
 #include <atomic>
 #include <chrono>
@@ -50,8 +50,8 @@ public:
     uint64_t skippedFrames() const { return m_skipped; }
 
     // A started sound source (the system sound, and the microphone when asked) whose chunks and
-    // failure come to this thread. Throws as PulseAudioSource::start() does.
-    std::unique_ptr<PulseAudioSource> startSound(bool withMic);
+    // failure come to this thread. Throws as SoundSource::start() does.
+    std::unique_ptr<SoundSource> startSound(bool withMic);
 
     void pushAudio(media::AudioChunk&& chunk, bool fromMic);
     void pushError(const std::string& message);

@@ -286,4 +286,9 @@ void PulseAudioSource::read(Channel& ch) {
     }
 }
 
+std::unique_ptr<SoundSource> createSoundSource(bool withMic, SoundSource::ChunkFn onChunk,
+                                               SoundSource::ErrorFn onError) {
+    return std::make_unique<PulseAudioSource>(withMic, std::move(onChunk), std::move(onError));
+}
+
 } // namespace vantel::platform

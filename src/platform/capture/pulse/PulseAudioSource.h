@@ -10,7 +10,7 @@
 // Threads: start() and stop() from the owner's thread. Chunks and the error are delivered on
 // libpulse's mainloop thread; the owner passes them on to its own thread.
 
-#include "media/MediaSample.h"
+#include "platform/capture/CaptureInternal.h"
 
 #include <atomic>
 #include <functional>
@@ -26,21 +26,17 @@ struct pa_sink_info;
 
 namespace vantel::platform {
 
-class PulseAudioSource {
+class PulseAudioSource : public SoundSource {
 public:
-    using ChunkFn = std::function<void(media::AudioChunk&& chunk, bool fromMic)>;
-    // Called at most once, when the server connection or a stream fails while running.
-    using ErrorFn = std::function<void(const std::string& message)>;
-
     PulseAudioSource(bool withMic, ChunkFn onChunk, ErrorFn onError);
-    ~PulseAudioSource();
+    ~PulseAudioSource() override;
     PulseAudioSource(const PulseAudioSource&) = delete;
     PulseAudioSource& operator=(const PulseAudioSource&) = delete;
 
     // Connects and starts recording; throws std::runtime_error with a readable message.
-    void start();
+    void start() override;
     // Stops recording; no callback runs after it returns. Safe to call twice.
-    void stop();
+    void stop() override;
 
     static constexpr int kRate = 48000;
 

@@ -11,7 +11,6 @@
 
 #include "platform/capture/CaptureBackend.h"
 #include "platform/capture/SampleThread.h"
-#include "platform/capture/pulse/PulseAudioSource.h"
 #include "platform/capture/wayland/PipeWireVideo.h"
 #include "platform/capture/wayland/ScreenCastPortal.h"
 
@@ -42,7 +41,7 @@ private:
     StreamConfig m_config;
     SampleHandler& m_handler;
     std::unique_ptr<PipeWireVideo> m_video;
-    std::unique_ptr<PulseAudioSource> m_sound;
+    std::unique_ptr<SoundSource> m_sound;
     std::atomic<uint64_t> m_received{0}; // written on PipeWire's thread
     SampleThread m_samples;
 

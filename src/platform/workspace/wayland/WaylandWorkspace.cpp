@@ -2,7 +2,9 @@
 
 #include "platform/procfs/ProcessInfo.h"
 #include "platform/workspace/wayland/SocketClients.h"
+#if HAVE_X11
 #include "platform/workspace/x11/X11Workspace.h"
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -80,7 +82,8 @@ bool WaylandWorkspace::xwaylandRuns() const {
 }
 
 void WaylandWorkspace::followXwayland() {
-    if (m_x && !m_x->connected())
+#if HAVE_X11
+    if (m_x && !static_cast<X11Workspace&>(*m_x).connected())
         m_x.reset();
     // Connecting to the X display of a desktop that starts Xwayland on demand would start it
     // and keep it running for nothing: connect only to a server that already runs.
@@ -92,6 +95,7 @@ void WaylandWorkspace::followXwayland() {
         return; // still starting, or not ours to read: asked again at the next poll
     }
     connect(m_x.get(), &Workspace::applicationsChanged, this, &Workspace::applicationsChanged);
+#endif
 }
 
 QList<RunningApp> WaylandWorkspace::runningApplications() {

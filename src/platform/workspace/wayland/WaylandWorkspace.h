@@ -31,7 +31,6 @@
 
 namespace vantel::platform {
 
-class X11Workspace;
 
 class WaylandWorkspace : public Workspace {
     Q_OBJECT
@@ -70,7 +69,7 @@ private:
 
     Options m_options;
     AppResolver m_resolver;
-    std::unique_ptr<X11Workspace> m_x;
+    std::unique_ptr<Workspace> m_x; // an X11Workspace; never set in a build without X11
     std::set<uint64_t> m_connections;     // client ends connected to the compositor now
     std::set<uint64_t> m_heldConnections; // the connections m_holders was found for
     std::vector<int32_t> m_holders;       // the processes holding them
