@@ -43,11 +43,13 @@ vantel_add_test(server_listen_backlog_test LABEL server SOURCES ListenBacklogTes
 
 # The tray program's end-to-end test once more, with the service on PostgreSQL and the S3
 # stand-in (inside the e2e session, like the first).
-vantel_add_server_test(server_program_scaled_e2e_test
-    SOURCES ProgramE2eTest.cpp LIBS Qt6::DBus Qt6::Test vantel_server_testtools
-    CONFIG RelWithDebInfo TIMEOUT 420)
-set_tests_properties(server_program_scaled_e2e_test PROPERTIES RUN_SERIAL TRUE)
-target_compile_definitions(server_program_scaled_e2e_test PRIVATE VANTEL_TEST_SCALED
-    VANTEL_PROGRAM="$<TARGET_FILE:vantel-record-test>"
-    VANTEL_SIGN_IN_BROWSER="$<TARGET_FILE:vantel-test-sign-in-browser>")
-add_dependencies(server_program_scaled_e2e_test vantel-record-test vantel-test-sign-in-browser)
+if(VANTEL_HAVE_X11_SESSION)
+    vantel_add_server_test(server_program_scaled_e2e_test
+        SOURCES ProgramE2eTest.cpp LIBS Qt6::DBus Qt6::Test vantel_server_testtools
+        CONFIG RelWithDebInfo TIMEOUT 420)
+    set_tests_properties(server_program_scaled_e2e_test PROPERTIES RUN_SERIAL TRUE)
+    target_compile_definitions(server_program_scaled_e2e_test PRIVATE VANTEL_TEST_SCALED
+        VANTEL_PROGRAM="$<TARGET_FILE:vantel-record-test>"
+        VANTEL_SIGN_IN_BROWSER="$<TARGET_FILE:vantel-test-sign-in-browser>")
+    add_dependencies(server_program_scaled_e2e_test vantel-record-test vantel-test-sign-in-browser)
+endif()
