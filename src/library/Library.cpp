@@ -272,6 +272,9 @@ void Library::askLocked() {
 }
 
 bool Library::takeRound(Round& round) {
+    // Asked before the lock: the folder comes from the caller's places, which may take their
+    // time (or wait on a thread that is itself waiting for this lock).
+    const QString currentFolder = folder();
     std::lock_guard lock(m_mutex);
     const bool stopping = m_stopping;
     round.write = std::exchange(m_writeWanted, false);
@@ -283,7 +286,7 @@ bool Library::takeRound(Round& round) {
         return false;
     }
     round.index = m_index; // shared, not copied, until the next change
-    round.folder = folder();
+    round.folder = currentFolder;
     if (round.write && !m_renameFirst.isEmpty()) {
         std::error_code ignored;
         std::filesystem::rename(m_indexPath.toStdString(), m_renameFirst.toStdString(), ignored);
