@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -199,11 +200,6 @@ private:
     int64_t m_size = 0;
 };
 
-bool exists(const QString& path) {
-    struct stat facts {};
-    return ::stat(QFile::encodeName(path).constData(), &facts) == 0;
-}
-
 void makeFolder(const QString& path) {
     if (!QDir().mkpath(path))
         fail(QStringLiteral("Can't create the folder"), path, errno ? errno : EACCES);
@@ -260,7 +256,7 @@ void DiskBlobStore::joinParts(const QString& clipId, const QString&,
                               const QList<StoredPart>& parts) {
     const QString from = clipFolder(clipId) + QStringLiteral("/parts");
     const QString to = joinedFolder(clipId);
-    if (!exists(from) && exists(to + QStringLiteral("/index")))
+    if (!QFileInfo::exists(from) && QFileInfo::exists(to + QStringLiteral("/index")))
         return;
     QByteArray index;
     for (const StoredPart& part : parts) {
@@ -275,7 +271,7 @@ void DiskBlobStore::joinParts(const QString& clipId, const QString&,
     FileSink sink(from + QStringLiteral("/index"));
     sink.write(index.constData(), size_t(index.size()));
     sink.commit();
-    if (exists(to) && !QDir(to).removeRecursively())
+    if (QFileInfo::exists(to) && !QDir(to).removeRecursively())
         fail(QStringLiteral("Can't replace"), to, errno ? errno : EACCES);
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
         fail(QStringLiteral("Can't move the parts into place at"), to, errno);
@@ -334,7 +330,7 @@ void DiskBlobStore::remove(const QString& clipId, BlobKind kind) {
     if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
         fail(QStringLiteral("Can't remove"), path, errno);
     const QString joined = joinedFolder(clipId);
-    if (kind == BlobKind::Video && exists(joined) && !QDir(joined).removeRecursively())
+    if (kind == BlobKind::Video && QFileInfo::exists(joined) && !QDir(joined).removeRecursively())
         fail(QStringLiteral("Can't remove"), joined, errno ? errno : EACCES);
 }
 

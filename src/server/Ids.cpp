@@ -1,5 +1,7 @@
 #include "Ids.h"
 
+#include "Sha256.h"
+
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <vector>
@@ -35,8 +37,10 @@ bool isSafeId(const QString& id) {
 }
 
 QString sha256Hex(const QString& text) {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
+    const QByteArray bytes = text.toUtf8();
+    Sha256 hash;
+    hash.add(bytes.constData(), size_t(bytes.size()));
+    return hash.hex();
 }
 
 QString s256(const QString& verifier) {
